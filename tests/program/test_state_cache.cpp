@@ -136,11 +136,10 @@ TEST_F(Cache, RecordsTooShortForTheirBlockAreIgnored)
 TEST_F(Cache, EventExceptionOpenAndUnknownRecordsChangeNothing)
 {
     // Long enough to pass for a radio data record if anyone read it as one.
-    const SIMCONNECT_RECV_ID kinds[] = {SIMCONNECT_RECV_ID_EVENT, SIMCONNECT_RECV_ID_EXCEPTION,
-                                        SIMCONNECT_RECV_ID_OPEN, SIMCONNECT_RECV_ID_NULL,
-                                        SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE,
-                                        static_cast<SIMCONNECT_RECV_ID>(99)};
-    for (SIMCONNECT_RECV_ID kind : kinds) {
+    const DWORD kinds[] = {SIMCONNECT_RECV_ID_EVENT, SIMCONNECT_RECV_ID_EXCEPTION,
+                           SIMCONNECT_RECV_ID_OPEN,  SIMCONNECT_RECV_ID_NULL,
+                           SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE, 99, 0xFFFFFFFF};
+    for (DWORD kind : kinds) {
         deliver({sc::plainRecord(kind, 96), sc::plainRecord(kind, 24)});
     }
     EXPECT_TRUE(untouched());

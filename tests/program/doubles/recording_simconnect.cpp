@@ -44,7 +44,7 @@ std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned 
     return bytes;
 }
 
-std::vector<unsigned char> plainRecord(SIMCONNECT_RECV_ID kind, std::size_t size)
+std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size)
 {
     std::vector<unsigned char> bytes;
     put<DWORD>(bytes, static_cast<DWORD>(size));

@@ -68,7 +68,7 @@ void reset();
 
 // Record builders (byte layout as SimConnect sends them).
 std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block);
-std::vector<unsigned char> plainRecord(SIMCONNECT_RECV_ID kind, std::size_t size);
+std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size);
 std::vector<unsigned char> radioBlock(const double (&values)[7]);
 std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed, std::uint32_t code,
                                           const std::int32_t (&states)[6]);
