@@ -1,0 +1,62 @@
+// The panel driver's state and its report dispatcher.
+#ifndef MSFS_PANEL_PANEL_STATE_H
+#define MSFS_PANEL_PANEL_STATE_H
+
+#include <cstdint>
+
+#include <hidapi.h>
+
+#include "driver/panel_report.h"
+#include "simulator/flight_sim_interface.h"
+
+// The mode byte the panel sends with every report. Values above XPDR can
+// arrive; they turn no knob and leave the buttons their default functions.
+enum PanelMode : std::uint8_t {
+    COM1 = 0,
+    COM2 = 1,
+    NAV1 = 2,
+    NAV2 = 3,
+    FMS1 = 4,
+    FMS2 = 5,
+    AP = 6,
+    XPDR = 7,
+};
+
+// Buttons with a function (bit masks of PanelReport::buttons).
+enum PanelButton : std::uint32_t {
+    BTN_DIRECT_TO = 1U << 4,
+    BTN_MENU = 1U << 5,
+    BTN_CLR = 1U << 6,
+    BTN_ENT = 1U << 7,
+    BTN_SWAP = 1U << 8,
+    BTN_KNOB_PUSH = 1U << 9,
+    BTN_AP_CDI = 1U << 14,
+    BTN_HDG_OBS = 1U << 15,
+    BTN_NAV_MSG = 1U << 16,
+    BTN_APR_FPL = 1U << 17,
+    BTN_ALT_VNAV = 1U << 18,
+    BTN_VS_PROC = 1U << 19,
+};
+
+struct PanelState {
+    hid_device* device = nullptr;  // null while no panel is open
+    // The alternate-function flag: the knob push toggles it outside FMS1 and
+    // FMS2, and every mode change clears it.
+    bool shift = false;
+    FlightSimInterface* simInterface = nullptr;
+    PanelReport previous_report{};
+    std::uint8_t mode = COM1;       // the mode in force, copied from the latest report
+    std::uint8_t led_state = 0;     // the LED byte last written
+
+    // Turns one report into calls on simInterface, by mode and shift flag.
+    // The caller has already copied the report's mode into `mode` (clearing
+    // `shift` on a change) and stores the report as previous_report after.
+    // Returns the mask of buttons newly pressed in this report.
+    std::uint32_t dispatchReport(PanelReport report);
+};
+
+// The process's one panel state; its simInterface points at msfsInterface
+// from load on.
+extern PanelState panelState;
+
+#endif

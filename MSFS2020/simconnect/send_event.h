@@ -1,0 +1,12 @@
+#ifndef MSFS_PANEL_SEND_EVENT_H
+#define MSFS_PANEL_SEND_EVENT_H
+
+#include "simconnect/simconnect_api.h"
+
+// Transmits one client event with a 32-bit data value to the user aircraft,
+// at the highest priority. Negative values go out as their two's complement.
+// The result is deliberately not returned: no caller could do anything useful
+// with it, and server-side errors arrive later as exception records anyway.
+void sendEvent(HANDLE connection, SIMCONNECT_CLIENT_EVENT_ID event, DWORD data);
+
+#endif

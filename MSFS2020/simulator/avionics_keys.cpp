@@ -1,0 +1,98 @@
+#include <array>
+
+#include "simulator/flight_sim_interface_msfs.h"
+
+namespace {
+
+// Each unit is a navigator plus an AS1000 display, driven together: every
+// knob movement and key goes out as the navigator's event, then the AS1000's.
+// Knob events run in blocks of four per unit (outer right, outer left, inner
+// right, inner left), the navigators' block parallel to the AS1000s'.
+constexpr ClientEventId navigatorKnobs = clientEventId("MobiFlight.AS530_RightLargeKnob_Right");
+constexpr ClientEventId displayKnobs = clientEventId("MobiFlight.AS1000_PFD_FMS_Lower_INC");
+static_assert(navigatorKnobs + 4 == clientEventId("MobiFlight.AS430_RightLargeKnob_Right"));
+static_assert(displayKnobs + 4 == clientEventId("MobiFlight.AS1000_MFD_FMS_Lower_INC"));
+constexpr ClientEventId outerRight = 0;
+constexpr ClientEventId outerLeft = 1;
+constexpr ClientEventId innerRight = 2;
+constexpr ClientEventId innerLeft = 3;
+
+constexpr ClientEventId noEvent = 0xFFFFFFFF;
+
+struct KeyEvents {
+    ClientEventId first;
+    ClientEventId second;  // noEvent when the key is a single event
+};
+
+// Key command k of the two units (0 to 21) sends navigator row k, then the
+// AS1000 row k of the parallel block; the rest are single simulator events.
+constexpr std::array<KeyEvents, key::Last + 1> makeKeyTable()
+{
+    constexpr ClientEventId navigatorKeys = clientEventId("MobiFlight.AS530_RightSmallKnob_Push");
+    constexpr ClientEventId displayKeys = clientEventId("MobiFlight.AS1000_PFD_FMS_Upper_PUSH");
+    constexpr ClientEventId autopilot = clientEventId("AP_MASTER");
+    constexpr ClientEventId swaps = clientEventId("COM_STBY_RADIO_SWAP");
+    std::array<KeyEvents, key::Last + 1> table{};
+    for (KeyCommand k = 0; k < key::ApMaster; ++k) {
+        table[k] = {navigatorKeys + k, displayKeys + k};
+    }
+    for (KeyCommand k = key::ApMaster; k < key::Com1Swap; ++k) {
+        table[k] = {autopilot + (k - key::ApMaster), noEvent};
+    }
+    for (KeyCommand k = key::Com1Swap; k <= key::Nav2Swap; ++k) {
+        table[k] = {swaps + (k - key::Com1Swap), noEvent};
+    }
+    table[key::BaroStd] = {clientEventId("BAROMETRIC_STD_PRESSURE"), noEvent};
+    return table;
+}
+
+constexpr std::array<KeyEvents, key::Last + 1> keyTable = makeKeyTable();
+
+// The rows line up as the two blocks of the event table promise.
+static_assert(clientEvents[keyTable[5].first].name == "TOGGLE_GPS_DRIVES_NAV1");
+static_assert(clientEvents[keyTable[16].first].name == "TOGGLE_GPS_DRIVES_NAV2");
+static_assert(clientEvents[keyTable[11].second].name == "MobiFlight.AS1000_MFD_FMS_Upper_PUSH");
+static_assert(clientEvents[keyTable[21].second].name == "MobiFlight.AS1000_MFD_PROC_Push");
+static_assert(clientEvents[keyTable[27].first].name == "AP_PANEL_VS_HOLD");
+static_assert(clientEvents[keyTable[31].first].name == "NAV2_RADIO_SWAP");
+
+}  // namespace
+
+int FlightSimInterfaceMSFS::turnFmsKnobs(std::uint8_t unit, std::int8_t outer, std::int8_t inner)
+{
+    if (unit != 1 && unit != 2) {
+        return 0;
+    }
+    const ClientEventId offset = 4 * (unit - 1U);
+    // Only the sign counts: one pair per knob and report, whatever the
+    // detent count; the outer knob's pair first.
+    auto turn = [&](ClientEventId which) {
+        send(navigatorKnobs + offset + which, 1);
+        send(displayKnobs + offset + which, 1);
+    };
+    if (outer > 0) {
+        turn(outerRight);
+    } else if (outer < 0) {
+        turn(outerLeft);
+    }
+    if (inner > 0) {
+        turn(innerRight);
+    } else if (inner < 0) {
+        turn(innerLeft);
+    }
+    return 0;
+}
+
+int FlightSimInterfaceMSFS::pressKey(KeyCommand command)
+{
+    if (command > key::Last) {
+        return 0;
+    }
+    const KeyEvents& events = keyTable[command];
+    send(events.first, 0);
+    // The AS1000 side is sent even where it maps to the empty name.
+    if (events.second != noEvent) {
+        send(events.second, 0);
+    }
+    return 0;
+}

@@ -1,0 +1,96 @@
+// The simulator interface for Microsoft Flight Simulator 2020 over SimConnect.
+#ifndef MSFS_PANEL_FLIGHT_SIM_INTERFACE_MSFS_H
+#define MSFS_PANEL_FLIGHT_SIM_INTERFACE_MSFS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "simconnect/simconnect_api.h"
+#include "simulator/client_events.h"
+#include "simulator/flight_sim_interface.h"
+
+// Data definitions and requests; each request asks for the definition with
+// the same number.
+enum : SIMCONNECT_DATA_DEFINITION_ID { DEF_RADIOS = 0, DEF_AUTOPILOT = 1 };
+enum : SIMCONNECT_DATA_REQUEST_ID { REQ_RADIOS = 0, REQ_AUTOPILOT = 1 };
+
+// Payload sizes of the two data blocks: 7 FLOAT64; 2 FLOAT64 + 7 INT32.
+inline constexpr std::size_t radioBlockSize = 56;
+inline constexpr std::size_t autopilotBlockSize = 44;
+// The data block of a SIMCONNECT_RECV_SIMOBJECT_DATA record starts here.
+inline constexpr std::size_t dataRecordHeaderSize = 40;
+
+class FlightSimInterfaceMSFS : public FlightSimInterface {
+public:
+    constexpr FlightSimInterfaceMSFS() = default;
+
+    int setupConnection() override;
+    int tuneCom(std::uint8_t radio, std::int8_t outer, std::int8_t inner) override;
+    int tuneNav(std::uint8_t radio, std::int8_t outer, std::int8_t inner) override;
+    int adjustHeadingBug(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
+    int adjustCourse(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
+    int turnFmsKnobs(std::uint8_t unit, std::int8_t outer, std::int8_t inner) override;
+    int adjustAltitudeAndVerticalSpeed(std::uint8_t selector, std::int8_t outer,
+                                       std::int8_t inner) override;
+    int adjustTransponder(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
+    int adjustBarometer(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
+    int pressKey(KeyCommand command) override;
+    std::uint8_t getLedState() override;
+
+    // The cache of simulator state (SimState). Refreshed every simulation
+    // frame from the two data blocks; the operations that send an absolute
+    // value write it here at once, so that reports handled before the next
+    // block build on what was just sent.
+    //
+    // Radio block (DEF_RADIOS), MHz and degrees.
+    double com1_standby = 0.0;  // received and kept, read by no operation
+    double com2_standby = 0.0;
+    double nav1_standby = 0.0;
+    double nav2_standby = 0.0;
+    double heading_bug = 0.0;
+    double obs1 = 0.0;
+    double obs2 = 0.0;
+    // Autopilot block (DEF_AUTOPILOT).
+    double ap_altitude = 0.0;        // feet
+    double ap_vertical_speed = 0.0;  // feet per minute
+    std::uint32_t transponder_code = 0;  // BCO16: four octal digits, one per nibble
+    std::int32_t ap_master = 0;          // the six "Bool" states: on when non-zero
+    std::int32_t ap_heading_lock = 0;
+    std::int32_t ap_nav1_lock = 0;
+    std::int32_t ap_approach_hold = 0;
+    std::int32_t ap_altitude_lock = 0;
+    std::int32_t ap_vertical_hold = 0;
+
+    // The connection handle the main loop owns; set by it after a successful
+    // SimConnect_Open and before setupConnection. Every call goes through it.
+    HANDLE* connection = nullptr;
+
+    // Overwrites one cached block with a received data block. The one place
+    // the cache takes values from the simulator. `payload` holds `length`
+    // bytes; a block shorter than its definition is ignored.
+    void storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, const unsigned char* payload,
+                        std::size_t length);
+
+private:
+    void send(ClientEventId event, DWORD data);
+};
+
+// The process's one instance; the panel driver reaches it through its
+// simInterface pointer, and the dispatch handler writes into it.
+extern FlightSimInterfaceMSFS msfsInterface;
+
+// The dispatch handler for SimConnect_CallDispatch (context unused). Copies
+// data blocks into msfsInterface and turns the simulator's QUIT record into a
+// stop request for the main loop.
+void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* context);
+
+// Radio arithmetic, exposed for tests.
+double wrapFrequency(double frequency, double low, double high, std::int32_t outer,
+                     std::int32_t inner, double step);
+std::uint32_t toBcd(std::int32_t value);
+
+// Transponder code conversions between BCO16 and the code's value 0 to 4095.
+std::int32_t bco16ToValue(std::uint32_t code);
+std::uint32_t valueToBco16(std::int32_t value);
+
+#endif

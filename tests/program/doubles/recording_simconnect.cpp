@@ -1,0 +1,169 @@
+#include "doubles/recording_simconnect.h"
+
+#include <cstring>
+
+namespace simconnect_double {
+
+Recorder& recorder()
+{
+    static Recorder instance;
+    return instance;
+}
+
+void reset()
+{
+    recorder() = Recorder{};
+}
+
+namespace {
+
+template <typename T>
+void put(std::vector<unsigned char>& bytes, T value)
+{
+    unsigned char raw[sizeof value];
+    std::memcpy(raw, &value, sizeof value);
+    bytes.insert(bytes.end(), raw, raw + sizeof value);
+}
+
+}  // namespace
+
+std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block)
+{
+    std::vector<unsigned char> bytes;
+    put<DWORD>(bytes, static_cast<DWORD>(40 + block.size()));  // dwSize
+    put<DWORD>(bytes, 4);                                      // dwVersion
+    put<DWORD>(bytes, SIMCONNECT_RECV_ID_SIMOBJECT_DATA);
+    put<DWORD>(bytes, request);
+    put<DWORD>(bytes, 0);        // object: the user aircraft
+    put<DWORD>(bytes, request);  // definition: same number as the request
+    put<DWORD>(bytes, 0);        // flags
+    put<DWORD>(bytes, 1);        // entry number
+    put<DWORD>(bytes, 1);        // out of
+    put<DWORD>(bytes, 0);        // define count (not looked at)
+    bytes.insert(bytes.end(), block.begin(), block.end());
+    return bytes;
+}
+
+std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size)
+{
+    std::vector<unsigned char> bytes;
+    put<DWORD>(bytes, static_cast<DWORD>(size));
+    put<DWORD>(bytes, 4);
+    put<DWORD>(bytes, kind);
+    // Filler that would read as request 0 and a radio block of 0xAB bytes if
+    // anyone took this for a data record.
+    bytes.resize(size < 12 ? 12 : size, 0xAB);
+    if (bytes.size() >= 16) {
+        std::memset(bytes.data() + 12, 0, 4);
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+std::vector<unsigned char> radioBlock(const double (&values)[7])
+{
+    std::vector<unsigned char> bytes;
+    for (double value : values) {
+        put(bytes, value);
+    }
+    return bytes;
+}
+
+std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed, std::uint32_t code,
+                                          const std::int32_t (&states)[6])
+{
+    std::vector<unsigned char> bytes;
+    put(bytes, altitude);
+    put(bytes, verticalSpeed);
+    put(bytes, code);
+    for (std::int32_t state : states) {
+        put(bytes, state);
+    }
+    return bytes;
+}
+
+}  // namespace simconnect_double
+
+using simconnect_double::Call;
+using simconnect_double::recorder;
+
+SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND /*hWnd*/,
+                              DWORD /*UserEventWin32*/, HANDLE /*hEventHandle*/,
+                              DWORD /*ConfigIndex*/)
+{
+    recorder().calls.push_back(Call::Open);
+    recorder().clientName = szName;
+    if (recorder().openResult >= 0) {
+        *phSimConnect = simconnect_double::fakeHandle;
+    }
+    return recorder().openResult;
+}
+
+SIMCONNECTAPI SimConnect_Close(HANDLE /*hSimConnect*/)
+{
+    recorder().calls.push_back(Call::Close);
+    ++recorder().closes;
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE /*hSimConnect*/,
+                                                  SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                  const char* EventName)
+{
+    recorder().calls.push_back(Call::Map);
+    recorder().maps.push_back({EventID, EventName});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE /*hSimConnect*/,
+                                             SIMCONNECT_DATA_DEFINITION_ID DefineID,
+                                             const char* DatumName, const char* UnitsName,
+                                             SIMCONNECT_DATATYPE DatumType, float fEpsilon,
+                                             DWORD DatumID)
+{
+    recorder().calls.push_back(Call::Define);
+    recorder().definitions.push_back({DefineID, DatumName, UnitsName, DatumType, fEpsilon, DatumID});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE /*hSimConnect*/,
+                                                SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                                SIMCONNECT_DATA_DEFINITION_ID DefineID,
+                                                SIMCONNECT_OBJECT_ID ObjectID,
+                                                SIMCONNECT_PERIOD Period,
+                                                SIMCONNECT_DATA_REQUEST_FLAG Flags, DWORD origin,
+                                                DWORD interval, DWORD limit)
+{
+    recorder().calls.push_back(Call::Request);
+    recorder().requests.push_back(
+        {RequestID, DefineID, ObjectID, Period, Flags, origin, interval, limit});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_CallDispatch(HANDLE /*hSimConnect*/, DispatchProc pfcnDispatch,
+                                      void* pContext)
+{
+    recorder().calls.push_back(Call::Dispatch);
+    if (recorder().batches.empty()) {
+        return S_OK;
+    }
+    // Moved out first, so that the records outlive any change the handler
+    // makes to the queue.
+    std::vector<std::vector<unsigned char>> batch = std::move(recorder().batches.front());
+    recorder().batches.pop_front();
+    for (std::vector<unsigned char>& record : batch) {
+        pfcnDispatch(reinterpret_cast<SIMCONNECT_RECV*>(record.data()),
+                     static_cast<DWORD>(record.size()), pContext);
+    }
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID,
+                                             SIMCONNECT_CLIENT_EVENT_ID EventID, DWORD dwData,
+                                             SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
+                                             SIMCONNECT_EVENT_FLAG Flags)
+{
+    recorder().calls.push_back(Call::Transmit);
+    recorder().events.push_back({hSimConnect, ObjectID, EventID, dwData, GroupID, Flags});
+    return S_OK;
+}

@@ -1,0 +1,78 @@
+// A SimConnect implementation that records every call the program makes and
+// lets a test queue records for SimConnect_CallDispatch to deliver. It stands
+// in for the library where no simulator server is running.
+#ifndef TEST_RECORDING_SIMCONNECT_H
+#define TEST_RECORDING_SIMCONNECT_H
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "simconnect/simconnect_api.h"
+
+namespace simconnect_double {
+
+enum class Call { Open, Map, Define, Request, Dispatch, Transmit, Close };
+
+struct Map {
+    DWORD id;
+    std::string name;
+};
+
+struct Definition {
+    DWORD definition;
+    std::string variable;
+    std::string unit;
+    SIMCONNECT_DATATYPE type;
+    float epsilon;
+    DWORD datum;
+};
+
+struct Request {
+    DWORD request;
+    DWORD definition;
+    DWORD object;
+    SIMCONNECT_PERIOD period;
+    DWORD flags, origin, interval, limit;
+};
+
+struct Event {
+    HANDLE connection;
+    DWORD object;
+    DWORD event;
+    DWORD data;
+    DWORD group;
+    DWORD flags;
+};
+
+struct Recorder {
+    HRESULT openResult = S_OK;
+    std::string clientName;
+    std::vector<Call> calls;
+    std::vector<Map> maps;
+    std::vector<Definition> definitions;
+    std::vector<Request> requests;
+    std::vector<Event> events;
+    int closes = 0;
+    // Each SimConnect_CallDispatch delivers the front batch, every record
+    // with its own size, and drops it; with no batch left it delivers nothing.
+    std::deque<std::vector<std::vector<unsigned char>>> batches;
+};
+
+// The handle SimConnect_Open hands out.
+inline HANDLE const fakeHandle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5C0));
+
+Recorder& recorder();
+void reset();
+
+// Record builders (byte layout as SimConnect sends them).
+std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block);
+std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size);
+std::vector<unsigned char> radioBlock(const double (&values)[7]);
+std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed, std::uint32_t code,
+                                          const std::int32_t (&states)[6]);
+
+}  // namespace simconnect_double
+
+#endif

@@ -1,0 +1,247 @@
+// Report decoding, the loop's pass against a panel double, and the whole
+// program run against the panel and SimConnect doubles.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "doubles/fake_hid.h"
+#include "doubles/recording_simconnect.h"
+#include "driver/main_loop.h"
+#include "recording_sim_interface.h"
+#include "simulator/flight_sim_interface_msfs.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+TEST(DecodeReport, FieldsLittleEndianButtonsAndSignedDeltas)
+{
+    struct Case {
+        Bytes bytes;
+        PanelReport expected;
+    };
+    const Case cases[] = {
+        {{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {0, 0x00000001, 0, 0, 0}},
+        {{0x01, 0x04, 0x03, 0x02, 0x01, 0x05, 0xFB, 0x02}, {1, 0x01020304, 2, 5, -5}},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x7F, 0xFF}, {0xFF, 0xFFFFFFFF, 0xFF, -128, 127}},
+        {{0x42, 0x00, 0x40, 0x08, 0x80, 0xFF, 0x01, 0x07}, {0x42, 0x80084000, 7, -1, 1}},
+    };
+    for (const Case& c : cases) {
+        const std::optional<PanelReport> report = decodeReport(c.bytes.data(), c.bytes.size());
+        ASSERT_TRUE(report.has_value());
+        EXPECT_EQ(*report, c.expected);
+    }
+}
+
+TEST(DecodeReport, FewerThanEightBytesAreNoReport)
+{
+    const Bytes bytes(8, 0x11);
+    for (std::size_t length = 0; length < 8; ++length) {
+        EXPECT_FALSE(decodeReport(bytes.data(), length).has_value()) << length;
+    }
+    EXPECT_FALSE(decodeReport(nullptr, 8).has_value());
+    EXPECT_TRUE(decodeReport(bytes.data(), 8).has_value());
+}
+
+struct Pass : ::testing::Test {
+    RecordingSimInterface sim;
+    PanelState panel{nullptr, false, &sim};
+
+    void SetUp() override
+    {
+        hid_double::reset();
+        simconnect_double::reset();
+        panel.device = &hid_double::panel().device;
+    }
+    void read(int result, Bytes bytes) { hid_double::panel().reads.push_back({result, std::move(bytes)}); }
+    void pass() { runPass(panel, simconnect_double::fakeHandle); }
+};
+
+TEST_F(Pass, DispatchesSimConnectThenTakesOneReport)
+{
+    read(8, hid_double::report(3, 1U << 14, 2, -1, NAV2));
+    read(8, hid_double::report(3, 0, 0, 0, NAV2));
+    pass();
+    EXPECT_EQ(simconnect_double::recorder().calls,
+              std::vector<simconnect_double::Call>{simconnect_double::Call::Dispatch});
+    EXPECT_EQ(hid_double::panel().readCalls, 1);
+    EXPECT_EQ(hid_double::panel().lastReadLength, 8U);
+    EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(2,2,-1)", "pressKey(22)"}));
+    EXPECT_EQ(panel.previous_report, (PanelReport{3, 1U << 14, NAV2, 2, -1}));
+    EXPECT_EQ(panel.mode, NAV2);
+    EXPECT_EQ(hid_double::panel().reads.size(), 1U);  // the second waits for the next pass
+}
+
+TEST_F(Pass, ShortReadsErrorsAndEmptyReadsLeaveEverythingAsItWas)
+{
+    read(8, hid_double::report(0, 1U << 9, 0, 0, COM2));
+    pass();
+    const PanelReport before = panel.previous_report;
+    ASSERT_TRUE(panel.shift);
+    // A short read with bytes that would press buttons and change the mode.
+    for (int length = 1; length < 8; ++length) {
+        read(length, hid_double::report(9, 0xFFFFFFFF, 5, 5, FMS1));
+    }
+    read(-1, {});
+    read(0, {});
+    for (int i = 0; i < 9; ++i) {
+        pass();
+    }
+    EXPECT_EQ(panel.previous_report, before);
+    EXPECT_EQ(panel.mode, COM2);
+    EXPECT_TRUE(panel.shift);
+    EXPECT_TRUE(sim.calls.empty());
+    EXPECT_EQ(hid_double::panel().readCalls, 10);
+}
+
+TEST_F(Pass, AReportWithNothingNewStillBecomesThePreviousReport)
+{
+    read(8, hid_double::report(1, 0, 0, 0, COM1));
+    read(8, hid_double::report(7, 0, 0, 0, COM1));
+    pass();
+    pass();
+    EXPECT_EQ(panel.previous_report.report_id, 7);
+    EXPECT_TRUE(sim.calls.empty());
+}
+
+TEST_F(Pass, LedReportWrittenOnlyWhenTheByteChanges)
+{
+    pass();  // all off from the start: nothing to write
+    sim.leds = 0x05;
+    pass();
+    pass();
+    sim.leds = 0x3F;
+    pass();
+    sim.leds = 0x00;
+    pass();
+    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x05}, {0x0B, 0x3F}, {0x0B, 0x00}}));
+    EXPECT_EQ(panel.led_state, 0x00);
+}
+
+TEST_F(Pass, FailedLedWriteIsNotRetried)
+{
+    hid_double::panel().writeResult = -1;
+    sim.leds = 0x01;
+    pass();
+    pass();
+    EXPECT_EQ(hid_double::panel().writes.size(), 1U);
+    EXPECT_EQ(panel.led_state, 0x01);
+}
+
+TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
+{
+    panel.device = nullptr;
+    read(8, hid_double::report(0, 1U << 14, 1, 0, COM1));
+    sim.leds = 0x3F;
+    pass();
+    pass();
+    EXPECT_EQ(hid_double::panel().readCalls, 0);
+    EXPECT_TRUE(hid_double::panel().writes.empty());
+    EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
+    EXPECT_TRUE(sim.calls.empty());
+    EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U);  // SimConnect still served
+}
+
+// The whole program on the process's own static objects.
+struct Program : ::testing::Test {
+    void SetUp() override
+    {
+        hid_double::reset();
+        simconnect_double::reset();
+        quitFlag = 0;
+        simConnectHandle = nullptr;
+        msfsInterface = FlightSimInterfaceMSFS{};
+        panelState = PanelState{nullptr, false, &msfsInterface};
+    }
+    void TearDown() override { quitFlag = 0; }
+
+    static void batch(std::vector<Bytes> records)
+    {
+        simconnect_double::recorder().batches.push_back(std::move(records));
+    }
+};
+
+TEST(StaticObjects, PanelStatePointsAtTheInstanceFromLoad)
+{
+    EXPECT_EQ(panelState.simInterface, static_cast<FlightSimInterface*>(&msfsInterface));
+}
+
+TEST_F(Program, NoConnectionEndsQuietlyWithoutClosing)
+{
+    simconnect_double::recorder().openResult = E_FAIL;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::NoConnection);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(simconnect_double::recorder().calls,
+              std::vector<simconnect_double::Call>{simconnect_double::Call::Open});
+}
+
+TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
+{
+    using simconnect_double::Call;
+    const double radios[7] = {122.8, 121.5, 113.45, 110.5, 90.0, 180.0, 270.0};
+    batch({simconnect_double::dataRecord(REQ_RADIOS, simconnect_double::radioBlock(radios)),
+           simconnect_double::dataRecord(REQ_AUTOPILOT,
+                                         simconnect_double::autopilotBlock(5000, 0, 0x1200, {1, 0, 0, 0, 0, 1}))});
+    batch({});
+    batch({simconnect_double::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
+    hid_double::panel().reads.push_back({8, hid_double::report(0, 0, 1, 0, NAV1)});
+
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connected to MSFS2020\n");
+
+    const simconnect_double::Recorder& sc = simconnect_double::recorder();
+    EXPECT_EQ(sc.clientName, "Request Data");
+    EXPECT_EQ(sc.closes, 1);
+    EXPECT_EQ(sc.calls.back(), Call::Close);
+    // Open, 91 maps, 16 definitions, 2 requests, the start-up dispatch, two passes.
+    const std::size_t setupCalls = 1 + 91 + 16 + 2;
+    ASSERT_GE(sc.calls.size(), setupCalls + 4);
+    EXPECT_EQ(sc.calls[setupCalls], Call::Dispatch);
+    EXPECT_EQ(msfsInterface.connection, &simConnectHandle);
+
+    const hid_double::Panel& hid = hid_double::panel();
+    EXPECT_EQ(hid.opens, 1);
+    EXPECT_EQ(hid.vendor, 0x04D8);
+    EXPECT_EQ(hid.product, 0xE6D6);
+    EXPECT_FALSE(hid.serialGiven);
+    EXPECT_EQ(hid.nonblocking, 1);
+    // The NAV1 turn worked from the block delivered at start-up.
+    ASSERT_EQ(sc.events.size(), 1U);
+    EXPECT_EQ(sc.events[0].event, 2U);
+    EXPECT_EQ(sc.events[0].data, 0x11445U);
+    EXPECT_EQ(sc.events[0].connection, simconnect_double::fakeHandle);
+    EXPECT_DOUBLE_EQ(msfsInterface.nav1_standby, 114.45);
+    // AP master and vertical hold lit once.
+    EXPECT_EQ(hid.writes, (std::vector<Bytes>{{0x0B, 0x21}}));
+}
+
+TEST_F(Program, RunsWithoutAPanelAndNeverTouchesOne)
+{
+    hid_double::panel().present = false;
+    batch({});
+    batch({});
+    batch({simconnect_double::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connected to MSFS2020\n");
+    EXPECT_EQ(hid_double::panel().opens, 1);
+    EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
+    EXPECT_EQ(hid_double::panel().readCalls, 0);
+    EXPECT_EQ(panelState.device, nullptr);
+    EXPECT_EQ(simconnect_double::recorder().closes, 1);
+}
+
+TEST_F(Program, QuitFlagSetBeforeTheLoopStopsItBeforeTheFirstPass)
+{
+    quitFlag = 1;  // as Ctrl+C during start-up would
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(hid_double::panel().readCalls, 0);
+    EXPECT_EQ(simconnect_double::recorder().closes, 1);
+}
+
+}  // namespace

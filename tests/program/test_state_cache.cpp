@@ -1,0 +1,180 @@
+// The dispatch handler filling the cache, and the LED byte derived from it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "doubles/recording_simconnect.h"
+#include "driver/quit_flag.h"
+#include "simulator/flight_sim_interface_msfs.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+namespace sc = simconnect_double;
+
+struct Cache : ::testing::Test {
+    void SetUp() override
+    {
+        sc::reset();
+        msfsInterface = FlightSimInterfaceMSFS{};
+        quitFlag = 0;
+    }
+    void TearDown() override { quitFlag = 0; }
+
+    static void deliver(std::vector<Bytes> records)
+    {
+        sc::recorder().batches.push_back(std::move(records));
+        SimConnect_CallDispatch(sc::fakeHandle, onSimConnectMessage, nullptr);
+    }
+    static const FlightSimInterfaceMSFS& cache() { return msfsInterface; }
+    // Every cached member still at its start value of zero.
+    static bool untouched()
+    {
+        const FlightSimInterfaceMSFS& c = cache();
+        const double doubles[] = {c.com1_standby, c.com2_standby, c.nav1_standby, c.nav2_standby,
+                                  c.heading_bug,  c.obs1,         c.obs2,         c.ap_altitude,
+                                  c.ap_vertical_speed};
+        const std::int64_t integers[] = {c.transponder_code, c.ap_master,        c.ap_heading_lock,
+                                         c.ap_nav1_lock,     c.ap_approach_hold, c.ap_altitude_lock,
+                                         c.ap_vertical_hold};
+        for (double value : doubles) {
+            if (value != 0.0) {
+                return false;
+            }
+        }
+        for (std::int64_t value : integers) {
+            if (value != 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+constexpr double radios[7] = {122.8, 121.5, 113.45, 110.5, 90.5, 180.0, 270.25};
+constexpr std::int32_t allOn[6] = {1, 1, 1, 1, 1, 1};
+
+TEST_F(Cache, RequestZeroFillsOnlyTheRadioBlock)
+{
+    deliver({sc::dataRecord(0, sc::radioBlock(radios))});
+    EXPECT_EQ(cache().com1_standby, 122.8);
+    EXPECT_EQ(cache().com2_standby, 121.5);
+    EXPECT_EQ(cache().nav1_standby, 113.45);
+    EXPECT_EQ(cache().nav2_standby, 110.5);
+    EXPECT_EQ(cache().heading_bug, 90.5);
+    EXPECT_EQ(cache().obs1, 180.0);
+    EXPECT_EQ(cache().obs2, 270.25);
+    EXPECT_EQ(cache().ap_altitude, 0.0);
+    EXPECT_EQ(cache().transponder_code, 0U);
+    EXPECT_EQ(cache().ap_master, 0);
+}
+
+TEST_F(Cache, RequestOneFillsOnlyTheAutopilotBlock)
+{
+    deliver({sc::dataRecord(1, sc::autopilotBlock(4500.5, -700, 0x7700, {1, 2, 3, 4, 5, -6}))});
+    EXPECT_EQ(cache().ap_altitude, 4500.5);
+    EXPECT_EQ(cache().ap_vertical_speed, -700.0);
+    EXPECT_EQ(cache().transponder_code, 0x7700U);
+    EXPECT_EQ(cache().ap_master, 1);
+    EXPECT_EQ(cache().ap_heading_lock, 2);
+    EXPECT_EQ(cache().ap_nav1_lock, 3);
+    EXPECT_EQ(cache().ap_approach_hold, 4);
+    EXPECT_EQ(cache().ap_altitude_lock, 5);
+    EXPECT_EQ(cache().ap_vertical_hold, -6);
+    EXPECT_EQ(cache().nav1_standby, 0.0);
+    EXPECT_EQ(cache().obs2, 0.0);
+}
+
+TEST_F(Cache, ABlockReplacesLocallyWrittenValues)
+{
+    msfsInterface.nav1_standby = 117.95;
+    msfsInterface.transponder_code = 0x7777;
+    deliver({sc::dataRecord(0, sc::radioBlock(radios)),
+             sc::dataRecord(1, sc::autopilotBlock(0, 0, 0x1200, allOn))});
+    EXPECT_EQ(cache().nav1_standby, 113.45);
+    EXPECT_EQ(cache().transponder_code, 0x1200U);
+}
+
+TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock)
+{
+    // A radio-sized block under request 1 is read as the autopilot block.
+    Bytes block = sc::autopilotBlock(1000, 0, 0, allOn);
+    block.resize(56, 0);
+    Bytes record = sc::dataRecord(1, block);
+    std::uint32_t otherDefinition = 7;
+    std::memcpy(record.data() + 20, &otherDefinition, 4);
+    deliver({record});
+    EXPECT_EQ(cache().ap_altitude, 1000.0);
+    EXPECT_EQ(cache().ap_master, 1);
+    EXPECT_EQ(cache().nav1_standby, 0.0);
+}
+
+TEST_F(Cache, OtherRequestIdsAreIgnored)
+{
+    deliver({sc::dataRecord(2, sc::radioBlock(radios)), sc::dataRecord(0xFFFFFFFF, sc::radioBlock(radios))});
+    EXPECT_TRUE(untouched());
+}
+
+TEST_F(Cache, RecordsTooShortForTheirBlockAreIgnored)
+{
+    Bytes radio = sc::radioBlock(radios);
+    radio.pop_back();
+    Bytes autopilot = sc::autopilotBlock(1, 1, 1, allOn);
+    autopilot.pop_back();
+    Bytes header = sc::dataRecord(0, {});
+    header.resize(39);
+    deliver({sc::dataRecord(0, radio), sc::dataRecord(1, autopilot), header,
+             sc::plainRecord(SIMCONNECT_RECV_ID_SIMOBJECT_DATA, 11), Bytes{}});
+    EXPECT_TRUE(untouched());
+
+    // Exactly long enough is enough.
+    deliver({sc::dataRecord(1, sc::autopilotBlock(1, 1, 1, allOn))});
+    EXPECT_EQ(cache().ap_master, 1);
+}
+
+TEST_F(Cache, EventExceptionOpenAndUnknownRecordsChangeNothing)
+{
+    // Long enough to pass for a radio data record if anyone read it as one.
+    const DWORD kinds[] = {SIMCONNECT_RECV_ID_EVENT, SIMCONNECT_RECV_ID_EXCEPTION,
+                           SIMCONNECT_RECV_ID_OPEN,  SIMCONNECT_RECV_ID_NULL,
+                           SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE, 99, 0xFFFFFFFF};
+    for (DWORD kind : kinds) {
+        deliver({sc::plainRecord(kind, 96), sc::plainRecord(kind, 24)});
+    }
+    EXPECT_TRUE(untouched());
+    EXPECT_EQ(quitFlag, 0);
+}
+
+TEST_F(Cache, QuitRecordSetsTheQuitFlag)
+{
+    deliver({sc::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
+    EXPECT_NE(quitFlag, 0);
+}
+
+TEST(LedState, EachStateLightsItsBitForAnyNonZeroValue)
+{
+    std::int32_t FlightSimInterfaceMSFS::*const states[6] = {
+        &FlightSimInterfaceMSFS::ap_master,        &FlightSimInterfaceMSFS::ap_heading_lock,
+        &FlightSimInterfaceMSFS::ap_nav1_lock,     &FlightSimInterfaceMSFS::ap_approach_hold,
+        &FlightSimInterfaceMSFS::ap_altitude_lock, &FlightSimInterfaceMSFS::ap_vertical_hold};
+    const std::int32_t values[] = {1, -1, 2, 0x100, 0x10000, INT32_MIN, INT32_MAX};
+    for (int bit = 0; bit < 6; ++bit) {
+        for (std::int32_t value : values) {
+            FlightSimInterfaceMSFS sim;
+            sim.*states[bit] = value;
+            EXPECT_EQ(sim.getLedState(), 1U << bit) << "bit " << bit << " value " << value;
+        }
+    }
+    FlightSimInterfaceMSFS sim;
+    EXPECT_EQ(sim.getLedState(), 0x00);
+    for (auto state : states) {
+        sim.*state = 1;
+    }
+    EXPECT_EQ(sim.getLedState(), 0x3F);
+    sim.transponder_code = 0xFFFFFFFF;  // not an LED
+    sim.ap_altitude = 1;
+    EXPECT_EQ(sim.getLedState(), 0x3F);
+}
+
+}  // namespace
