@@ -72,8 +72,8 @@ bool SignalPipe::next(Event& event) {
     return true;
 }
 
-pid_t spawnChild(const ChildSpec& spec, std::string& error) {
-    if (spec.argv.empty()) {
+pid_t spawnChild(const ChildLaunch& launch, std::string& error) {
+    if (launch.argv.empty()) {
         error = "exec(): no command";
         return -1;
     }
@@ -83,7 +83,7 @@ pid_t spawnChild(const ChildSpec& spec, std::string& error) {
         return -1;
     }
     std::vector<char*> argv;
-    for (const std::string& arg : spec.argv) {
+    for (const std::string& arg : launch.argv) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
@@ -103,13 +103,13 @@ pid_t spawnChild(const ChildSpec& spec, std::string& error) {
         }
         ::signal(SIGPIPE, SIG_DFL);
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-        std::string preload = spec.preloadLibrary;
+        std::string preload = launch.preloadLibrary;
         if (const char* old = std::getenv("LD_PRELOAD"); old != nullptr && *old != '\0') {
             preload += ' ';
             preload += old;
         }
         ::setenv("LD_PRELOAD", preload.c_str(), 1);
-        ::setenv(wire::kSocketVariable, spec.socketPath.c_str(), 1);
+        ::setenv(wire::kSocketVariable, launch.socketPath.c_str(), 1);
         // A sanitized COMMAND refuses to start when a preloaded library comes
         // before its runtime; the library itself carries no sanitizer.
         std::string asan = "verify_asan_link_order=0";
@@ -117,7 +117,7 @@ pid_t spawnChild(const ChildSpec& spec, std::string& error) {
             asan = std::string(old) + ":" + asan;
         }
         ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
-        if (spec.stdinFromNull) {
+        if (launch.stdinFromNull) {
             const int null = ::open("/dev/null", O_RDONLY);
             if (null >= 0) {
                 ::dup2(null, STDIN_FILENO);
@@ -134,7 +134,7 @@ pid_t spawnChild(const ChildSpec& spec, std::string& error) {
     ::close(report[1]);
     if (pid < 0) {
         ::close(report[0]);
-        error = std::string("fork(") + spec.argv[0] + "): " + std::strerror(forkErrno);
+        error = std::string("fork(") + launch.argv[0] + "): " + std::strerror(forkErrno);
         return -1;
     }
     int code = 0;
@@ -147,7 +147,7 @@ pid_t spawnChild(const ChildSpec& spec, std::string& error) {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        error = "exec(" + spec.argv[0] + "): " + std::strerror(code);
+        error = "exec(" + launch.argv[0] + "): " + std::strerror(code);
         return -1;
     }
     return pid;

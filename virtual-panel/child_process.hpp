@@ -29,7 +29,7 @@ public:
     bool next(Event& event);
 };
 
-struct ChildSpec {
+struct ChildLaunch {
     std::vector<std::string> argv;
     std::string preloadLibrary;
     std::string socketPath;
@@ -38,7 +38,7 @@ struct ChildSpec {
 
 // Forks and execs; returns the pid, or -1 with `error` set (then nothing is
 // left running). Signals must already be routed through SignalPipe.
-pid_t spawnChild(const ChildSpec& spec, std::string& error);
+pid_t spawnChild(const ChildLaunch& launch, std::string& error);
 
 // The status virtual-panel exits with for COMMAND's wait status: its exit
 // code, 128 + signal for a signal, and 0 when it was killed by the SIGTERM

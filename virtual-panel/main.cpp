@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "child_process.hpp"
 #include "runner.hpp"
 
 namespace {
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
         }
         if (arg == "--script" || arg == "--leds" || arg == "--linger-ms") {
             if (i + 1 >= argc) {
-                return usageError(std::string(arg) + ": missing value");
+                return usageError("option(" + std::string(arg) + "): missing value");
             }
             const std::string_view value = argv[++i];
             if (arg == "--script") {
@@ -100,14 +101,14 @@ int main(int argc, char** argv) {
             }
             continue;
         }
-        return usageError(arg.starts_with("-") ? "unknown option " + std::string(arg)
-                                               : "unexpected argument " + std::string(arg) + " (COMMAND goes after --)");
+        return usageError(arg.starts_with("-") ? "option(" + std::string(arg) + "): unknown"
+                                               : "argument(" + std::string(arg) + "): unexpected; COMMAND goes after --");
     }
     for (; i < argc; ++i) {
         options.command.emplace_back(argv[i]);
     }
     if (commandFollows && options.command.empty()) {
-        return usageError("--: missing COMMAND");
+        return usageError("option(--): missing COMMAND");
     }
 
     if (options.hasScript) {
@@ -133,9 +134,17 @@ int main(int argc, char** argv) {
         }
         options.leds = leds;
     }
-    const int status = vpanel::run(options);
+    const vpanel::RunResult result = vpanel::run(options);
     if (leds != nullptr) {
         std::fclose(leds);
     }
-    return status;
+    using Ending = vpanel::RunResult::Ending;
+    switch (result.ending) {
+        case Ending::Finished: return 0;
+        case Ending::CommandEnded: return vpanel::exitStatusFor(result.waitStatus, result.endTermSent);
+        case Ending::Interrupted: return 128 + result.signal;
+        case Ending::CommandNotStarted: return 127;  // as a shell says it
+        case Ending::Failed: return 1;
+    }
+    return 1;
 }

@@ -55,10 +55,11 @@ private:
 
 class Runner final : public DeviceListener {
 public:
-    Runner(const RunOptions& options, const std::string& socketPath)
-        : options_(options), device_(socketPath, *this) {}
+    Runner(const RunOptions& options, std::string socketPath)
+        : options_(options), socketPath_(std::move(socketPath)),
+          device_(std::make_unique<SocketDevice>(socketPath_, *this)) {}
 
-    int loop(const std::string& library);
+    RunResult loop(const std::string& library);
 
     void deviceOpened() override {
         if (!started_ && options_.hasScript) {
@@ -89,13 +90,14 @@ private:
     void playDue(Clock::time_point now);
     void play(const ScriptAction& action, Clock::time_point now);
     void beginEnd(Clock::time_point now);
-    void handleSignals(std::optional<int>& finished);
-    std::optional<int> reapChild();
+    void handleSignals(std::optional<RunResult>& finished);
+    std::optional<RunResult> reapChild();
     int timeoutMs(Clock::time_point now) const;
 
     const RunOptions& options_;
     SignalPipe signals_;
-    SocketDevice device_;
+    std::string socketPath_;
+    std::unique_ptr<PanelDevice> device_;
     std::unique_ptr<Interactive> interactive_;
     pid_t child_ = -1;
 
@@ -113,7 +115,7 @@ private:
 void Runner::play(const ScriptAction& action, Clock::time_point now) {
     switch (action.kind) {
         case ScriptAction::Kind::Report: {
-            const InputResult result = device_.sendInput(action.bytes);
+            const InputResult result = device_->sendInput(action.bytes);
             if (options_.verbose) {
                 PanelInput in;
                 std::string what = decodeInput(action.bytes, in) && action.bytes.size() == kInputReportSize &&
@@ -137,13 +139,13 @@ void Runner::play(const ScriptAction& action, Clock::time_point now) {
             if (options_.verbose) {
                 std::fprintf(stderr, "panel: unplug\n");
             }
-            device_.unplug();
+            device_->unplug();
             break;
         case ScriptAction::Kind::Plug:
             if (options_.verbose) {
                 std::fprintf(stderr, "panel: plug\n");
             }
-            device_.plug();
+            device_->plug();
             break;
     }
 }
@@ -169,7 +171,7 @@ void Runner::beginEnd(Clock::time_point now) {
     killAt_ = now + kKillGrace;
 }
 
-std::optional<int> Runner::reapChild() {
+std::optional<RunResult> Runner::reapChild() {
     if (child_ < 0) {
         return std::nullopt;
     }
@@ -179,17 +181,17 @@ std::optional<int> Runner::reapChild() {
         return std::nullopt;
     }
     child_ = -1;
-    return exitStatusFor(status, endTermSent_);
+    return RunResult{RunResult::Ending::CommandEnded, status, endTermSent_, 0};
 }
 
-void Runner::handleSignals(std::optional<int>& finished) {
+void Runner::handleSignals(std::optional<RunResult>& finished) {
     SignalPipe::Event event{};
     while (signals_.next(event)) {
         if (event.signal == SIGCHLD) {
             continue;  // reaped below, once
         }
         if (child_ < 0) {
-            finished = 128 + event.signal;
+            finished = RunResult{RunResult::Ending::Interrupted, 0, false, event.signal};
         } else if (!event.fromTerminal) {
             ::kill(child_, event.signal);
         }
@@ -215,26 +217,26 @@ int Runner::timeoutMs(Clock::time_point now) const {
     return wait > INT_MAX ? INT_MAX : static_cast<int>(wait);
 }
 
-int Runner::loop(const std::string& library) {
+RunResult Runner::loop(const std::string& library) {
     std::optional<RawTerminal> terminal;
     if (!options_.hasScript) {
         terminal.emplace(STDIN_FILENO);
-        interactive_ = std::make_unique<Interactive>(device_, stdout, options_.verbose);
+        interactive_ = std::make_unique<Interactive>(*device_, stdout, options_.verbose);
     }
     if (options_.command.empty()) {
         std::fprintf(stderr,
                      "virtual-panel: to reach this panel, start a program with these two settings:\n"
                      "  LD_PRELOAD=%s\n  %s=%s\n",
-                     library.c_str(), wire::kSocketVariable, device_.path().c_str());
+                     library.c_str(), wire::kSocketVariable, socketPath_.c_str());
         if (options_.hasScript) {
             startScript();
         }
     } else {
         std::string error;
-        child_ = spawnChild({options_.command, library, device_.path(), interactive_ != nullptr}, error);
+        child_ = spawnChild({options_.command, library, socketPath_, interactive_ != nullptr}, error);
         if (child_ < 0) {
             std::fprintf(stderr, "virtual-panel: %s\n", error.c_str());
-            return 127;
+            return RunResult{RunResult::Ending::CommandNotStarted, 0, false, 0};
         }
     }
     if (interactive_) {
@@ -243,14 +245,14 @@ int Runner::loop(const std::string& library) {
 
     std::vector<pollfd> fds;
     bool stdinOpen = interactive_ != nullptr;
-    std::optional<int> finished;
+    std::optional<RunResult> finished;
     while (!finished) {
         Clock::time_point now = Clock::now();
         playDue(now);
         const bool quit = (lingerUntil_ && now >= *lingerUntil_) || (interactive_ && interactive_->quitRequested());
         if (quit) {
             if (child_ < 0) {
-                finished = 0;
+                finished = RunResult{};
                 break;
             }
             beginEnd(now);
@@ -267,14 +269,14 @@ int Runner::loop(const std::string& library) {
             fds.push_back({STDIN_FILENO, POLLIN, 0});
         }
         const std::size_t deviceIndex = fds.size();
-        device_.addPollFds(fds);
+        device_->addPollFds(fds);
 
         if (::poll(fds.data(), fds.size(), timeoutMs(now)) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             std::fprintf(stderr, "virtual-panel: poll(): %s\n", std::strerror(errno));
-            finished = 1;
+            finished = RunResult{RunResult::Ending::Failed, 0, false, 0};
             break;
         }
         if (fds[0].revents != 0) {
@@ -298,7 +300,7 @@ int Runner::loop(const std::string& library) {
                 interactive_->keys(std::span<const char>("q", 1));
             }
         }
-        device_.handlePoll(std::span<const pollfd>(fds).subspan(deviceIndex));
+        device_->handlePoll(std::span<const pollfd>(fds).subspan(deviceIndex));
     }
     if (interactive_) {
         interactive_->finish();
@@ -314,12 +316,13 @@ int Runner::loop(const std::string& library) {
 
 }  // namespace
 
-int run(const RunOptions& options) {
+RunResult run(const RunOptions& options) {
+    const RunResult failed{RunResult::Ending::Failed, 0, false, 0};
     std::string error;
     const std::string library = findPreloadLibrary(error);
     if (library.empty()) {
         std::fprintf(stderr, "virtual-panel: %s\n", error.c_str());
-        return 1;
+        return failed;
     }
     try {
         TempDir dir;
@@ -327,7 +330,7 @@ int run(const RunOptions& options) {
         return runner.loop(library);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "virtual-panel: %s\n", e.what());
-        return 1;
+        return failed;
     }
 }
 

@@ -19,7 +19,21 @@ struct RunOptions {
     std::vector<std::string> command;  // empty: serve the socket only
 };
 
-// Returns the exit status; reports failures on stderr.
-int run(const RunOptions& options);
+// How a run ended; main turns it into the exit status.
+struct RunResult {
+    enum class Ending {
+        Finished,         // script or keyboard done, no COMMAND
+        CommandEnded,     // `waitStatus` holds COMMAND's wait status
+        Interrupted,      // `signal` arrived while there was no COMMAND
+        CommandNotStarted,
+        Failed,           // reported on stderr
+    };
+    Ending ending = Ending::Finished;
+    int waitStatus = 0;
+    bool endTermSent = false;  // COMMAND was sent the SIGTERM that ends a run
+    int signal = 0;
+};
+
+RunResult run(const RunOptions& options);
 
 }  // namespace vpanel

@@ -149,7 +149,7 @@ std::optional<ScriptAction> parseLine(const std::vector<std::string_view>& w, st
         action.kind = command == "unplug" ? ScriptAction::Kind::Unplug : ScriptAction::Kind::Plug;
         return action;
     }
-    reason = "unknown command '" + std::string(command) + "' (expected report, raw, wait, unplug or plug)";
+    reason = "command(" + std::string(command) + "): unknown; expected report, raw, wait, unplug or plug";
     return std::nullopt;
 }
 

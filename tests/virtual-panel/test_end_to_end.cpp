@@ -18,11 +18,11 @@
 
 namespace {
 
-using namespace std::chrono_literals;
 using Args = std::vector<std::string>;
 
 // Bounds a hung run so the suite fails instead of stalling.
-constexpr auto kWatchdog = 20s;
+constexpr auto kWatchdog = std::chrono::seconds(20);
+constexpr auto kPollPause = std::chrono::milliseconds(5);
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path);
@@ -94,7 +94,7 @@ protected:
                 ADD_FAILURE() << "virtual-panel did not finish in time";
                 break;
             }
-            std::this_thread::sleep_for(5ms);
+            std::this_thread::sleep_for(kPollPause);
         }
         o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         o.out = readFile(path("probe.out"));
@@ -120,7 +120,7 @@ protected:
         while (std::chrono::steady_clock::now() < until) {
             const std::string out = readFile(path("probe.out"));
             if (static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= lines) return;
-            std::this_thread::sleep_for(5ms);
+            std::this_thread::sleep_for(kPollPause);
         }
         FAIL() << "probe output: " << readFile(path("probe.out"));
     }
@@ -203,8 +203,18 @@ TEST_F(EndToEnd, OnlyThePanelIsFoundAndNullHandlesAreRefused) {
 TEST_F(EndToEnd, WithoutTheSocketVariableThereIsNoPanel) {
     ::setenv("LD_PRELOAD", HIDAPI_VIRTUAL_LIB, 1);
     ::unsetenv("VIRTUAL_PANEL_SOCKET");
+    // What virtual-panel adds for COMMAND: lets a sanitized probe start with
+    // a library preloaded ahead of its sanitizer runtime.
+    const char* oldAsan = std::getenv("ASAN_OPTIONS");
+    const std::string savedAsan = oldAsan != nullptr ? oldAsan : "";
+    ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
     const pid_t pid = start(probe({"open-fails", "null"}));
     ::unsetenv("LD_PRELOAD");
+    if (oldAsan != nullptr) {
+        ::setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
+    } else {
+        ::unsetenv("ASAN_OPTIONS");
+    }
     const Outcome o = finish(pid);
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out, "open failed\nnull device refused\n");

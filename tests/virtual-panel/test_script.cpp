@@ -73,7 +73,7 @@ TEST_P(ScriptBadLine, ReportsLineAndReason) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, ScriptBadLine,
     testing::Values(
-        BadScript{"jump 3", 1, "unknown command 'jump'"},
+        BadScript{"jump 3", 1, "command(jump): unknown"},
         BadScript{"# start\n\nreport 1 0 0\n", 3, "expected MODE BUTTONS OUTER INNER, got 3"},
         BadScript{"report 1 0 0 0 0", 1, "got 5"},
         BadScript{"report 256 0 0 0", 1, "MODE(256)"},
@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadScript{"wait -5", 1, "MS(-5)"},
         BadScript{"wait 1.5", 1, "MS(1.5)"},
         BadScript{"unplug now", 1, "expected no arguments"},
-        BadScript{"report 0 0 0 0\nplug\nREPORT 0 0 0 0\n", 3, "unknown command 'REPORT'"}));
+        BadScript{"report 0 0 0 0\nplug\nREPORT 0 0 0 0\n", 3, "command(REPORT): unknown"}));
 
 TEST(Script, RawTakesUpToSixtyFourBytes) {
     std::string line = "raw";
