@@ -1,0 +1,319 @@
+// virtual-panel, its preloaded hidapi and a program linked against the
+// system's hidapi, all real processes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// Bounds a hung run so the suite fails instead of stalling.
+constexpr auto kWatchdog = std::chrono::seconds(20);
+constexpr auto kPollPause = std::chrono::milliseconds(5);
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;   // the probe's lines
+    std::string err;   // virtual-panel's stderr
+    std::string leds;  // the --leds file
+};
+
+class EndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = testing::TempDir() + "vp-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        ASSERT_EQ(::mkdir(path("tmp").c_str(), 0700), 0);
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+    std::string script(const std::string& text) {
+        std::ofstream(path("script")) << text;
+        return path("script");
+    }
+
+    // The probe's arguments, writing its lines to a file of its own.
+    Args probe(const Args& steps) const {
+        Args argv{VIRTUAL_PANEL_PROBE, "--out", path("probe.out")};
+        argv.insert(argv.end(), steps.begin(), steps.end());
+        return argv;
+    }
+
+    // Starts argv with stdout/stderr in files and stdin from `stdinFd`.
+    pid_t start(const Args& argv, int stdinFd = -1) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open(path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int in = stdinFd >= 0 ? stdinFd : ::open("/dev/null", O_RDONLY);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            ::dup2(in, 0);
+            // virtual-panel's private directory goes here, to be checked.
+            ::setenv("TMPDIR", path("tmp").c_str(), 1);
+            std::vector<char*> args;
+            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(126);
+        }
+        return pid;
+    }
+
+    Outcome finish(pid_t pid) {
+        Outcome o;
+        int status = 0;
+        const auto until = std::chrono::steady_clock::now() + kWatchdog;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > until) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "virtual-panel did not finish in time";
+                break;
+            }
+            std::this_thread::sleep_for(kPollPause);
+        }
+        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        o.out = readFile(path("probe.out"));
+        o.err = readFile(path("stderr"));
+        o.leds = readFile(path("leds"));
+        // The socket and its directory are removed however the run ended.
+        EXPECT_EQ(::rmdir(path("tmp").c_str()), 0) << "virtual-panel left files in " << path("tmp");
+        ::mkdir(path("tmp").c_str(), 0700);
+        return o;
+    }
+
+    Outcome run(const std::string& scriptText, const Args& command, const Args& extra = {}) {
+        Args argv{VIRTUAL_PANEL_BIN, "--script", script(scriptText), "--leds", path("leds")};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        argv.push_back("--");
+        argv.insert(argv.end(), command.begin(), command.end());
+        return finish(start(argv));
+    }
+
+    // Waits until the probe has printed `lines` lines.
+    void awaitProbeLines(std::size_t lines) {
+        const auto until = std::chrono::steady_clock::now() + kWatchdog;
+        while (std::chrono::steady_clock::now() < until) {
+            const std::string out = readFile(path("probe.out"));
+            if (static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= lines) return;
+            std::this_thread::sleep_for(kPollPause);
+        }
+        FAIL() << "probe output: " << readFile(path("probe.out"));
+    }
+
+    std::string dir_;
+};
+
+TEST_F(EndToEnd, ReportsAndLedWritesCrossIntact) {
+    const Outcome o = run(
+        "report 2 0x8000 1 -1   # NAV1, HDG/OBS held, outer +1, inner -1\n"
+        "raw 01 00 00 00 00 01 00 02\n"
+        "raw 01 02 03            # a short report stays short\n"
+        "report 7 0 0 0\n"
+        "report 3 0 5 0\n",
+        probe({"open", "read", "8", "read", "8", "read", "8", "read", "3", "read", "64", "read-none", "write", "0b",
+               "01", "write", "0b", "3f", "strings"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out,
+              "opened\n"
+              "read 01 00 80 00 00 01 ff 02\n"
+              "read 01 00 00 00 00 01 00 02\n"
+              "read 01 02 03\n"
+              // A short buffer takes the start of the report; the rest is gone.
+              "read 01 00 00\n"
+              "read 01 00 00 00 00 05 00 03\n"
+              "nothing waiting\n"
+              "wrote 2\n"
+              "wrote 2\n"
+              "product Virtual panel\n");
+    EXPECT_EQ(o.leds, "0b 01\n0b 3f\n");
+}
+
+TEST_F(EndToEnd, QueueKeepsTheFirstSixtyFour) {
+    std::string text;
+    for (int i = 1; i <= 70; ++i) {
+        text += "report 0 0 " + std::to_string(i) + " 0\n";
+    }
+    const Outcome o = run(text, probe({"open", "read", "8", "drain", "read-none"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    // Reports 65 to 70 found the queue full; 64 (0x40) was the last kept.
+    EXPECT_EQ(o.out,
+              "opened\n"
+              "read 01 00 00 00 00 01 00 00\n"
+              "drained 63 last 01 00 00 00 00 40 00 00\n"
+              "nothing waiting\n");
+}
+
+TEST_F(EndToEnd, UnplugFailsTheHandleAndPlugAllowsReopening) {
+    const Outcome o = run(
+        "report 0 0 1 0\n"
+        "wait 200\n"
+        "report 0 0 9 0   # waiting when the panel goes: lost\n"
+        "unplug\n"
+        "report 0 0 8 0   # nobody to send it: lost\n"
+        "wait 1500\n"
+        "plug\n"
+        "report 0 0 2 0\n",
+        probe({"open", "read", "8", "read-fails", "write-fails", "0b", "01", "open-fails", "reopen", "read", "8",
+               "read-none", "write", "0b", "02"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out,
+              "opened\n"
+              "read 01 00 00 00 00 01 00 00\n"
+              "read failed\n"
+              "write failed\n"
+              "open failed\n"
+              "reopened\n"
+              "read 01 00 00 00 00 02 00 00\n"
+              "nothing waiting\n"
+              "wrote 2\n");
+    EXPECT_EQ(o.leds, "0b 02\n");
+}
+
+TEST_F(EndToEnd, OnlyThePanelIsFoundAndNullHandlesAreRefused) {
+    const Outcome o = run("", probe({"open-other-fails", "null", "open"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "other device not found\nnull device refused\nopened\n");
+}
+
+TEST_F(EndToEnd, WithoutTheSocketVariableThereIsNoPanel) {
+    ::setenv("LD_PRELOAD", HIDAPI_VIRTUAL_LIB, 1);
+    ::unsetenv("VIRTUAL_PANEL_SOCKET");
+    // What virtual-panel adds for COMMAND: lets a sanitized probe start with
+    // a library preloaded ahead of its sanitizer runtime.
+    const char* oldAsan = std::getenv("ASAN_OPTIONS");
+    const std::string savedAsan = oldAsan != nullptr ? oldAsan : "";
+    ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    const pid_t pid = start(probe({"open-fails", "null"}));
+    ::unsetenv("LD_PRELOAD");
+    if (oldAsan != nullptr) {
+        ::setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
+    } else {
+        ::unsetenv("ASAN_OPTIONS");
+    }
+    const Outcome o = finish(pid);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "open failed\nnull device refused\n");
+}
+
+struct StatusCase {
+    const char* name;
+    Args command;  // probe steps, or a whole command when it starts with "/"
+    bool endsFirst;
+    int status;
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
+
+class ExitStatus : public EndToEnd, public testing::WithParamInterface<StatusCase> {};
+
+TEST_P(ExitStatus, IsCommandsOwn) {
+    const StatusCase& c = GetParam();
+    const Args command = c.command.front().starts_with("/") ? c.command : probe(c.command);
+    // The long wait shows that an early end of COMMAND ends the run at once.
+    const std::string text = c.endsFirst ? "report 0 0 1 0\nwait 60000\n" : "report 0 0 1 0\n";
+    const Outcome o = run(text, command, {"--linger-ms", "50"});
+    EXPECT_EQ(o.status, c.status) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, ExitStatus,
+    testing::Values(
+        StatusCase{"EndsFirstWithItsCode", {"open", "exit", "7"}, true, 7},
+        StatusCase{"EndsFirstWithZero", {"open", "exit", "0"}, true, 0},
+        StatusCase{"EndedByTheClosingTermIsZero", {"open", "sleep", "30000"}, false, 0},
+        StatusCase{"HandlesTheClosingTerm", {"on-term", "5", "open", "sleep", "30000"}, false, 5},
+        StatusCase{"KilledByOtherSignal", {"/bin/sh", "-c", "kill -USR1 $$"}, true, 128 + SIGUSR1},
+        StatusCase{"CannotBeStarted", {"/nonexistent/program"}, true, 127}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EndToEnd, CommandIgnoringTermIsKilled) {
+    // Needs the full two seconds of grace before SIGKILL.
+    const Outcome o = run("", probe({"ignore-term", "open", "sleep", "30000"}), {"--linger-ms", "0"});
+    EXPECT_EQ(o.status, 128 + SIGKILL);
+}
+
+TEST_F(EndToEnd, InterruptIsForwardedToCommand) {
+    const pid_t pid = start({VIRTUAL_PANEL_BIN, "--script", script("wait 60000\n"), "--", VIRTUAL_PANEL_PROBE, "--out",
+                             path("probe.out"), "open", "sleep", "30000"});
+    awaitProbeLines(1);
+    ::kill(pid, SIGINT);
+    const Outcome o = finish(pid);
+    EXPECT_EQ(o.status, 128 + SIGINT);
+    EXPECT_EQ(o.err, "");
+}
+
+TEST_F(EndToEnd, MalformedScriptStopsBeforeAnythingRuns) {
+    const std::string s = script("report 0 0 1 0\nwait soon\n");
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", s, "--", VIRTUAL_PANEL_PROBE, "--out",
+                                    path("probe.out"), "open"}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, s + ":2: MS(soon): expected a number from 0 to 86400000\n");
+    EXPECT_EQ(o.out, "");  // the probe never started
+}
+
+TEST_F(EndToEnd, BadOptionsAreUsageErrors) {
+    for (const Args& argv : {Args{VIRTUAL_PANEL_BIN, "--linger-ms", "soon"}, Args{VIRTUAL_PANEL_BIN, "--bogus"},
+                             Args{VIRTUAL_PANEL_BIN, "--script"}, Args{VIRTUAL_PANEL_BIN, "stray"},
+                             Args{VIRTUAL_PANEL_BIN, "--script", "/nonexistent/script"}}) {
+        const Outcome o = finish(start(argv));
+        EXPECT_EQ(o.status, 2) << argv.back();
+        EXPECT_NE(o.err.find("virtual-panel: "), std::string::npos) << o.err;
+    }
+}
+
+TEST_F(EndToEnd, KeysPlayThePanel) {
+    int keys[2];
+    ASSERT_EQ(::pipe(keys), 0);
+    const pid_t pid = start({VIRTUAL_PANEL_BIN, "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read",
+                             "8", "read", "8", "read", "8", "read", "8", "read", "8", "read-none"},
+                            keys[0]);
+    ::close(keys[0]);
+    // NAV1, outer knob clockwise, inner knob back (arrow key), HDG/OBS.
+    const std::string typed = "3d\x1b[Bh";
+    ASSERT_EQ(::write(keys[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    const Outcome o = finish(pid);
+    ::close(keys[1]);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out,
+              "opened\n"
+              "read 01 00 00 00 00 00 00 02\n"
+              "read 01 00 00 00 00 01 00 02\n"
+              "read 01 00 00 00 00 00 ff 02\n"
+              "read 01 00 80 00 00 00 00 02\n"
+              "read 01 00 00 00 00 00 00 02\n"
+              "nothing waiting\n");
+}
+
+TEST_F(EndToEnd, WithoutCommandItTellsHowToReachThePanel) {
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", script("wait 10\n"), "--linger-ms", "10"}));
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.err.find("LD_PRELOAD="), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("VIRTUAL_PANEL_SOCKET="), std::string::npos) << o.err;
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+#include "child_process.hpp"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "wire.hpp"
+
+namespace vpanel {
+
+namespace {
+
+int pipeWriteEnd = -1;
+int pipeReadEnd = -1;
+
+constexpr std::array<int, 3> kHandledSignals{SIGINT, SIGTERM, SIGCHLD};
+
+void onSignal(int signal, siginfo_t* info, void*) {
+    const int savedErrno = errno;
+    const unsigned char event[2] = {static_cast<unsigned char>(signal),
+                                    static_cast<unsigned char>(info != nullptr && info->si_code == SI_KERNEL)};
+    // A full pipe only loses duplicates: the loop reaps and reacts anyway.
+    (void)!::write(pipeWriteEnd, event, sizeof event);
+    errno = savedErrno;
+}
+
+}  // namespace
+
+SignalPipe::SignalPipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::runtime_error(std::string("pipe(signals): ") + std::strerror(errno));
+    }
+    pipeReadEnd = fds[0];
+    pipeWriteEnd = fds[1];
+    struct sigaction action {};
+    action.sa_sigaction = onSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NOCLDSTOP;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kHandledSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+SignalPipe::~SignalPipe() {
+    for (int signal : kHandledSignals) {
+        ::signal(signal, SIG_DFL);
+    }
+    ::close(pipeReadEnd);
+    ::close(pipeWriteEnd);
+    pipeReadEnd = pipeWriteEnd = -1;
+}
+
+int SignalPipe::fd() const { return pipeReadEnd; }
+
+bool SignalPipe::next(Event& event) {
+    unsigned char bytes[2];
+    if (::read(pipeReadEnd, bytes, sizeof bytes) != static_cast<ssize_t>(sizeof bytes)) {
+        return false;
+    }
+    event.signal = bytes[0];
+    event.fromTerminal = bytes[1] != 0;
+    return true;
+}
+
+pid_t spawnChild(const ChildLaunch& launch, std::string& error) {
+    if (launch.argv.empty()) {
+        error = "exec(): no command";
+        return -1;
+    }
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        error = std::string("pipe(exec): ") + std::strerror(errno);
+        return -1;
+    }
+    std::vector<char*> argv;
+    for (const std::string& arg : launch.argv) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    // The child must not run our handlers between fork and exec.
+    sigset_t blocked;
+    sigset_t previous;
+    sigemptyset(&blocked);
+    for (int signal : kHandledSignals) {
+        sigaddset(&blocked, signal);
+    }
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        for (int signal : kHandledSignals) {
+            ::signal(signal, SIG_DFL);
+        }
+        ::signal(SIGPIPE, SIG_DFL);
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+        std::string preload = launch.preloadLibrary;
+        if (const char* old = std::getenv("LD_PRELOAD"); old != nullptr && *old != '\0') {
+            preload += ' ';
+            preload += old;
+        }
+        ::setenv("LD_PRELOAD", preload.c_str(), 1);
+        ::setenv(wire::kSocketVariable, launch.socketPath.c_str(), 1);
+        // A sanitized COMMAND refuses to start when a preloaded library comes
+        // before its runtime; the library itself carries no sanitizer.
+        std::string asan = "verify_asan_link_order=0";
+        if (const char* old = std::getenv("ASAN_OPTIONS"); old != nullptr && *old != '\0') {
+            asan = std::string(old) + ":" + asan;
+        }
+        ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
+        if (launch.stdinFromNull) {
+            const int null = ::open("/dev/null", O_RDONLY);
+            if (null >= 0) {
+                ::dup2(null, STDIN_FILENO);
+                ::close(null);
+            }
+        }
+        ::execvp(argv[0], argv.data());
+        const int code = errno;
+        (void)!::write(report[1], &code, sizeof code);
+        ::_exit(127);
+    }
+    const int forkErrno = errno;
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        error = std::string("fork(") + launch.argv[0] + "): " + std::strerror(forkErrno);
+        return -1;
+    }
+    int code = 0;
+    ssize_t n;
+    do {
+        n = ::read(report[0], &code, sizeof code);
+    } while (n < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (n == static_cast<ssize_t>(sizeof code)) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        error = "exec(" + launch.argv[0] + "): " + std::strerror(code);
+        return -1;
+    }
+    return pid;
+}
+
+int exitStatusFor(int waitStatus, bool endTermSent) {
+    if (WIFEXITED(waitStatus)) {
+        return WEXITSTATUS(waitStatus);
+    }
+    if (WIFSIGNALED(waitStatus)) {
+        const int signal = WTERMSIG(waitStatus);
+        if (signal == SIGTERM && endTermSent) {
+            return 0;
+        }
+        return 128 + signal;
+    }
+    return 1;
+}
+
+std::string findPreloadLibrary(std::string& error) {
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        error = std::string("readlink(/proc/self/exe): ") + std::strerror(errno);
+        return {};
+    }
+    std::string path(self, static_cast<std::size_t>(n));
+    path = path.substr(0, path.rfind('/')) + "/../lib/libhidapi-virtual.so";
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr) {
+        error = "library(" + path + "): " + std::strerror(errno);
+        return {};
+    }
+    return resolved;
+}
+
+}  // namespace vpanel

@@ -1,0 +1,413 @@
+// hidapi for the virtual panel: the whole hidapi 0.13 API, put in place of
+// the system's library with LD_PRELOAD, so that an unchanged program binary
+// talks to the virtual-panel process instead of a USB device. Only the panel
+// (0x04D8:0xE6D6) exists; the transport is described in wire.hpp.
+//
+// The program's own allocator and signals are left alone: no C++ statics with
+// constructors (hid_init may run during the program's static initialisation),
+// MSG_NOSIGNAL on every send, and errors kept as fixed wide strings.
+#include <hidapi.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <ctime>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "panel_report.hpp"
+#include "wire.hpp"
+
+#define VP_EXPORT extern "C" __attribute__((visibility("default")))
+
+struct hid_device_ {
+    int fd;
+    bool nonblocking;
+    bool gone;  // unplugged or the panel went away: fails until closed
+    const wchar_t* error;
+    hid_device_info info;
+};
+
+namespace {
+
+namespace wire = vpanel::wire;
+
+constexpr char kPath[] = "virtual-panel";
+constexpr wchar_t kManufacturer[] = L"msfs-panel";
+constexpr wchar_t kProduct[] = L"Virtual panel";
+constexpr wchar_t kSerial[] = L"0001";
+// The panel's own requests are answered at once; this only bounds a hang if
+// the virtual-panel process is stopped.
+constexpr int kReplyTimeoutSeconds = 5;
+// Pace of polling while a read waits for a report.
+constexpr long kReadPollNanoseconds = 2'000'000;
+
+constexpr wchar_t kSuccess[] = L"Success";
+constexpr wchar_t kNoSocket[] = L"hid_open(virtual panel): VIRTUAL_PANEL_SOCKET is not set";
+constexpr wchar_t kNoPanel[] = L"hid_open(virtual panel): no panel (not running or unplugged)";
+constexpr wchar_t kNotPanel[] = L"hid_open(virtual panel): no device with these IDs";
+constexpr wchar_t kNoMemory[] = L"hid_open(virtual panel): out of memory";
+constexpr wchar_t kNullDevice[] = L"hidapi(virtual panel): no device (NULL handle)";
+constexpr wchar_t kBadArgument[] = L"hidapi(virtual panel): bad buffer or length";
+constexpr wchar_t kGone[] = L"hidapi(virtual panel): device disconnected";
+constexpr wchar_t kUnsupported[] = L"hidapi(virtual panel): not supported by the virtual panel";
+
+const wchar_t* globalError = kSuccess;
+
+const hid_api_version kVersion{HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR, HID_API_VERSION_PATCH};
+
+// Connects and makes one exchange of `request`; returns the connected socket
+// with the reply's first byte in `answer`, or -1.
+int connectPanel(std::uint8_t const* request, std::size_t length, std::uint8_t& answer) {
+    const char* path = std::getenv(wire::kSocketVariable);
+    if (path == nullptr || *path == '\0') {
+        globalError = kNoSocket;
+        return -1;
+    }
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (std::strlen(path) >= sizeof addr.sun_path) {
+        globalError = kNoPanel;
+        return -1;
+    }
+    std::strcpy(addr.sun_path, path);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        globalError = kNoPanel;
+        return -1;
+    }
+    const timeval timeout{kReplyTimeoutSeconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    std::uint8_t reply[wire::kMaxPacket];
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::send(fd, request, length, MSG_NOSIGNAL) != static_cast<ssize_t>(length) ||
+        ::recv(fd, reply, sizeof reply, 0) < 1) {
+        ::close(fd);
+        globalError = kNoPanel;
+        return -1;
+    }
+    answer = reply[0];
+    return fd;
+}
+
+bool matches(unsigned short vendorId, unsigned short productId) {
+    return (vendorId == 0 || vendorId == vpanel::kVendorId) && (productId == 0 || productId == vpanel::kProductId);
+}
+
+void fillInfo(hid_device_info& info, char* path, wchar_t* serial, wchar_t* manufacturer, wchar_t* product) {
+    info = hid_device_info{};
+    info.path = path;
+    info.vendor_id = vpanel::kVendorId;
+    info.product_id = vpanel::kProductId;
+    info.serial_number = serial;
+    info.release_number = 0x0100;
+    info.manufacturer_string = manufacturer;
+    info.product_string = product;
+    info.usage_page = 0x0001;  // generic desktop
+    info.usage = 0x0004;       // joystick
+    info.interface_number = 0;
+    info.next = nullptr;
+    info.bus_type = HID_API_BUS_USB;
+}
+
+int fail(hid_device* dev, const wchar_t* error) {
+    dev->error = error;
+    return -1;
+}
+
+// One request and its reply on an open device. False marks the device gone.
+bool exchange(hid_device* dev, const std::uint8_t* request, std::size_t length, std::uint8_t* reply,
+              std::size_t capacity, std::size_t& got) {
+    if (dev->gone) {
+        return false;
+    }
+    if (::send(dev->fd, request, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)) {
+        const ssize_t n = ::recv(dev->fd, reply, capacity, 0);
+        if (n >= 1) {
+            got = static_cast<std::size_t>(n);
+            return true;
+        }
+    }
+    dev->gone = true;
+    return false;
+}
+
+int copyString(hid_device* dev, const wchar_t* source, wchar_t* string, size_t maxlen) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    if (string == nullptr || maxlen == 0) {
+        return fail(dev, kBadArgument);
+    }
+    std::wcsncpy(string, source, maxlen);
+    string[maxlen - 1] = L'\0';
+    dev->error = kSuccess;
+    return 0;
+}
+
+}  // namespace
+
+VP_EXPORT int hid_init(void) {
+    globalError = kSuccess;
+    return 0;
+}
+
+VP_EXPORT int hid_exit(void) {
+    globalError = kSuccess;
+    return 0;
+}
+
+VP_EXPORT hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
+    if (!matches(vendor_id, product_id)) {
+        globalError = kNotPanel;
+        return nullptr;
+    }
+    std::uint8_t answer = 0;
+    const int fd = connectPanel(&wire::kQuery, 1, answer);
+    if (fd < 0) {
+        return nullptr;
+    }
+    ::close(fd);
+    if (answer != wire::kOk) {
+        globalError = kNoPanel;
+        return nullptr;
+    }
+    // hid_free_enumeration frees the strings one by one, as hidapi's own does.
+    auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+    char* path = strdup(kPath);
+    wchar_t* serial = wcsdup(kSerial);
+    wchar_t* manufacturer = wcsdup(kManufacturer);
+    wchar_t* product = wcsdup(kProduct);
+    if (info == nullptr || path == nullptr || serial == nullptr || manufacturer == nullptr || product == nullptr) {
+        std::free(info);
+        std::free(path);
+        std::free(serial);
+        std::free(manufacturer);
+        std::free(product);
+        globalError = kNoMemory;
+        return nullptr;
+    }
+    fillInfo(*info, path, serial, manufacturer, product);
+    globalError = kSuccess;
+    return info;
+}
+
+VP_EXPORT void hid_free_enumeration(hid_device_info* devs) {
+    while (devs != nullptr) {
+        hid_device_info* next = devs->next;
+        std::free(devs->path);
+        std::free(devs->serial_number);
+        std::free(devs->manufacturer_string);
+        std::free(devs->product_string);
+        std::free(devs);
+        devs = next;
+    }
+}
+
+VP_EXPORT hid_device* hid_open_path(const char* path) {
+    if (path == nullptr || std::strcmp(path, kPath) != 0) {
+        globalError = kNotPanel;
+        return nullptr;
+    }
+    auto* dev = static_cast<hid_device*>(std::calloc(1, sizeof(hid_device)));
+    if (dev == nullptr) {
+        globalError = kNoMemory;
+        return nullptr;
+    }
+    const std::uint8_t hello[] = {wire::kHello, wire::kWireVersion};
+    std::uint8_t answer = 0;
+    const int fd = connectPanel(hello, sizeof hello, answer);
+    if (fd < 0 || answer != wire::kOk) {
+        if (fd >= 0) {
+            ::close(fd);
+            globalError = kNoPanel;
+        }
+        std::free(dev);
+        return nullptr;
+    }
+    dev->fd = fd;
+    dev->nonblocking = false;
+    dev->gone = false;
+    dev->error = kSuccess;
+    // The info strings live in the library; hid_get_device_info's result is
+    // owned by the device and never freed by the caller.
+    fillInfo(dev->info, const_cast<char*>(kPath), const_cast<wchar_t*>(kSerial), const_cast<wchar_t*>(kManufacturer),
+             const_cast<wchar_t*>(kProduct));
+    globalError = kSuccess;
+    return dev;
+}
+
+VP_EXPORT hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t* serial_number) {
+    if (!matches(vendor_id, product_id) || (serial_number != nullptr && std::wcscmp(serial_number, kSerial) != 0)) {
+        globalError = kNotPanel;
+        return nullptr;
+    }
+    return hid_open_path(kPath);
+}
+
+VP_EXPORT void hid_close(hid_device* dev) {
+    if (dev == nullptr) {
+        return;
+    }
+    ::close(dev->fd);
+    std::free(dev);
+}
+
+VP_EXPORT int hid_set_nonblocking(hid_device* dev, int nonblock) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    dev->nonblocking = nonblock != 0;
+    return 0;
+}
+
+VP_EXPORT int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    if (data == nullptr && length > 0) {
+        return fail(dev, kBadArgument);
+    }
+    timespec deadline{};
+    if (milliseconds > 0) {
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += milliseconds / 1000;
+        deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1'000'000;
+        if (deadline.tv_nsec >= 1'000'000'000) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1'000'000'000;
+        }
+    }
+    // The queue lives in the panel process, so a read asks for one report;
+    // waiting is polling at a short pace.
+    for (;;) {
+        std::uint8_t reply[1 + wire::kMaxInputReport];
+        std::size_t got = 0;
+        if (!exchange(dev, &wire::kRead, 1, reply, sizeof reply, got)) {
+            return fail(dev, kGone);
+        }
+        if (reply[0] == wire::kReport && got >= 2) {
+            // As hidraw: the caller gets at most `length` bytes, the rest of
+            // the report is discarded.
+            const std::size_t count = std::min(got - 1, length);
+            if (count > 0) {
+                std::memcpy(data, reply + 1, count);
+            }
+            dev->error = kSuccess;
+            return static_cast<int>(count);
+        }
+        if (reply[0] != wire::kNone) {
+            dev->gone = true;
+            return fail(dev, kGone);
+        }
+        if (milliseconds == 0) {
+            dev->error = kSuccess;
+            return 0;
+        }
+        if (milliseconds > 0) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+                dev->error = kSuccess;
+                return 0;
+            }
+        }
+        const timespec pause{0, kReadPollNanoseconds};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+VP_EXPORT int hid_read(hid_device* dev, unsigned char* data, size_t length) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    return hid_read_timeout(dev, data, length, dev->nonblocking ? 0 : -1);
+}
+
+VP_EXPORT int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    if (data == nullptr || length == 0 || length > wire::kMaxOutputReport) {
+        return fail(dev, kBadArgument);
+    }
+    std::uint8_t request[wire::kMaxPacket];
+    request[0] = wire::kWrite;
+    std::memcpy(request + 1, data, length);
+    std::uint8_t reply[1];
+    std::size_t got = 0;
+    if (!exchange(dev, request, 1 + length, reply, sizeof reply, got) || reply[0] != wire::kOk) {
+        dev->gone = true;
+        return fail(dev, kGone);
+    }
+    dev->error = kSuccess;
+    return static_cast<int>(length);
+}
+
+VP_EXPORT int hid_send_feature_report(hid_device* dev, const unsigned char*, size_t) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    return fail(dev, kUnsupported);
+}
+
+VP_EXPORT int hid_get_feature_report(hid_device* dev, unsigned char*, size_t) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    return fail(dev, kUnsupported);
+}
+
+VP_EXPORT int hid_get_input_report(hid_device* dev, unsigned char*, size_t) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    return fail(dev, kUnsupported);
+}
+
+VP_EXPORT int hid_get_manufacturer_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    return copyString(dev, kManufacturer, string, maxlen);
+}
+
+VP_EXPORT int hid_get_product_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    return copyString(dev, kProduct, string, maxlen);
+}
+
+VP_EXPORT int hid_get_serial_number_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    return copyString(dev, kSerial, string, maxlen);
+}
+
+VP_EXPORT hid_device_info* hid_get_device_info(hid_device* dev) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return nullptr;
+    }
+    return &dev->info;
+}
+
+VP_EXPORT int hid_get_indexed_string(hid_device* dev, int, wchar_t*, size_t) {
+    if (dev == nullptr) {
+        globalError = kNullDevice;
+        return -1;
+    }
+    return fail(dev, kUnsupported);
+}
+
+VP_EXPORT const wchar_t* hid_error(hid_device* dev) { return dev == nullptr ? globalError : dev->error; }
+
+VP_EXPORT const hid_api_version* hid_version(void) { return &kVersion; }
+
+VP_EXPORT const char* hid_version_str(void) { return HID_API_VERSION_STR; }

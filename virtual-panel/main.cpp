@@ -1,0 +1,150 @@
+// virtual-panel [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "child_process.hpp"
+#include "runner.hpp"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+constexpr const char* kUsage =
+    "usage: virtual-panel [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Plays the msfs-panel USB panel (04d8:e6d6) without hardware. Programs reach it\n"
+    "through their ordinary hidapi calls: COMMAND is started with libhidapi-virtual.so\n"
+    "preloaded in place of the system's hidapi.\n"
+    "\n"
+    "  --script FILE   play FILE: one command per line, '#' starts a comment\n"
+    "                    report MODE BUTTONS OUTER INNER   one input report (ID 1)\n"
+    "                    raw HEX...                        given bytes as one report\n"
+    "                    wait MS | unplug | plug\n"
+    "                  With COMMAND the script starts when COMMAND first opens the\n"
+    "                  panel, so that runs are repeatable; without, at once.\n"
+    "                  Without --script the panel is played from the keyboard.\n"
+    "  --leds FILE     write each output report received as one line of hex bytes\n"
+    "  --linger-ms MS  after the last script line, wait MS (default 300), then end\n"
+    "                  COMMAND (SIGTERM, SIGKILL 2 s later)\n"
+    "  --verbose       print each script action on stderr as it is played\n"
+    "  -- COMMAND      the program to run against the panel; virtual-panel exits\n"
+    "                  with its status. Without COMMAND the panel serves its socket\n"
+    "                  and prints the environment a program needs to reach it.\n"
+    "\n"
+    "The input queue holds 64 reports; when full the newest is dropped (as hidraw).\n"
+    "A malformed script line is reported as FILE:LINE: reason, exit status 2.\n";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "virtual-panel: %s\n%s", message.c_str(), kUsage);
+    return kUsageError;
+}
+
+bool readFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return !in.bad();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vpanel::RunOptions options;
+    std::string scriptPath;
+    std::string ledsPath;
+    bool commandFollows = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            commandFollows = true;
+            ++i;
+            break;
+        }
+        if (arg == "-h" || arg == "--help") {
+            std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        }
+        if (arg == "--verbose") {
+            options.verbose = true;
+            continue;
+        }
+        if (arg == "--script" || arg == "--leds" || arg == "--linger-ms") {
+            if (i + 1 >= argc) {
+                return usageError("option(" + std::string(arg) + "): missing value");
+            }
+            const std::string_view value = argv[++i];
+            if (arg == "--script") {
+                scriptPath = value;
+                options.hasScript = true;
+            } else if (arg == "--leds") {
+                ledsPath = value;
+            } else {
+                int ms = -1;
+                const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
+                if (ec != std::errc{} || end != value.data() + value.size() || ms < 0) {
+                    return usageError("--linger-ms(" + std::string(value) + "): expected milliseconds, 0 or more");
+                }
+                options.lingerMs = ms;
+            }
+            continue;
+        }
+        return usageError(arg.starts_with("-") ? "option(" + std::string(arg) + "): unknown"
+                                               : "argument(" + std::string(arg) + "): unexpected; COMMAND goes after --");
+    }
+    for (; i < argc; ++i) {
+        options.command.emplace_back(argv[i]);
+    }
+    if (commandFollows && options.command.empty()) {
+        return usageError("option(--): missing COMMAND");
+    }
+
+    if (options.hasScript) {
+        std::string text;
+        if (!readFile(scriptPath, text)) {
+            std::fprintf(stderr, "virtual-panel: script(%s): %s\n", scriptPath.c_str(), std::strerror(errno));
+            return kUsageError;
+        }
+        vpanel::ParsedScript parsed = vpanel::parseScript(text);
+        if (parsed.error) {
+            std::fprintf(stderr, "%s:%d: %s\n", scriptPath.c_str(), parsed.error->line, parsed.error->reason.c_str());
+            return kUsageError;
+        }
+        options.script = std::move(parsed.actions);
+    }
+
+    std::FILE* leds = nullptr;
+    if (!ledsPath.empty()) {
+        leds = std::fopen(ledsPath.c_str(), "w");
+        if (leds == nullptr) {
+            std::fprintf(stderr, "virtual-panel: leds(%s): %s\n", ledsPath.c_str(), std::strerror(errno));
+            return kUsageError;
+        }
+        options.leds = leds;
+    }
+    const vpanel::RunResult result = vpanel::run(options);
+    if (leds != nullptr) {
+        std::fclose(leds);
+    }
+    using Ending = vpanel::RunResult::Ending;
+    switch (result.ending) {
+        case Ending::Finished: return 0;
+        case Ending::CommandEnded: return vpanel::exitStatusFor(result.waitStatus, result.endTermSent);
+        case Ending::Interrupted: return 128 + result.signal;
+        case Ending::CommandNotStarted: return 127;  // as a shell says it
+        case Ending::Failed: return 1;
+    }
+    return 1;
+}

@@ -1,0 +1,337 @@
+#include "runner.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "child_process.hpp"
+#include "interactive.hpp"
+#include "panel_report.hpp"
+#include "socket_device.hpp"
+
+namespace vpanel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// SIGTERM first, SIGKILL this long after.
+constexpr milliseconds kKillGrace{2000};
+
+// A private directory for the socket, removed with everything in it at exit.
+class TempDir {
+public:
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/virtual-panel.XXXXXX";
+        // A socket path must fit sockaddr_un (108 bytes with the terminator).
+        if (tmpl.size() + sizeof "/panel.sock" > 100) {
+            tmpl = "/tmp/virtual-panel.XXXXXX";
+        }
+        if (::mkdtemp(tmpl.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp(" + tmpl + "): " + std::strerror(errno));
+        }
+        path_ = tmpl;
+    }
+    ~TempDir() { ::rmdir(path_.c_str()); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+class Runner final : public DeviceListener {
+public:
+    Runner(const RunOptions& options, std::string socketPath)
+        : options_(options), socketPath_(std::move(socketPath)),
+          device_(std::make_unique<SocketDevice>(socketPath_, *this)) {}
+
+    RunResult loop(const std::string& library);
+
+    void deviceOpened() override {
+        if (!started_ && options_.hasScript) {
+            startScript();
+        }
+    }
+
+    void outputReport(std::span<const std::uint8_t> report) override {
+        if (options_.leds != nullptr) {
+            std::fprintf(options_.leds, "%s\n", hexBytes(report).c_str());
+            std::fflush(options_.leds);
+        }
+        const bool ledReport = report.size() >= 2 && report[0] == kLedReportId;
+        if (options_.verbose) {
+            std::fprintf(stderr, "panel: output report %s%s%s\n", hexBytes(report).c_str(),
+                         ledReport ? ": LEDs " : "", ledReport ? describeLeds(report[1]).c_str() : "");
+        }
+        if (ledReport && interactive_) {
+            interactive_->leds(report[1]);
+        }
+    }
+
+private:
+    void startScript() {
+        started_ = true;
+        nextAt_ = Clock::now();
+    }
+    void playDue(Clock::time_point now);
+    void play(const ScriptAction& action, Clock::time_point now);
+    void beginEnd(Clock::time_point now);
+    void handleSignals(std::optional<RunResult>& finished);
+    std::optional<RunResult> reapChild();
+    int timeoutMs(Clock::time_point now) const;
+
+    const RunOptions& options_;
+    SignalPipe signals_;
+    std::string socketPath_;
+    std::unique_ptr<PanelDevice> device_;
+    std::unique_ptr<Interactive> interactive_;
+    pid_t child_ = -1;
+
+    bool started_ = false;
+    std::size_t next_ = 0;
+    Clock::time_point nextAt_{};
+    PanelInput lastScripted_{};
+    std::optional<Clock::time_point> lingerUntil_;
+
+    bool endTermSent_ = false;
+    Clock::time_point killAt_{};
+    bool killSent_ = false;
+};
+
+void Runner::play(const ScriptAction& action, Clock::time_point now) {
+    switch (action.kind) {
+        case ScriptAction::Kind::Report: {
+            const InputResult result = device_->sendInput(action.bytes);
+            if (options_.verbose) {
+                PanelInput in;
+                std::string what = decodeInput(action.bytes, in) && action.bytes.size() == kInputReportSize &&
+                                           action.bytes[0] == kInputReportId
+                                       ? describeInput(lastScripted_, in)
+                                       : "raw report " + hexBytes(action.bytes);
+                if (result == InputResult::DroppedFull) what += " (queue full: dropped)";
+                if (result == InputResult::DroppedUnplugged) what += " (unplugged: dropped)";
+                std::fprintf(stderr, "panel: %s\n", what.c_str());
+            }
+            decodeInput(action.bytes, lastScripted_);
+            break;
+        }
+        case ScriptAction::Kind::Wait:
+            if (options_.verbose) {
+                std::fprintf(stderr, "panel: wait %u ms\n", action.ms);
+            }
+            nextAt_ = now + milliseconds(action.ms);
+            break;
+        case ScriptAction::Kind::Unplug:
+            if (options_.verbose) {
+                std::fprintf(stderr, "panel: unplug\n");
+            }
+            device_->unplug();
+            break;
+        case ScriptAction::Kind::Plug:
+            if (options_.verbose) {
+                std::fprintf(stderr, "panel: plug\n");
+            }
+            device_->plug();
+            break;
+    }
+}
+
+void Runner::playDue(Clock::time_point now) {
+    if (!started_ || lingerUntil_) {
+        return;
+    }
+    while (next_ < options_.script.size() && now >= nextAt_) {
+        play(options_.script[next_++], now);
+    }
+    if (next_ == options_.script.size() && now >= nextAt_) {
+        lingerUntil_ = now + milliseconds(options_.lingerMs);
+    }
+}
+
+void Runner::beginEnd(Clock::time_point now) {
+    if (endTermSent_ || child_ < 0) {
+        return;
+    }
+    ::kill(child_, SIGTERM);
+    endTermSent_ = true;
+    killAt_ = now + kKillGrace;
+}
+
+std::optional<RunResult> Runner::reapChild() {
+    if (child_ < 0) {
+        return std::nullopt;
+    }
+    int status = 0;
+    const pid_t pid = ::waitpid(child_, &status, WNOHANG);
+    if (pid != child_) {
+        return std::nullopt;
+    }
+    child_ = -1;
+    return RunResult{RunResult::Ending::CommandEnded, status, endTermSent_, 0};
+}
+
+void Runner::handleSignals(std::optional<RunResult>& finished) {
+    SignalPipe::Event event{};
+    while (signals_.next(event)) {
+        if (event.signal == SIGCHLD) {
+            continue;  // reaped below, once
+        }
+        if (child_ < 0) {
+            finished = RunResult{RunResult::Ending::Interrupted, 0, false, event.signal};
+        } else if (!event.fromTerminal) {
+            ::kill(child_, event.signal);
+        }
+    }
+}
+
+int Runner::timeoutMs(Clock::time_point now) const {
+    std::optional<Clock::time_point> due;
+    auto consider = [&due](Clock::time_point t) {
+        if (!due || t < *due) due = t;
+    };
+    if (started_ && !lingerUntil_) consider(nextAt_);
+    if (lingerUntil_ && !endTermSent_) consider(*lingerUntil_);
+    if (endTermSent_ && !killSent_) consider(killAt_);
+    if (!due) {
+        return -1;
+    }
+    if (*due <= now) {
+        return 0;
+    }
+    // Rounded up so that a wake-up never comes before the deadline.
+    const auto wait = std::chrono::ceil<milliseconds>(*due - now).count();
+    return wait > INT_MAX ? INT_MAX : static_cast<int>(wait);
+}
+
+RunResult Runner::loop(const std::string& library) {
+    std::optional<RawTerminal> terminal;
+    if (!options_.hasScript) {
+        terminal.emplace(STDIN_FILENO);
+        interactive_ = std::make_unique<Interactive>(*device_, stdout, options_.verbose);
+    }
+    if (options_.command.empty()) {
+        std::fprintf(stderr,
+                     "virtual-panel: to reach this panel, start a program with these two settings:\n"
+                     "  LD_PRELOAD=%s\n  %s=%s\n",
+                     library.c_str(), wire::kSocketVariable, socketPath_.c_str());
+        if (options_.hasScript) {
+            startScript();
+        }
+    } else {
+        std::string error;
+        child_ = spawnChild({options_.command, library, socketPath_, interactive_ != nullptr}, error);
+        if (child_ < 0) {
+            std::fprintf(stderr, "virtual-panel: %s\n", error.c_str());
+            return RunResult{RunResult::Ending::CommandNotStarted, 0, false, 0};
+        }
+    }
+    if (interactive_) {
+        interactive_->printHelp();
+    }
+
+    std::vector<pollfd> fds;
+    bool stdinOpen = interactive_ != nullptr;
+    std::optional<RunResult> finished;
+    while (!finished) {
+        Clock::time_point now = Clock::now();
+        playDue(now);
+        const bool quit = (lingerUntil_ && now >= *lingerUntil_) || (interactive_ && interactive_->quitRequested());
+        if (quit) {
+            if (child_ < 0) {
+                finished = RunResult{};
+                break;
+            }
+            beginEnd(now);
+        }
+        if (endTermSent_ && !killSent_ && now >= killAt_) {
+            ::kill(child_, SIGKILL);
+            killSent_ = true;
+        }
+
+        fds.clear();
+        fds.push_back({signals_.fd(), POLLIN, 0});
+        const std::size_t stdinIndex = fds.size();
+        if (stdinOpen) {
+            fds.push_back({STDIN_FILENO, POLLIN, 0});
+        }
+        const std::size_t deviceIndex = fds.size();
+        device_->addPollFds(fds);
+
+        if (::poll(fds.data(), fds.size(), timeoutMs(now)) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            std::fprintf(stderr, "virtual-panel: poll(): %s\n", std::strerror(errno));
+            finished = RunResult{RunResult::Ending::Failed, 0, false, 0};
+            break;
+        }
+        if (fds[0].revents != 0) {
+            handleSignals(finished);
+            if (finished) {
+                break;
+            }
+        }
+        if (auto status = reapChild()) {
+            finished = status;
+            break;
+        }
+        if (stdinOpen && fds[stdinIndex].revents != 0) {
+            char keys[64];
+            const ssize_t n = ::read(STDIN_FILENO, keys, sizeof keys);
+            if (n > 0) {
+                interactive_->keys(std::span<const char>(keys, static_cast<std::size_t>(n)));
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                // End of input quits like the q key.
+                stdinOpen = false;
+                interactive_->keys(std::span<const char>("q", 1));
+            }
+        }
+        device_->handlePoll(std::span<const pollfd>(fds).subspan(deviceIndex));
+    }
+    if (interactive_) {
+        interactive_->finish();
+    }
+    if (child_ > 0) {
+        // Only reached when we were told to stop ourselves: do not leave
+        // COMMAND behind.
+        ::kill(child_, SIGTERM);
+        ::waitpid(child_, nullptr, 0);
+    }
+    return *finished;
+}
+
+}  // namespace
+
+RunResult run(const RunOptions& options) {
+    const RunResult failed{RunResult::Ending::Failed, 0, false, 0};
+    std::string error;
+    const std::string library = findPreloadLibrary(error);
+    if (library.empty()) {
+        std::fprintf(stderr, "virtual-panel: %s\n", error.c_str());
+        return failed;
+    }
+    try {
+        TempDir dir;
+        Runner runner(options, dir.path() + "/panel.sock");
+        return runner.loop(library);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "virtual-panel: %s\n", e.what());
+        return failed;
+    }
+}
+
+}  // namespace vpanel

@@ -1,0 +1,39 @@
+// One run of virtual-panel: the device, the script or the keyboard, and
+// COMMAND, all driven by one poll() loop on one thread.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "script.hpp"
+
+namespace vpanel {
+
+struct RunOptions {
+    bool hasScript = false;
+    std::vector<ScriptAction> script;
+    std::FILE* leds = nullptr;  // one line per output report, or null
+    int lingerMs = 300;
+    bool verbose = false;
+    std::vector<std::string> command;  // empty: serve the socket only
+};
+
+// How a run ended; main turns it into the exit status.
+struct RunResult {
+    enum class Ending {
+        Finished,         // script or keyboard done, no COMMAND
+        CommandEnded,     // `waitStatus` holds COMMAND's wait status
+        Interrupted,      // `signal` arrived while there was no COMMAND
+        CommandNotStarted,
+        Failed,           // reported on stderr
+    };
+    Ending ending = Ending::Finished;
+    int waitStatus = 0;
+    bool endTermSent = false;  // COMMAND was sent the SIGTERM that ends a run
+    int signal = 0;
+};
+
+RunResult run(const RunOptions& options);
+
+}  // namespace vpanel
