@@ -78,4 +78,9 @@ std::size_t StreamReassembler::buffered() const { return end_ - begin_; }
 
 bool StreamReassembler::failed() const { return static_cast<bool>(failure_); }
 
+void StreamReassembler::reset() {
+    begin_ = end_ = 0;
+    failure_ = {};
+}
+
 }  // namespace scproto

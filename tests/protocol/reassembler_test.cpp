@@ -159,6 +159,12 @@ TEST(Reassembler, BadLengthFieldsPoisonTheStream) {
         r.feed(good);
         EXPECT_TRUE(r.next(e).empty());
         EXPECT_EQ(e.code, c.expected);
+        // Until reset for a new connection.
+        r.reset();
+        EXPECT_FALSE(r.failed());
+        EXPECT_EQ(r.feed(good), good.size());
+        EXPECT_EQ(r.next(e).size(), good.size());
+        EXPECT_FALSE(e);
     }
 }
 

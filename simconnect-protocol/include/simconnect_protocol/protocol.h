@@ -262,6 +262,10 @@ public:
     std::size_t buffered() const;
     bool failed() const;
 
+    // Forgets what is buffered and any failure, keeping the buffer: for a
+    // new connection without a new allocation.
+    void reset();
+
 private:
     std::vector<std::uint8_t> buffer_;
     std::size_t header_size_;
