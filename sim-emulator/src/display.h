@@ -1,0 +1,50 @@
+// What a person watching the emulator sees: one line per applied event when
+// stdout is a pipe or file (a demo shows these beside the panel's actions),
+// or a live view redrawn in place when it is a terminal.
+#ifndef SIM_EMULATOR_DISPLAY_H
+#define SIM_EMULATOR_DISPLAY_H
+
+#include "simulator.h"
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace simemu {
+
+// "NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113.45"
+std::string describeApplied(const AppliedEvent& applied, const Model& model);
+
+struct ViewInfo {
+    std::string address;  // "127.0.0.1:500"
+    unsigned frame_ms = 0;
+    unsigned delay_frames = 0;
+    std::vector<std::string> clients;  // "1 Request Data"
+};
+
+class Display {
+public:
+    Display(std::FILE* out, bool terminal, bool quiet) : out_(out), terminal_(terminal), quiet_(quiet) {}
+
+    // Records an applied event; in line mode prints it at once. The client
+    // number is shown once more than one client has been seen.
+    void applied(const AppliedEvent& applied, const Model& model, bool show_client);
+
+    bool live() const { return terminal_ && !quiet_; }
+    // Redraws the live view (terminal mode only; the caller paces it).
+    void redraw(const Simulator& sim, const ViewInfo& view);
+    // Leaves the terminal below the last view.
+    void finish();
+
+private:
+    std::FILE* out_;
+    bool terminal_;
+    bool quiet_;
+    bool drawn_ = false;
+    std::deque<std::string> recent_;
+};
+
+}  // namespace simemu
+
+#endif

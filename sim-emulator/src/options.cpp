@@ -1,0 +1,203 @@
+#include "options.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+
+namespace simemu {
+namespace {
+
+bool parseUnsigned(std::string_view text, unsigned long max, unsigned long& out) {
+    unsigned long v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v, 10);
+    if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || v > max) {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+std::string usage(std::string_view option, std::string_view argument, std::string_view reason) {
+    return std::string(option) + "(" + std::string(argument) + "): " + std::string(reason);
+}
+
+}  // namespace
+
+std::optional<std::string> parseOptions(std::span<const std::string_view> args, Options& out) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view option = args[i];
+        std::optional<std::string_view> inlineValue;
+        if (option.starts_with("--")) {
+            if (const auto eq = option.find('='); eq != std::string_view::npos) {
+                inlineValue = option.substr(eq + 1);
+                option = option.substr(0, eq);
+            }
+        }
+        const auto flag = [&](bool& target) -> std::optional<std::string> {
+            if (inlineValue) {
+                return usage(option, *inlineValue, "takes no value");
+            }
+            target = true;
+            return std::nullopt;
+        };
+        // The option's value: after '=' or the next argument.
+        std::string_view value;
+        const auto takeValue = [&]() -> bool {
+            if (inlineValue) {
+                value = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+
+        if (option == "--once") {
+            if (auto e = flag(out.once)) return e;
+            continue;
+        }
+        if (option == "--quiet") {
+            if (auto e = flag(out.quiet)) return e;
+            continue;
+        }
+        if (option == "--help" || option == "-h") {
+            if (auto e = flag(out.help)) return e;
+            continue;
+        }
+        const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
+                           option == "--event-delay-frames" || option == "--set" || option == "--trace" ||
+                           option == "--state-out" || option == "--port-file";
+        if (!known) {
+            return usage("option", option, "unknown (see --help)");
+        }
+        if (!takeValue()) {
+            return usage(option, "", "needs a value");
+        }
+        unsigned long n = 0;
+        if (option == "--port") {
+            if (!parseUnsigned(value, 65535, n)) {
+                return usage(option, value, "not a port number from 0 to 65535");
+            }
+            out.port = static_cast<std::uint16_t>(n);
+        } else if (option == "--bind") {
+            in_addr addr{};
+            const std::string text(value);
+            if (inet_pton(AF_INET, text.c_str(), &addr) != 1) {
+                return usage(option, value, "not an IPv4 address such as 127.0.0.1 or 0.0.0.0");
+            }
+            out.bind = text;
+        } else if (option == "--frame-ms") {
+            if (!parseUnsigned(value, 60000, n) || n == 0) {
+                return usage(option, value, "not a frame length from 1 to 60000 ms");
+            }
+            out.frame_ms = static_cast<unsigned>(n);
+        } else if (option == "--event-delay-frames") {
+            if (!parseUnsigned(value, 100000, n)) {
+                return usage(option, value, "not a number of frames from 0 to 100000");
+            }
+            out.event_delay_frames = static_cast<unsigned>(n);
+        } else if (option == "--set") {
+            std::string error;
+            const auto setting = parseSetting(value, error);
+            if (!setting) {
+                return usage(option, value, error);
+            }
+            out.settings.push_back(*setting);
+        } else if (value.empty()) {
+            return usage(option, value, "needs a file name");
+        } else if (option == "--trace") {
+            out.trace_path = std::string(value);
+        } else if (option == "--state-out") {
+            out.state_out_path = std::string(value);
+        } else {
+            out.port_file = std::string(value);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string helpText() {
+    std::string text = R"(Usage: sim-emulator [options]
+
+An emulated Microsoft Flight Simulator 2020 for SimConnect clients over TCP:
+it answers Open as "KittyHawk", keeps the aircraft variables below, applies
+the simulator events clients transmit, and streams SIMOBJECT_DATA records
+every frame.
+
+Options:
+  --port N               TCP port (default 500; 0 picks a free port)
+  --bind ADDR            IPv4 address to listen on (default 127.0.0.1)
+  --frame-ms MS          simulation frame length (default 16)
+  --event-delay-frames N apply each event N frames later than the next
+                         frame boundary (default 0), like a slow simulator
+  --set "NAME=VALUE"     starting value of a variable by its SimConnect name,
+                         in the unit listed below; repeatable. Transponder as
+                         BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false
+  --trace FILE           JSON Lines, one object per client packet
+  --state-out FILE       at exit, every variable as one JSON object
+  --once                 exit when the first client (the first connection
+                         that sent a packet) has disconnected
+  --quiet                no listening message, no live view
+  --port-file FILE       write the bound port number there once listening
+  --help                 this text
+
+Variables (SimConnect name, unit, starting value):
+)";
+    const Model initial;
+    for (std::size_t i = 0; i < kVarCount; ++i) {
+        const auto v = static_cast<Var>(i);
+        std::string line = "  " + std::string(info(v).name);
+        line.resize(std::max<std::size_t>(line.size() + 1, 32), ' ');
+        std::string unit(info(v).unit);
+        unit.resize(std::max<std::size_t>(unit.size() + 1, 13), ' ');
+        text += line + unit + formatValue(v, initial.value(v)) + "\n";
+    }
+    text += R"(
+The transponder is BCO16, one octal digit per nibble: squawk 1200 is 0x1200,
+which --state-out writes as the integer 4608.
+Variables are read in any unit of their family: MHz/kHz/Hz/Frequency BCD16,
+degrees/radians, feet/meters, feet/minute/feet/second/meters/second, BCO16,
+Bool, inHg/millibars/hPa; as INT32 (truncated), INT64, FLOAT32 or FLOAT64.
+
+Events and their effect:
+  COM_RADIO_WHOLE_INC/DEC, COM2_...   standby +-1 MHz, wrapping 118..136
+  COM_RADIO_FRACT_INC/DEC, COM2_...   standby +-25 kHz, wrapping inside the
+                                      MHz (no carry)
+  COM_STBY_RADIO_SET, COM2_...        standby from BCD16 (0x2797 = 127.975)
+  NAV1_STBY_SET, NAV2_STBY_SET        standby from BCD16, 0x1345 or 0x11345
+  COM_STBY_RADIO_SWAP, COM2_RADIO_SWAP, NAV1_RADIO_SWAP, NAV2_RADIO_SWAP
+  HEADING_BUG_SET, VOR1_SET, VOR2_SET whole degrees, kept in 0..359
+  XPNDR_SET                           BCO16 code
+  AP_ALT_VAR_SET_ENGLISH              feet (signed 32-bit)
+  AP_VS_VAR_SET_ENGLISH               feet/minute (signed 32-bit)
+  KOHLSMAN_INC/DEC                    +-0.01 inHg, held within 948..1084 hPa
+  BAROMETRIC_STD_PRESSURE             29.92 inHg
+  AP_MASTER, AP_PANEL_HEADING_HOLD, AP_NAV1_HOLD, AP_APR_HOLD,
+  AP_PANEL_ALTITUDE_HOLD, AP_PANEL_VS_HOLD, TOGGLE_GPS_DRIVES_NAV1
+                                      toggle their Bool
+Choices where the simulator's behaviour is not documented: a set event whose
+data is not valid BCD/BCO or lies outside the band changes nothing; the
+barometer stops at its limits; an event that is applied is applied once per
+transmission whatever its data. Event names are matched case-insensitively.
+
+Names: an unknown plain event name or variable draws exception
+NAME_UNRECOGNIZED (7) with the packet's send ID (index 2); an unknown unit
+or one of another family draws 7 with index 3. Empty, dotted ("Custom.Event")
+and "#nnnn" event names are accepted and their transmissions counted. An
+event ID never mapped draws ERROR (1), index 2, on transmission.
+TOGGLE_GPS_DRIVES_NAV2 does not exist in MSFS and is unknown here too.
+
+Requests: period NEVER stops a request, ONCE sends once, VISUAL_FRAME and
+SIM_FRAME send every frame, SECOND every second; flag CHANGED sends only
+when the block differs from the last one sent; origin, interval and limit
+count periods as in SimConnect. TAGGED is not supported (sent untagged).
+
+Exit status: 0 after SIGINT/SIGTERM or --once, 1 on a runtime error (e.g.
+port in use), 2 on a usage error.
+)";
+    return text;
+}
+
+}  // namespace simemu

@@ -1,0 +1,104 @@
+// The SimConnect server side: accepts clients on one TCP socket, reads
+// their packets with the shared codec, answers them, and at every frame
+// boundary applies due events and streams the requested data. One thread,
+// one poll() loop.
+#ifndef SIM_EMULATOR_SERVER_H
+#define SIM_EMULATOR_SERVER_H
+
+#include "datablock.h"
+#include "display.h"
+#include "json.h"
+#include "options.h"
+#include "simulator.h"
+
+#include "simconnect_protocol/protocol.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace simemu {
+
+class Server {
+public:
+    // trace may be null (no --trace).
+    Server(const Options& options, Simulator& sim, Display& display, std::FILE* trace);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Binds and listens; on failure the reason, e.g.
+    // "listen(127.0.0.1:500): Address already in use".
+    std::optional<std::string> listen();
+    std::uint16_t port() const { return port_; }
+
+    // Serves until stop_fd becomes readable (the signal handler writes to
+    // it) or, with --once, until the first client has gone.
+    void run(int stop_fd);
+
+    // Sends RECV_QUIT to every client and closes the connections.
+    void shutdown();
+
+private:
+    struct Request {
+        std::uint32_t define_id = 0;
+        std::uint32_t period = 0;
+        std::uint32_t flags = 0;
+        std::uint32_t origin = 0;
+        std::uint32_t interval = 0;
+        std::uint32_t limit = 0;
+        std::uint64_t periods = 0;  // period boundaries seen
+        std::uint32_t sent = 0;
+        std::uint64_t start_frame = 0;
+        std::vector<std::uint8_t> last;  // for the CHANGED flag
+    };
+    struct Client {
+        int fd = -1;
+        int number = 0;  // 0 until its first packet
+        bool opened = false;
+        bool closing = false;
+        std::string name;
+        scproto::StreamReassembler rx{scproto::kClientHeaderSize};
+        std::vector<std::uint8_t> tx;
+        std::map<std::uint32_t, std::string> events;
+        std::map<std::uint32_t, std::vector<Datum>> defines;
+        std::map<std::uint32_t, Request> requests;
+    };
+
+    void acceptClients();
+    void readClient(Client& c);
+    void handlePacket(Client& c, std::span<const std::uint8_t> packet, std::uint64_t t_ns);
+    void malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns);
+    void sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index);
+    void queue(Client& c, std::span<const std::uint8_t> bytes);
+    void flush(Client& c);
+    void frame();
+    void serveRequests(Client& c);
+    void dropClosed();
+    void closeClient(Client& c);
+    JsonLine traceLine(const Client& c) const;
+    void writeTrace(JsonLine& line, std::uint64_t t_ns);
+    ViewInfo view() const;
+
+    const Options& options_;
+    Simulator& sim_;
+    Display& display_;
+    std::FILE* trace_;
+    int listen_fd_ = -1;
+    std::uint16_t port_ = 0;
+    int next_number_ = 0;
+    bool first_gone_ = false;
+    std::vector<std::unique_ptr<Client>> clients_;
+    std::vector<std::uint8_t> scratch_;
+    std::vector<std::uint8_t> block_;
+};
+
+std::uint64_t monotonicNs();
+
+}  // namespace simemu
+
+#endif

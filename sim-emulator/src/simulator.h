@@ -1,0 +1,73 @@
+// The simulator's clock: events arrive at any time and take effect at a
+// frame boundary, optionally some frames late, in the order they arrived.
+#ifndef SIM_EMULATOR_SIMULATOR_H
+#define SIM_EMULATOR_SIMULATOR_H
+
+#include "model.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace simemu {
+
+struct AppliedEvent {
+    int client = 0;
+    std::string name;  // as the client mapped it
+    std::uint32_t data = 0;
+    NameClass name_class = NameClass::Custom;
+    const EventInfo* event = nullptr;  // set for NameClass::Sim
+    Effect effect;
+    std::uint64_t count = 0;  // transmissions so far, for custom and unknown names
+};
+
+class Simulator {
+public:
+    explicit Simulator(unsigned delay_frames = 0) : delay_frames_(delay_frames) {}
+
+    Model& model() { return model_; }
+    const Model& model() const { return model_; }
+
+    // Queues a transmitted event. It takes effect at the next frame
+    // boundary plus the configured delay.
+    void receive(int client, std::string_view name, std::uint32_t data);
+
+    // Crosses one frame boundary and applies the events now due. The
+    // returned list is valid until the next call.
+    const std::vector<AppliedEvent>& advanceFrame();
+
+    // Applies everything still waiting, as at exit, so that the final
+    // state reflects every event received.
+    const std::vector<AppliedEvent>& flush();
+
+    std::uint64_t frame() const { return frame_; }
+    std::size_t pending() const { return queue_.size(); }
+    // Transmissions of events with an empty, dotted or "#nnnn" name.
+    const std::map<std::string, std::uint64_t>& customCounts() const { return custom_; }
+    // Transmissions of plain names the simulator does not know.
+    const std::map<std::string, std::uint64_t>& unknownCounts() const { return unknown_; }
+
+private:
+    struct Pending {
+        std::uint64_t due = 0;
+        int client = 0;
+        std::string name;
+        std::uint32_t data = 0;
+    };
+    void applyOne(Pending& p);
+
+    Model model_;
+    unsigned delay_frames_ = 0;
+    std::uint64_t frame_ = 0;
+    std::deque<Pending> queue_;
+    std::vector<AppliedEvent> applied_;
+    std::map<std::string, std::uint64_t> custom_;
+    std::map<std::string, std::uint64_t> unknown_;
+};
+
+}  // namespace simemu
+
+#endif

@@ -1,0 +1,163 @@
+#include "config.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <filesystem>
+#include <system_error>
+
+namespace scnet {
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sectionMatches(std::string_view name, std::uint32_t index) {
+    const std::string numbered = "SimConnect." + std::to_string(index);
+    return equalNoCase(name, numbered) || (index == 0 && equalNoCase(name, "SimConnect"));
+}
+
+std::string sectionLabel(std::uint32_t index) {
+    return index == 0 ? "[SimConnect]" : "[SimConnect." + std::to_string(index) + "]";
+}
+
+bool validPort(std::string_view port) {
+    if (port.empty() || port.size() > 5) {
+        return false;
+    }
+    unsigned value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
+}  // namespace
+
+ConfigResult parseConfig(std::string_view text, const std::string& path, std::uint32_t config_index) {
+    ConfigResult result;
+    bool found = false;
+    bool inside = false;
+    std::string section_name;
+    std::string protocol = "IPv4";  // the SDK's default protocol
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        const std::string_view line = trim(text.substr(at, end - at));
+        at = end + 1;
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            continue;
+        }
+        if (line.front() == '[') {
+            const std::size_t close = line.find(']');
+            const std::string_view name = trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+            // The first matching section wins, as with an INI reader.
+            inside = !found && sectionMatches(name, config_index);
+            if (inside) {
+                found = true;
+                section_name = "[" + std::string(name) + "]";
+            }
+            continue;
+        }
+        if (!inside) {
+            continue;
+        }
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = trim(line.substr(0, eq));
+        const std::string_view value = trim(line.substr(eq + 1));
+        if (equalNoCase(key, "Protocol")) {
+            protocol = value;
+        } else if (equalNoCase(key, "Address")) {
+            result.server.address = value;
+        } else if (equalNoCase(key, "Port")) {
+            result.server.port = value;
+        }
+    }
+    if (!found) {
+        result.status = ConfigStatus::MissingSection;
+        result.error = "SimConnect.cfg(" + path + "): no section " + sectionLabel(config_index) +
+                       " for configuration index " + std::to_string(config_index);
+        return result;
+    }
+    result.server.origin = "from " + section_name + " in " + path;
+    if (!equalNoCase(protocol, "IPv4")) {
+        result.status = ConfigStatus::BadValue;
+        result.error = "SimConnect.cfg(" + path + "): Protocol=" + protocol + " in " + section_name +
+                       " is not supported; only IPv4 is";
+    } else if (!validPort(result.server.port)) {
+        result.status = ConfigStatus::BadValue;
+        result.error = "SimConnect.cfg(" + path + "): Port=" + result.server.port + " in " + section_name +
+                       " is not a TCP port number";
+    } else if (result.server.address.empty()) {
+        result.status = ConfigStatus::BadValue;
+        result.error = "SimConnect.cfg(" + path + "): empty Address in " + section_name;
+    }
+    return result;
+}
+
+std::vector<std::string> configSearchPath() {
+    std::vector<std::string> dirs;
+    std::error_code ec;
+    const std::filesystem::path cwd = std::filesystem::current_path(ec);
+    dirs.push_back(ec ? std::string(".") : cwd.string());
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        dirs.emplace_back(home);
+    }
+    return dirs;
+}
+
+ConfigResult findServer(std::uint32_t config_index, const std::vector<std::string>& directories) {
+    ConfigResult result;
+    if (config_index == kConfigIndexLocal) {
+        result.server.origin = "configuration index LOCAL; SimConnect.cfg ignored";
+        return result;
+    }
+    for (const std::string& dir : directories) {
+        const std::string path = (std::filesystem::path(dir) / "SimConnect.cfg").string();
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            continue;
+        }
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            result.status = ConfigStatus::Unreadable;
+            result.error = "SimConnect.cfg(" + path + "): cannot be read";
+            return result;
+        }
+        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        return parseConfig(text, path, config_index);
+    }
+    result.server.origin = "no SimConnect.cfg found; using the default";
+    return result;
+}
+
+}  // namespace scnet

@@ -1,0 +1,51 @@
+// Where the simulator is: SimConnect.cfg, as the SDK's client reads it.
+#ifndef SIMCONNECT_NET_CONFIG_H
+#define SIMCONNECT_NET_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scnet {
+
+inline constexpr const char* kDefaultAddress = "127.0.0.1";
+inline constexpr const char* kDefaultPort = "500";
+inline constexpr std::uint32_t kConfigIndexLocal = 0xFFFFFFFF;
+
+struct ServerConfig {
+    std::string address = kDefaultAddress;
+    std::string port = kDefaultPort;
+    // Where these values came from, for error messages, e.g.
+    // "from [SimConnect.1] in /home/pi/SimConnect.cfg".
+    std::string origin;
+};
+
+enum class ConfigStatus {
+    Ok,
+    MissingSection,  // the file has no section for the requested index
+    BadValue,        // a protocol other than IPv4, or an unusable port
+    Unreadable,
+};
+
+struct ConfigResult {
+    ConfigStatus status = ConfigStatus::Ok;
+    ServerConfig server;
+    std::string error;  // set unless status is Ok
+};
+
+// Reads the section for `config_index` from the text of a SimConnect.cfg
+// found at `path`. Index 0 takes [SimConnect] or [SimConnect.0], index N
+// [SimConnect.N]; section and key names compare case-insensitively.
+ConfigResult parseConfig(std::string_view text, const std::string& path, std::uint32_t config_index);
+
+// The directories searched, in order: the working directory, then $HOME.
+std::vector<std::string> configSearchPath();
+
+// Uses the first SimConnect.cfg found in `directories`; the defaults when
+// there is none or when config_index is kConfigIndexLocal.
+ConfigResult findServer(std::uint32_t config_index, const std::vector<std::string>& directories);
+
+}  // namespace scnet
+
+#endif

@@ -1,0 +1,280 @@
+// SimConnect wire protocol (MSFS 2020, protocol version 5): packet layouts,
+// encoders and decoders, written once and shared by our client library and
+// the emulated simulator.
+//
+// Everything on the wire is little-endian and packed. Every message starts
+// with its total length as a u32, the length field included. Client packets
+// carry a 16-byte header (size, protocol, 0xF0000000 | function, send ID);
+// server records a 12-byte one (size, version, record ID).
+//
+// Contract of this header:
+// - Encoders write into a buffer the caller owns and return the number of
+//   bytes written, or 0 when the buffer is too small; they never allocate,
+//   so a client can send from a fixed buffer on every pass.
+// - Decoders never read outside the span they are given. They return an
+//   Error whose code is Ok on success; decoded strings are views into the
+//   caller's buffer, valid as long as it is.
+// - Fixed-size name fields are written truncated to 255 bytes and always
+//   NUL-terminated; on decoding a name ends at its first NUL or at the end
+//   of the field.
+#ifndef SIMCONNECT_PROTOCOL_PROTOCOL_H
+#define SIMCONNECT_PROTOCOL_PROTOCOL_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scproto {
+
+// --- Framing -------------------------------------------------------------
+
+inline constexpr std::size_t kClientHeaderSize = 16;
+inline constexpr std::size_t kServerHeaderSize = 12;
+// No packet the program or the emulator exchanges comes near this; a larger
+// length field means a corrupt or hostile stream.
+inline constexpr std::size_t kMaxPacketSize = 64 * 1024;
+inline constexpr std::size_t kNameFieldSize = 256;
+
+// Protocol version 5 is MSFS 2020 ("KittyHawk").
+inline constexpr std::uint32_t kProtocolKittyHawk = 5;
+inline constexpr std::uint32_t kFunctionTypeBase = 0xF0000000;
+
+enum class FunctionId : std::uint32_t {
+    Open = 0x01,
+    MapClientEventToSimEvent = 0x04,
+    TransmitClientEvent = 0x05,
+    AddToDataDefinition = 0x0C,
+    RequestDataOnSimObject = 0x0E,
+};
+
+// Record IDs of the server records we handle (SIMCONNECT_RECV_ID values).
+enum class RecvId : std::uint32_t {
+    Exception = 1,
+    Open = 2,
+    Quit = 3,
+    Event = 4,
+    SimObjectData = 8,
+};
+
+// Exact sizes of the fixed-size packets and records.
+inline constexpr std::size_t kOpenPacketSize = 296;
+inline constexpr std::size_t kMapClientEventPacketSize = 276;
+inline constexpr std::size_t kTransmitClientEventPacketSize = 36;
+inline constexpr std::size_t kAddToDataDefinitionPacketSize = 544;
+inline constexpr std::size_t kRequestDataPacketSize = 48;
+inline constexpr std::size_t kRecvOpenSize = 308;
+inline constexpr std::size_t kRecvExceptionSize = 24;
+inline constexpr std::size_t kRecvQuitSize = 12;
+inline constexpr std::size_t kRecvEventSize = 24;
+inline constexpr std::size_t kRecvSimObjectDataHeaderSize = 40;  // data follows
+
+// --- Errors --------------------------------------------------------------
+
+enum class ErrorCode {
+    Ok,
+    Truncated,         // fewer bytes than the length field or the kind needs
+    LengthBelowHeader, // length field smaller than the header
+    LengthTooLarge,    // length field above kMaxPacketSize
+    LengthMismatch,    // length field disagrees with the bytes given
+    WrongSize,         // record/packet size not the one its kind requires
+    UnknownFunction,   // client packet type not one we decode
+    UnknownRecord,     // server record ID not one we decode
+    BadTypeField,      // client packet type without the 0xF0000000 marker
+    BufferTooSmall,    // an encoder's output buffer cannot hold the packet
+};
+
+struct Error {
+    ErrorCode code = ErrorCode::Ok;
+    std::uint32_t value = 0;  // the offending field value, where there is one
+    explicit operator bool() const { return code != ErrorCode::Ok; }
+};
+
+// A readable reason, e.g. "length field 70000 above the 65536-byte maximum".
+std::string describe(const Error& error);
+
+// --- Client -> server packets -------------------------------------------
+
+struct ClientHeader {
+    std::uint32_t size = 0;
+    std::uint32_t protocol = 0;
+    std::uint32_t type = 0;  // kFunctionTypeBase | function ID
+    std::uint32_t send_id = 0;
+};
+
+struct OpenPacket {
+    std::string_view app_name;
+    // Version fields as MSFS 2020's own client sends them.
+    std::array<std::uint8_t, 4> alias{0x00, 'H', 'K', 0x00};  // bytes 276..279
+    std::uint32_t version_major = 11;
+    std::uint32_t version_minor = 0;
+    std::uint32_t build_major = 62651;
+    std::uint32_t build_minor = 3;
+};
+
+struct MapClientEventPacket {
+    std::uint32_t event_id = 0;
+    std::string_view event_name;
+};
+
+struct TransmitClientEventPacket {
+    std::uint32_t object_id = 0;
+    std::uint32_t event_id = 0;
+    std::uint32_t data = 0;
+    std::uint32_t group_id = 0;
+    std::uint32_t flags = 0;
+};
+
+struct AddToDataDefinitionPacket {
+    std::uint32_t define_id = 0;
+    std::string_view datum_name;
+    std::string_view units_name;
+    std::uint32_t datum_type = 0;
+    float epsilon = 0.0f;  // a 32-bit float on the wire
+    std::uint32_t datum_id = 0xFFFFFFFF;
+};
+
+struct RequestDataPacket {
+    std::uint32_t request_id = 0;
+    std::uint32_t define_id = 0;
+    std::uint32_t object_id = 0;
+    std::uint32_t period = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t origin = 0;
+    std::uint32_t interval = 0;
+    std::uint32_t limit = 0;
+};
+
+// Encoders: write header + payload with the given protocol version and send ID.
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const OpenPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const MapClientEventPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const TransmitClientEventPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const AddToDataDefinitionPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const RequestDataPacket& p);
+
+// Reads the 16-byte header of one whole client packet (as cut by the
+// reassembler) and checks its length field against the span.
+Error decodeClientHeader(std::span<const std::uint8_t> packet, ClientHeader& out);
+
+// Decoders for one whole client packet, header included.
+Error decode(std::span<const std::uint8_t> packet, OpenPacket& out);
+Error decode(std::span<const std::uint8_t> packet, MapClientEventPacket& out);
+Error decode(std::span<const std::uint8_t> packet, TransmitClientEventPacket& out);
+Error decode(std::span<const std::uint8_t> packet, AddToDataDefinitionPacket& out);
+Error decode(std::span<const std::uint8_t> packet, RequestDataPacket& out);
+
+// --- Server -> client records -------------------------------------------
+
+struct ServerHeader {
+    std::uint32_t size = 0;
+    std::uint32_t version = 0;
+    std::uint32_t id = 0;  // a RecvId
+};
+
+struct RecvOpen {
+    std::string_view application_name;
+    std::uint32_t application_version_major = 0;
+    std::uint32_t application_version_minor = 0;
+    std::uint32_t application_build_major = 0;
+    std::uint32_t application_build_minor = 0;
+    std::uint32_t simconnect_version_major = 0;
+    std::uint32_t simconnect_version_minor = 0;
+    std::uint32_t simconnect_build_major = 0;
+    std::uint32_t simconnect_build_minor = 0;
+    std::uint32_t reserved1 = 0;
+    std::uint32_t reserved2 = 0;
+};
+
+// What a real MSFS 2020 reports in its RECV_OPEN.
+RecvOpen kittyHawkOpen();
+
+struct RecvException {
+    std::uint32_t exception = 0;
+    std::uint32_t send_id = 0;
+    std::uint32_t index = 0;
+};
+
+struct RecvQuit {};
+
+struct RecvEvent {
+    std::uint32_t group_id = 0;
+    std::uint32_t event_id = 0;
+    std::uint32_t data = 0;
+};
+
+struct RecvSimObjectData {
+    std::uint32_t request_id = 0;
+    std::uint32_t object_id = 0;
+    std::uint32_t define_id = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t entry_number = 1;
+    std::uint32_t out_of = 1;
+    std::uint32_t define_count = 0;  // number of datums, not bytes
+    std::span<const std::uint8_t> data;  // datums back to back, definition order
+};
+
+// Encoders for server records with the given server version in the header.
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvOpen& r);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvException& r);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvQuit& r);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvEvent& r);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvSimObjectData& r);
+
+// Reads the 12-byte header of one whole server record and checks its length
+// field against the span and the minimum size its record ID requires
+// (unknown record IDs pass with only the header checked: a client hands them
+// on and the callback ignores them).
+Error decodeServerHeader(std::span<const std::uint8_t> record, ServerHeader& out);
+
+Error decode(std::span<const std::uint8_t> record, RecvOpen& out);
+Error decode(std::span<const std::uint8_t> record, RecvException& out);
+Error decode(std::span<const std::uint8_t> record, RecvQuit& out);
+Error decode(std::span<const std::uint8_t> record, RecvEvent& out);
+Error decode(std::span<const std::uint8_t> record, RecvSimObjectData& out);
+
+// --- Stream reassembly ---------------------------------------------------
+
+// Cuts a TCP byte stream into whole packets by their length field. Holds at
+// most one maximum-size packet plus what arrived after it in a buffer
+// allocated once, so steady-state use allocates nothing.
+class StreamReassembler {
+public:
+    // header_size: kClientHeaderSize for a server reading client packets,
+    // kServerHeaderSize for a client reading server records.
+    explicit StreamReassembler(std::size_t header_size, std::size_t max_packet = kMaxPacketSize);
+
+    // Space to receive into directly (e.g. recv() into it), then commit(n).
+    std::span<std::uint8_t> writable();
+    void commit(std::size_t n);
+    // Copies bytes in; returns how many fit (the rest must be fed later).
+    std::size_t feed(std::span<const std::uint8_t> bytes);
+
+    // The next whole packet, or an empty span when it has not all arrived.
+    // A length field below the header size or above the maximum makes the
+    // stream unusable: error is set, and every later call returns empty.
+    // The span stays valid until the next call to next(), feed(),
+    // writable() or commit().
+    std::span<const std::uint8_t> next(Error& error);
+
+    std::size_t buffered() const;
+    bool failed() const;
+
+    // Forgets what is buffered and any failure, keeping the buffer: for a
+    // new connection without a new allocation.
+    void reset();
+
+private:
+    std::vector<std::uint8_t> buffer_;
+    std::size_t header_size_;
+    std::size_t max_packet_;
+    std::size_t begin_ = 0;  // first unconsumed byte
+    std::size_t end_ = 0;    // one past the last received byte
+    Error failure_{};
+};
+
+}  // namespace scproto
+
+#endif

@@ -1,0 +1,218 @@
+// Client -> server packets: a 16-byte header (size, protocol,
+// 0xF0000000 | function, send ID) and a fixed-size payload per function.
+#include "simconnect_protocol/protocol.h"
+
+#include "wire.h"
+
+#include <cstring>
+
+namespace scproto {
+namespace {
+
+using wire::get32;
+using wire::put32;
+
+// Clears the packet and writes its header; nullptr when `out` is too small.
+std::uint8_t* begin(std::span<std::uint8_t> out, std::size_t size, std::uint32_t protocol,
+                    std::uint32_t send_id, FunctionId function) {
+    if (out.size() < size) {
+        return nullptr;
+    }
+    std::uint8_t* p = out.data();
+    std::memset(p, 0, size);
+    put32(p, static_cast<std::uint32_t>(size));
+    put32(p + 4, protocol);
+    put32(p + 8, kFunctionTypeBase | static_cast<std::uint32_t>(function));
+    put32(p + 12, send_id);
+    return p;
+}
+
+// Header checks plus: the packet is of `function` and exactly `size` bytes.
+Error expect(std::span<const std::uint8_t> packet, FunctionId function, std::size_t size) {
+    ClientHeader h;
+    if (Error e = decodeClientHeader(packet, h)) {
+        return e;
+    }
+    const std::uint32_t id = h.type & ~kFunctionTypeBase;
+    if (id != static_cast<std::uint32_t>(function)) {
+        return {ErrorCode::UnknownFunction, id};
+    }
+    if (h.size != size) {
+        return {ErrorCode::WrongSize, h.size};
+    }
+    return {};
+}
+
+}  // namespace
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const OpenPacket& p) {
+    std::uint8_t* b = begin(out, kOpenPacketSize, protocol, send_id, FunctionId::Open);
+    if (!b) {
+        return 0;
+    }
+    wire::putName(b + 16, kNameFieldSize, p.app_name);
+    // b + 272: a reserved u32, always 0.
+    std::memcpy(b + 276, p.alias.data(), p.alias.size());
+    put32(b + 280, p.version_major);
+    put32(b + 284, p.version_minor);
+    put32(b + 288, p.build_major);
+    put32(b + 292, p.build_minor);
+    return kOpenPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const MapClientEventPacket& p) {
+    std::uint8_t* b =
+        begin(out, kMapClientEventPacketSize, protocol, send_id, FunctionId::MapClientEventToSimEvent);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, p.event_id);
+    wire::putName(b + 20, kNameFieldSize, p.event_name);
+    return kMapClientEventPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const TransmitClientEventPacket& p) {
+    std::uint8_t* b =
+        begin(out, kTransmitClientEventPacketSize, protocol, send_id, FunctionId::TransmitClientEvent);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, p.object_id);
+    put32(b + 20, p.event_id);
+    put32(b + 24, p.data);
+    put32(b + 28, p.group_id);
+    put32(b + 32, p.flags);
+    return kTransmitClientEventPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const AddToDataDefinitionPacket& p) {
+    std::uint8_t* b =
+        begin(out, kAddToDataDefinitionPacketSize, protocol, send_id, FunctionId::AddToDataDefinition);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, p.define_id);
+    wire::putName(b + 20, kNameFieldSize, p.datum_name);
+    wire::putName(b + 276, kNameFieldSize, p.units_name);
+    put32(b + 532, p.datum_type);
+    wire::putFloat(b + 536, p.epsilon);
+    put32(b + 540, p.datum_id);
+    return kAddToDataDefinitionPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const RequestDataPacket& p) {
+    std::uint8_t* b =
+        begin(out, kRequestDataPacketSize, protocol, send_id, FunctionId::RequestDataOnSimObject);
+    if (!b) {
+        return 0;
+    }
+    const std::uint32_t fields[] = {p.request_id, p.define_id, p.object_id, p.period,
+                                    p.flags,      p.origin,    p.interval,  p.limit};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        put32(b + 16 + 4 * i, fields[i]);
+    }
+    return kRequestDataPacketSize;
+}
+
+Error decodeClientHeader(std::span<const std::uint8_t> packet, ClientHeader& out) {
+    if (packet.size() < 4) {
+        return {ErrorCode::Truncated, static_cast<std::uint32_t>(packet.size())};
+    }
+    const std::uint32_t size = get32(packet.data());
+    if (size < kClientHeaderSize) {
+        return {ErrorCode::LengthBelowHeader, size};
+    }
+    if (size > kMaxPacketSize) {
+        return {ErrorCode::LengthTooLarge, size};
+    }
+    if (packet.size() < size) {
+        return {ErrorCode::Truncated, static_cast<std::uint32_t>(packet.size())};
+    }
+    if (packet.size() != size) {
+        return {ErrorCode::LengthMismatch, size};
+    }
+    const std::uint8_t* p = packet.data();
+    const std::uint32_t type = get32(p + 8);
+    if ((type & kFunctionTypeBase) != kFunctionTypeBase) {
+        return {ErrorCode::BadTypeField, type};
+    }
+    out.size = size;
+    out.protocol = get32(p + 4);
+    out.type = type;
+    out.send_id = get32(p + 12);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, OpenPacket& out) {
+    if (Error e = expect(packet, FunctionId::Open, kOpenPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.app_name = wire::getName(b + 16, kNameFieldSize);
+    std::memcpy(out.alias.data(), b + 276, out.alias.size());
+    out.version_major = get32(b + 280);
+    out.version_minor = get32(b + 284);
+    out.build_major = get32(b + 288);
+    out.build_minor = get32(b + 292);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, MapClientEventPacket& out) {
+    if (Error e = expect(packet, FunctionId::MapClientEventToSimEvent, kMapClientEventPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.event_id = get32(b + 16);
+    out.event_name = wire::getName(b + 20, kNameFieldSize);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, TransmitClientEventPacket& out) {
+    if (Error e = expect(packet, FunctionId::TransmitClientEvent, kTransmitClientEventPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.object_id = get32(b + 16);
+    out.event_id = get32(b + 20);
+    out.data = get32(b + 24);
+    out.group_id = get32(b + 28);
+    out.flags = get32(b + 32);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, AddToDataDefinitionPacket& out) {
+    if (Error e = expect(packet, FunctionId::AddToDataDefinition, kAddToDataDefinitionPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.define_id = get32(b + 16);
+    out.datum_name = wire::getName(b + 20, kNameFieldSize);
+    out.units_name = wire::getName(b + 276, kNameFieldSize);
+    out.datum_type = get32(b + 532);
+    out.epsilon = wire::getFloat(b + 536);
+    out.datum_id = get32(b + 540);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, RequestDataPacket& out) {
+    if (Error e = expect(packet, FunctionId::RequestDataOnSimObject, kRequestDataPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.request_id = get32(b + 16);
+    out.define_id = get32(b + 20);
+    out.object_id = get32(b + 24);
+    out.period = get32(b + 28);
+    out.flags = get32(b + 32);
+    out.origin = get32(b + 36);
+    out.interval = get32(b + 40);
+    out.limit = get32(b + 44);
+    return {};
+}
+
+}  // namespace scproto

@@ -1,0 +1,51 @@
+// Little-endian field access for the codec. Byte by byte, so it neither
+// depends on the host's byte order nor on the alignment of the buffer.
+#ifndef SIMCONNECT_PROTOCOL_WIRE_H
+#define SIMCONNECT_PROTOCOL_WIRE_H
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+namespace scproto::wire {
+
+inline void put32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+inline std::uint32_t get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline void putFloat(std::uint8_t* p, float v) { put32(p, std::bit_cast<std::uint32_t>(v)); }
+inline float getFloat(const std::uint8_t* p) { return std::bit_cast<float>(get32(p)); }
+
+// A fixed-size name field: at most size-1 bytes of the name, NUL-padded, so
+// the receiver always finds a terminator inside the field.
+inline void putName(std::uint8_t* p, std::size_t field, std::string_view name) {
+    const std::size_t n = std::min(name.size(), field - 1);
+    if (n > 0) {
+        std::memcpy(p, name.data(), n);
+    }
+    std::memset(p + n, 0, field - n);
+}
+
+// Up to the first NUL, or the whole field when a peer filled it without one.
+inline std::string_view getName(const std::uint8_t* p, std::size_t field) {
+    const auto* c = reinterpret_cast<const char*>(p);
+    const void* nul = std::memchr(c, 0, field);
+    const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - c) : field;
+    return std::string_view(c, n);
+}
+
+}  // namespace scproto::wire
+
+#endif

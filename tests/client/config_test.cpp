@@ -1,0 +1,159 @@
+// SimConnect.cfg discovery through SimConnect_Open: which file, which
+// section, what when it is missing or wrong.
+#include "client_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+enum class Expect { Connects, Refused, InvalidArg, Fails };
+
+struct CfgCase {
+    const char* what;
+    // "%P" stands for the test server's port, "%D" for a dead one.
+    std::string cwd_cfg;   // empty: no file
+    std::string home_cfg;  // empty: no file
+    DWORD index;
+    Expect expect;
+    const char* error_part;  // expected in SimConnectNet_LastError(), if any
+};
+
+std::string fill(std::string text, int port, int dead) {
+    for (std::size_t at; (at = text.find("%P")) != std::string::npos;) {
+        text.replace(at, 2, std::to_string(port));
+    }
+    for (std::size_t at; (at = text.find("%D")) != std::string::npos;) {
+        text.replace(at, 2, std::to_string(dead));
+    }
+    return text;
+}
+
+TEST_F(ClientTest, ConfigurationDiscovery) {
+    const std::string good = "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=%P\n";
+    const std::string dead = "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=%D\n";
+    const CfgCase cases[] = {
+        {"working directory", good, "", 0, Expect::Connects, nullptr},
+        {"home directory", "", good, 0, Expect::Connects, nullptr},
+        {"working directory before home", dead, good, 0, Expect::Refused, "cwd/SimConnect.cfg"},
+        {"numbered section for index 1",
+         "[SimConnect]\nPort=%D\n\n[SimConnect.1]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=%P\n", "", 1,
+         Expect::Connects, nullptr},
+        {"[SimConnect.0] for index 0", "; comment\r\n[SimConnect.0]\r\nProtocol=IPv4\r\nAddress=127.0.0.1\r\nPort=%P\r\n",
+         "", 0, Expect::Connects, nullptr},
+        {"case-insensitive protocol, host name", "[simconnect]\nprotocol = ipv4\naddress = localhost\nport = %P\n", "",
+         0, Expect::Connects, nullptr},
+        {"missing section", good, "", 2, Expect::InvalidArg, "no section [SimConnect.2]"},
+        {"missing section is not looked for in home", "[Other]\nPort=%P\n", good, 0, Expect::InvalidArg,
+         "no section [SimConnect]"},
+        {"pipe protocol", "[SimConnect]\nProtocol=Pipe\nAddress=.\nPort=Custom/SimConnect\n", "", 0, Expect::Fails,
+         "Protocol=Pipe"},
+        {"IPv6 protocol", "[SimConnect]\nProtocol=IPv6\nAddress=::1\nPort=%P\n", "", 0, Expect::Fails,
+         "only IPv4"},
+        {"port not a number", "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=fivehundred\n", "", 0,
+         Expect::Fails, "Port=fivehundred"},
+        {"address that does not resolve", "[SimConnect]\nProtocol=IPv4\nAddress=no-such-host.invalid\nPort=%P\n", "",
+         0, Expect::Fails, "getaddrinfo(no-such-host.invalid:"},
+        {"index LOCAL ignores the file", dead, "", SIMCONNECT_OPEN_CONFIGINDEX_LOCAL, Expect::Fails, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestServer server;
+        const int dead_port = unusedPort();
+        std::filesystem::remove(cwd_ / "SimConnect.cfg");
+        std::filesystem::remove(home_ / "SimConnect.cfg");
+        if (!c.cwd_cfg.empty()) {
+            writeCfg(cwd_, fill(c.cwd_cfg, server.port(), dead_port));
+        }
+        if (!c.home_cfg.empty()) {
+            writeCfg(home_, fill(c.home_cfg, server.port(), dead_port));
+        }
+        HANDLE h = nullptr;
+        const HRESULT r = SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, c.index);
+        const std::string error = SimConnectNet_LastError();
+        switch (c.expect) {
+        case Expect::Connects:
+            EXPECT_EQ(r, S_OK) << error;
+            EXPECT_TRUE(server.accept());
+            EXPECT_EQ(server.receive(scproto::kOpenPacketSize).size(), scproto::kOpenPacketSize);
+            break;
+        case Expect::Refused:
+            EXPECT_LT(r, 0);
+            EXPECT_NE(error.find("connect(127.0.0.1:" + std::to_string(dead_port) + ")"), std::string::npos)
+                << error;
+            break;
+        case Expect::InvalidArg:
+            EXPECT_EQ(r, E_INVALIDARG);
+            break;
+        case Expect::Fails:
+            if (c.index == SIMCONNECT_OPEN_CONFIGINDEX_LOCAL && r == S_OK) {
+                break;  // something does listen on the default port here
+            }
+            EXPECT_LT(r, 0);
+            break;
+        }
+        if (r == S_OK) {
+            EXPECT_NE(h, nullptr);
+            EXPECT_EQ(SimConnect_Close(h), S_OK);
+        } else {
+            EXPECT_EQ(h, nullptr);
+            if (c.error_part) {
+                EXPECT_NE(error.find(c.error_part), std::string::npos) << error;
+            }
+        }
+    }
+}
+
+// Without any SimConnect.cfg the client goes to 127.0.0.1:500. Where this
+// test may listen there (as root) it checks the connection arrives; else
+// it checks the failure names the default address and says why it used it.
+TEST_F(ClientTest, DefaultsWithoutAnyFile) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(500);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const bool listening =
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 1) == 0;
+    HANDLE h = nullptr;
+    const HRESULT r = SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0);
+    if (listening) {
+        EXPECT_EQ(r, S_OK) << SimConnectNet_LastError();
+        const int client = ::accept(fd, nullptr, nullptr);
+        EXPECT_GE(client, 0);
+        ::close(client);
+    } else if (r != S_OK) {
+        const std::string error = SimConnectNet_LastError();
+        EXPECT_NE(error.find("connect(127.0.0.1:500)"), std::string::npos) << error;
+        EXPECT_NE(error.find("no SimConnect.cfg found"), std::string::npos) << error;
+    }
+    if (r == S_OK) {
+        SimConnect_Close(h);
+    }
+    ::close(fd);
+}
+
+TEST_F(ClientTest, NoServerFailsAndSaysWhere) {
+    const int port = unusedPort();
+    writeCfg(home_, ipv4Section("SimConnect", port));
+    HANDLE h = nullptr;
+    EXPECT_LT(SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(h, nullptr);
+    const std::string error = SimConnectNet_LastError();
+    EXPECT_NE(error.find("connect(127.0.0.1:" + std::to_string(port) + "): Connection refused"), std::string::npos)
+        << error;
+    EXPECT_NE(error.find("from [SimConnect] in " + (home_ / "SimConnect.cfg").string()), std::string::npos) << error;
+
+    // An address that never answers (TEST-NET-1): the connect timeout, or an
+    // immediate "unreachable" where there is no route, but never a hang.
+    writeCfg(home_, ipv4Section("SimConnect", 500, "192.0.2.1"));
+    EXPECT_LT(SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0), 0);
+    EXPECT_NE(std::string(SimConnectNet_LastError()).find("connect(192.0.2.1:500)"), std::string::npos)
+        << SimConnectNet_LastError();
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+// Our client against the real sim-emulator binary: the handshake, streamed
+// data records, and the emulator's RECV_QUIT and close when it is stopped.
+#include "client_fixture.h"
+
+#include <csignal>
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+class Emulator {
+public:
+    explicit Emulator(const std::filesystem::path& port_file) {
+        const std::string file = port_file.string();
+        const char* argv[] = {SIM_EMULATOR, "--port",  "0", "--port-file", file.c_str(), "--quiet", "--set",
+                              "COM STANDBY FREQUENCY:1=121.5", nullptr};
+        if (::posix_spawn(&pid_, SIM_EMULATOR, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+            pid_ = -1;
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (port_ == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(port_file);
+            in >> port_;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~Emulator() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    int port() const { return port_; }
+    // SIGTERM, then the exit status.
+    int stop() {
+        int status = -1;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+TEST_F(ClientTest, AgainstTheEmulator) {
+    Emulator emulator(root_ / "port");
+    ASSERT_GT(emulator.port(), 0) << "sim-emulator did not report its port";
+    writeCfg(cwd_, ipv4Section("SimConnect", emulator.port()));
+
+    HANDLE h = nullptr;
+    ASSERT_EQ(SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0), S_OK) << SimConnectNet_LastError();
+    ASSERT_EQ(SimConnect_AddToDataDefinition(h, 0, "COM STANDBY FREQUENCY:1", "MHz"), S_OK);
+    ASSERT_EQ(SimConnect_AddToDataDefinition(h, 0, "TRANSPONDER CODE:1", "BCO16", SIMCONNECT_DATATYPE_INT32), S_OK);
+    ASSERT_EQ(SimConnect_RequestDataOnSimObject(h, 0, 0, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME),
+              S_OK);
+
+    Received got;
+    auto count = [&got](SIMCONNECT_RECV_ID id) {
+        return std::count_if(got.records.begin(), got.records.end(), [id](const Bytes& r) {
+            return reinterpret_cast<const SIMCONNECT_RECV*>(r.data())->dwID == static_cast<DWORD>(id);
+        });
+    };
+    EXPECT_EQ(dispatchUntil(h, got, [&] { return count(SIMCONNECT_RECV_ID_SIMOBJECT_DATA) >= 3; }), S_OK);
+
+    ASSERT_FALSE(got.records.empty());
+    const auto* open = reinterpret_cast<const SIMCONNECT_RECV_OPEN*>(got.records[0].data());
+    ASSERT_EQ(open->dwID, static_cast<DWORD>(SIMCONNECT_RECV_ID_OPEN));
+    EXPECT_STREQ(open->szApplicationName, "KittyHawk");
+    EXPECT_EQ(open->dwSimConnectVersionMajor, 11u);
+    EXPECT_EQ(open->dwSimConnectBuildMajor, 62651u);
+
+    ASSERT_GE(count(SIMCONNECT_RECV_ID_SIMOBJECT_DATA), 3);
+    for (std::size_t i = 1; i < got.records.size(); ++i) {
+        const auto* data = reinterpret_cast<const SIMCONNECT_RECV_SIMOBJECT_DATA*>(got.records[i].data());
+        if (data->dwID != SIMCONNECT_RECV_ID_SIMOBJECT_DATA) {
+            continue;
+        }
+        ASSERT_EQ(got.sizes[i], 40u + 8u + 4u);  // one float64 and one int32, back to back
+        EXPECT_EQ(data->dwRequestID, 0u);
+        EXPECT_EQ(data->dwDefineCount, 2u);
+        double frequency;
+        std::int32_t squawk;
+        std::memcpy(&frequency, got.records[i].data() + 40, 8);
+        std::memcpy(&squawk, got.records[i].data() + 48, 4);
+        EXPECT_DOUBLE_EQ(frequency, 121.5);
+        EXPECT_GE(squawk, 0);
+    }
+
+    // Stopped, the emulator says goodbye with RECV_QUIT and closes.
+    emulator.stop();
+    const HRESULT r = dispatchUntil(h, got, [] { return false; });
+    EXPECT_EQ(r, SIMCONNECT_NET_REMOTE_DISCONNECT);
+    EXPECT_EQ(count(SIMCONNECT_RECV_ID_QUIT), 1);
+    EXPECT_NE(std::string(SimConnectNet_LastError()).find("closed by the simulator"), std::string::npos)
+        << SimConnectNet_LastError();
+    EXPECT_EQ(SimConnect_Close(h), S_OK);
+}
+
+}  // namespace

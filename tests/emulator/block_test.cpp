@@ -1,0 +1,219 @@
+#include "datablock.h"
+#include "display.h"
+#include "json.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <variant>
+
+namespace simemu {
+namespace {
+
+std::vector<std::uint8_t> fromHex(std::string_view hex) {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i + 1 < hex.size();) {
+        if (hex[i] == ' ') {
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+        i += 2;
+    }
+    return out;
+}
+
+std::vector<Datum> define(std::initializer_list<std::tuple<const char*, const char*, std::uint32_t>> items) {
+    std::vector<Datum> out;
+    for (const auto& [name, units, type] : items) {
+        const auto r = resolveDatum(name, units, type);
+        EXPECT_TRUE(std::holds_alternative<Datum>(r)) << name << " / " << units;
+        if (std::holds_alternative<Datum>(r)) {
+            out.push_back(std::get<Datum>(r));
+        }
+    }
+    return out;
+}
+
+// The two blocks the panel program reads, against the bytes that
+// node-simconnect decodes to these values.
+TEST(DataBlock, ProgramDefinitionsGiveTheReferenceBytes) {
+    Model m;
+    ASSERT_FALSE(m.set(Var::ComStandby1, 118.0));
+    ASSERT_FALSE(m.set(Var::ComStandby2, 121.5));
+    ASSERT_FALSE(m.set(Var::NavStandby1, 113.45));
+    ASSERT_FALSE(m.set(Var::NavStandby2, 110.5));
+    ASSERT_FALSE(m.set(Var::HeadingBug, 270));
+    ASSERT_FALSE(m.set(Var::Obs1, 90));
+    ASSERT_FALSE(m.set(Var::Obs2, 180));
+    ASSERT_FALSE(m.set(Var::ApAltitude, 5000));
+    ASSERT_FALSE(m.set(Var::ApVerticalSpeed, -500));
+    ASSERT_FALSE(m.set(Var::Transponder, 0x1200));
+    ASSERT_FALSE(m.set(Var::ApMaster, 1));
+    ASSERT_FALSE(m.set(Var::ApNav1Lock, 1));
+    ASSERT_FALSE(m.set(Var::ApAltitudeLock, 1));
+
+    const auto radios = define({{"COM STANDBY FREQUENCY:1", "MHz", 4}, {"COM STANDBY FREQUENCY:2", "MHz", 4},
+                                {"NAV STANDBY FREQUENCY:1", "MHz", 4}, {"NAV STANDBY FREQUENCY:2", "MHz", 4},
+                                {"AUTOPILOT HEADING LOCK DIR", "degrees", 4}, {"NAV OBS:1", "degrees", 4},
+                                {"NAV OBS:2", "degrees", 4}});
+    const auto autopilot = define({{"AUTOPILOT ALTITUDE LOCK VAR", "feet", 4},
+                                   {"AUTOPILOT VERTICAL HOLD VAR", "feet/minute", 4},
+                                   {"TRANSPONDER CODE:1", "BCO16", 1}, {"AUTOPILOT MASTER", "Bool", 1},
+                                   {"AUTOPILOT HEADING LOCK", "Bool", 1}, {"AUTOPILOT NAV1 LOCK", "Bool", 1},
+                                   {"AUTOPILOT APPROACH HOLD", "Bool", 1}, {"AUTOPILOT ALTITUDE LOCK", "Bool", 1},
+                                   {"AUTOPILOT VERTICAL HOLD", "Bool", 1}});
+    std::vector<std::uint8_t> out(128);
+    ASSERT_EQ(buildDataBlock(m, radios, out), 56u);
+    EXPECT_EQ(std::vector(out.begin(), out.begin() + 56),
+              fromHex("0000000000805d40 0000000000605e40 cdcccccccc5c5c40 0000000000a05b40 "
+                      "0000000000e07040 0000000000805640 0000000000806640"));
+    ASSERT_EQ(buildDataBlock(m, autopilot, out), 44u);
+    EXPECT_EQ(std::vector(out.begin(), out.begin() + 44),
+              fromHex("000000000088b340 0000000000407fc0 00120000 01000000 00000000 01000000 00000000 "
+                      "01000000 00000000"));
+}
+
+TEST(DataBlock, WidthsUnitsAndTruncation) {
+    Model m;
+    ASSERT_FALSE(m.set(Var::HeadingBug, 270.7));
+    ASSERT_FALSE(m.set(Var::ApVerticalSpeed, -650.5));
+    const auto datums = define({{"AUTOPILOT HEADING LOCK DIR", "degrees", 1},
+                                {"AUTOPILOT VERTICAL HOLD VAR", "feet/minute", 2},
+                                {"NAV STANDBY FREQUENCY:1", "kHz", 3},
+                                {"NAV STANDBY FREQUENCY:1", "", 4}});
+    std::vector<std::uint8_t> out(64);
+    ASSERT_EQ(buildDataBlock(m, datums, out), 4u + 8u + 4u + 8u);
+    std::int32_t heading;
+    std::int64_t vs;
+    float khz;
+    double mhz;
+    std::memcpy(&heading, out.data(), 4);
+    std::memcpy(&vs, out.data() + 4, 8);
+    std::memcpy(&khz, out.data() + 12, 4);
+    std::memcpy(&mhz, out.data() + 16, 8);
+    EXPECT_EQ(heading, 270);  // truncated, not rounded
+    EXPECT_EQ(vs, -650);      // toward zero
+    EXPECT_FLOAT_EQ(khz, 110500.0f);
+    EXPECT_DOUBLE_EQ(mhz, 110.5);  // empty unit: the variable's own
+    EXPECT_EQ(buildDataBlock(m, datums, std::span(out).first(23)), 0u);
+}
+
+TEST(DataBlock, RejectsWithTheOffendingParameter) {
+    struct {
+        const char* name;
+        const char* units;
+        std::uint32_t type;
+        ExceptionCode code;
+        std::uint32_t index;
+    } cases[] = {
+        {"NO SUCH VARIABLE", "MHz", 4, ExceptionCode::NameUnrecognized, 2},
+        {"COM STANDBY FREQUENCY:1", "parsecs", 4, ExceptionCode::NameUnrecognized, 3},
+        {"TRANSPONDER CODE:1", "feet", 1, ExceptionCode::NameUnrecognized, 3},
+        {"AUTOPILOT MASTER", "Bool", 8, ExceptionCode::InvalidDataType, 4},
+        {"AUTOPILOT MASTER", "Bool", 0, ExceptionCode::InvalidDataType, 4},
+    };
+    for (const auto& c : cases) {
+        const auto r = resolveDatum(c.name, c.units, c.type);
+        ASSERT_TRUE(std::holds_alternative<Rejection>(r)) << c.name;
+        EXPECT_EQ(std::get<Rejection>(r).code, c.code) << c.name;
+        EXPECT_EQ(std::get<Rejection>(r).index, c.index) << c.name;
+    }
+}
+
+TEST(Json, EscapesWhatJsonRequires) {
+    std::string out;
+    appendJsonString(out, std::string_view("a\"b\\c\nd\x01\xe9", 9));
+    EXPECT_EQ(out, R"("a\"b\\c\nd\u0001\u00e9")");
+    JsonLine line;
+    line.uint("send_id", 4294967295u).string("call", "Open").number("epsilon", 0.0).null("sim_event");
+    EXPECT_EQ(line.finish(), "{\"send_id\":4294967295,\"call\":\"Open\",\"epsilon\":0,\"sim_event\":null}\n");
+}
+
+TEST(Json, StateHoldsEveryVariableAndTheCounts) {
+    Simulator sim;
+    sim.receive(1, "MobiFlight.AS530_ENT_Push", 0);
+    sim.receive(1, "", 0);
+    sim.receive(1, "TOGGLE_GPS_DRIVES_NAV2", 0);
+    sim.receive(1, "NAV1_STBY_SET", 0x11345);
+    sim.advanceFrame();
+    const std::string s = stateJson(sim);
+    for (std::size_t i = 0; i < kVarCount; ++i) {
+        EXPECT_NE(s.find("\"" + std::string(info(static_cast<Var>(i)).name) + "\": "), std::string::npos);
+    }
+    EXPECT_NE(s.find("\"NAV STANDBY FREQUENCY:1\": 113.45,"), std::string::npos);
+    EXPECT_NE(s.find("\"TRANSPONDER CODE:1\": 4608,"), std::string::npos);
+    EXPECT_NE(s.find("\"COM ACTIVE FREQUENCY:1\": 124.85,"), std::string::npos);
+    EXPECT_NE(s.find("\"custom_events\": {\"\": 1, \"MobiFlight.AS530_ENT_Push\": 1}"), std::string::npos);
+    EXPECT_NE(s.find("\"unknown_events\": {\"TOGGLE_GPS_DRIVES_NAV2\": 1}"), std::string::npos);
+}
+
+TEST(Display, DescribesEachAppliedEvent) {
+    Simulator sim;
+    sim.receive(1, "NAV1_STBY_SET", 0x11345);
+    sim.receive(1, "COM_STBY_RADIO_SWAP", 0);
+    sim.receive(1, "XPNDR_SET", 0x1280);
+    sim.receive(1, "AP_VS_VAR_SET_ENGLISH", 0xFFFFFE0C);
+    sim.receive(1, "", 0);
+    sim.receive(1, "TOGGLE_GPS_DRIVES_NAV2", 0);
+    const auto& applied = sim.advanceFrame();
+    ASSERT_EQ(applied.size(), 6u);
+    std::vector<std::string> lines;
+    for (const auto& a : applied) {
+        lines.push_back(describeApplied(a, sim.model()));
+    }
+    EXPECT_EQ(lines[0], "NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113.45");
+    EXPECT_EQ(lines[1], "COM_STBY_RADIO_SWAP -> COM ACTIVE FREQUENCY:1 = 118.000, COM STANDBY FREQUENCY:1 = 124.850");
+    EXPECT_EQ(lines[2], "XPNDR_SET 0x1280 -> ignored: not a BCO16 squawk code");
+    EXPECT_EQ(lines[3], "AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -500");
+    EXPECT_EQ(lines[4], "(empty name) 0 -> private client event, no effect here (1 time)");
+    EXPECT_EQ(lines[5], "TOGGLE_GPS_DRIVES_NAV2 0 -> unknown to the simulator, no effect (1 time)");
+}
+
+TEST(Options, DefaultsAndValues) {
+    Options o;
+    ASSERT_FALSE(parseOptions({}, o).has_value());
+    EXPECT_EQ(o.port, 500);
+    EXPECT_EQ(o.bind, "127.0.0.1");
+    EXPECT_EQ(o.frame_ms, 16u);
+    EXPECT_EQ(o.event_delay_frames, 0u);
+    EXPECT_FALSE(o.once || o.quiet || o.help);
+
+    const std::vector<std::string_view> args{
+        "--port", "0", "--bind", "0.0.0.0", "--frame-ms=5", "--event-delay-frames", "3",
+        "--set", "AUTOPILOT MASTER=1", "--set", "TRANSPONDER CODE:1=0x7000", "--trace", "t.jsonl",
+        "--state-out", "s.json", "--port-file", "p", "--once", "--quiet"};
+    Options p;
+    ASSERT_FALSE(parseOptions(args, p).has_value());
+    EXPECT_EQ(p.port, 0);
+    EXPECT_EQ(p.bind, "0.0.0.0");
+    EXPECT_EQ(p.frame_ms, 5u);
+    EXPECT_EQ(p.event_delay_frames, 3u);
+    ASSERT_EQ(p.settings.size(), 2u);
+    EXPECT_EQ(p.settings[1].var, Var::Transponder);
+    EXPECT_EQ(p.settings[1].value, 0x7000);
+    EXPECT_EQ(p.trace_path, "t.jsonl");
+    EXPECT_EQ(p.state_out_path, "s.json");
+    EXPECT_EQ(p.port_file, "p");
+    EXPECT_TRUE(p.once && p.quiet);
+}
+
+TEST(Options, UsageErrorsNameTheOption) {
+    const std::vector<std::vector<std::string_view>> bad{
+        {"--port", "65536"},        {"--port", "-1"},         {"--port"},
+        {"--bind", "localhost"},    {"--frame-ms", "0"},      {"--frame-ms", "1.5"},
+        {"--event-delay-frames", "x"}, {"--set", "NOPE=1"},   {"--trace", ""},
+        {"--verbose"},              {"--once=1"},             {"stray"}};
+    for (const auto& args : bad) {
+        Options o;
+        const auto error = parseOptions(args, o);
+        ASSERT_TRUE(error.has_value()) << args[0];
+        const std::string_view option = args[0].substr(0, args[0].find('='));
+        EXPECT_NE(error->find(option), std::string::npos) << *error;
+        EXPECT_NE(error->find("): "), std::string::npos) << *error;
+    }
+}
+
+}  // namespace
+}  // namespace simemu

@@ -1,0 +1,105 @@
+// Runs the real sim-emulator binary and talks to it over 127.0.0.1 with a
+// client written on the shared codec.
+#ifndef TESTS_EMULATOR_HARNESS_H
+#define TESTS_EMULATOR_HARNESS_H
+
+#include "simconnect_protocol/protocol.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace emutest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string readFile(const std::string& path);
+
+class EmulatorProcess {
+public:
+    EmulatorProcess();  // makes its own temporary directory
+    ~EmulatorProcess();
+    EmulatorProcess(const EmulatorProcess&) = delete;
+    EmulatorProcess& operator=(const EmulatorProcess&) = delete;
+
+    // Starts the binary with --port 0 --port-file and `args`; true once
+    // it has written its port.
+    bool start(const std::vector<std::string>& args);
+    // Runs the binary to completion with exactly `args` (no port options).
+    int runToEnd(const std::vector<std::string>& args);
+
+    int port() const { return port_; }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    // Sends the signal and waits for the exit status (-1 on a timeout or a
+    // death by signal).
+    int stop(int signal);
+    // Waits for the process to exit by itself.
+    int wait();
+    std::string out() const { return readFile(path("stdout")); }
+    std::string err() const { return readFile(path("stderr")); }
+
+private:
+    int spawn(const std::vector<std::string>& args);
+    std::string dir_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+struct Record {
+    scproto::ServerHeader header;
+    Bytes bytes;
+    scproto::RecvId id() const { return static_cast<scproto::RecvId>(header.id); }
+};
+
+class TestClient {
+public:
+    ~TestClient();
+    bool connect(int port);
+    void close();
+
+    // Each call sends one packet and returns its send ID (from 1).
+    std::uint32_t open(const std::string& name = "Request Data");
+    std::uint32_t map(std::uint32_t event, const std::string& name);
+    std::uint32_t add(std::uint32_t define, const std::string& datum, const std::string& units, std::uint32_t type);
+    std::uint32_t request(std::uint32_t request, std::uint32_t define, std::uint32_t period,
+                          std::uint32_t flags = 0, std::uint32_t origin = 0, std::uint32_t interval = 0,
+                          std::uint32_t limit = 0);
+    std::uint32_t transmit(std::uint32_t event, std::uint32_t data);
+    // The packet encoded, not sent (to send several in one write).
+    Bytes transmitPacket(std::uint32_t event, std::uint32_t data);
+    void sendRaw(const Bytes& bytes);
+
+    // The next record, waiting up to a few seconds; nothing on a timeout
+    // or when the server closed the connection.
+    std::optional<Record> next();
+    bool peerClosed() const { return peer_closed_; }
+
+private:
+    template <typename Packet>
+    std::uint32_t send(const Packet& p);
+    int fd_ = -1;
+    std::uint32_t send_id_ = 0;
+    bool peer_closed_ = false;
+    scproto::StreamReassembler rx_{scproto::kServerHeaderSize};
+};
+
+// The two data definitions the panel program adds, in its order.
+void addProgramDefinitions(TestClient& c);
+
+struct RadioBlock {
+    double com1_standby, com2_standby, nav1_standby, nav2_standby, heading_bug, obs1, obs2;
+};
+struct AutopilotBlock {
+    double altitude, vertical_speed;
+    std::uint32_t transponder;
+    std::int32_t master, heading, nav1, approach, altitude_lock, vertical_hold;
+};
+RadioBlock radioBlock(const scproto::RecvSimObjectData& d);
+AutopilotBlock autopilotBlock(const scproto::RecvSimObjectData& d);
+
+}  // namespace emutest
+
+#endif

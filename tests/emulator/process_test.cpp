@@ -1,0 +1,414 @@
+// End to end: the real sim-emulator binary, real sockets on 127.0.0.1, a
+// client built on the shared codec.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <regex>
+#include <sstream>
+
+namespace emutest {
+namespace {
+
+using scproto::RecvId;
+
+constexpr std::uint32_t kSimFrame = 3;
+constexpr std::uint32_t kOnce = 1;
+constexpr std::uint32_t kNever = 0;
+constexpr std::uint32_t kUnmappedEvent = 9999;
+
+template <typename T>
+T decodeAs(const Record& r) {
+    T out{};
+    EXPECT_FALSE(scproto::decode(r.bytes, out)) << "record id " << r.header.id;
+    return out;
+}
+
+// Records until the exception that answers `sentinel`; the exceptions met
+// on the way are returned, everything else is dropped.
+std::vector<scproto::RecvException> exceptionsUntil(TestClient& c, std::uint32_t sentinel) {
+    std::vector<scproto::RecvException> seen;
+    while (auto r = c.next()) {
+        if (r->id() != RecvId::Exception) {
+            continue;
+        }
+        const auto e = decodeAs<scproto::RecvException>(*r);
+        if (e.send_id == sentinel) {
+            return seen;
+        }
+        seen.push_back(e);
+    }
+    ADD_FAILURE() << "no answer to the sentinel packet " << sentinel;
+    return seen;
+}
+
+// The next data record of `request`.
+std::optional<scproto::RecvSimObjectData> nextData(TestClient& c, std::uint32_t request, Record& holder) {
+    while (auto r = c.next()) {
+        if (r->id() == RecvId::SimObjectData) {
+            holder = std::move(*r);
+            auto d = decodeAs<scproto::RecvSimObjectData>(holder);
+            if (d.request_id == request) {
+                return d;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+void setUpProgram(TestClient& c) {
+    c.open();
+    c.map(2, "NAV1_STBY_SET");
+    c.map(7, "XPNDR_SET");
+    c.map(9, "AP_VS_VAR_SET_ENGLISH");
+    c.map(85, "AP_MASTER");
+    addProgramDefinitions(c);
+    c.request(0, 0, kSimFrame);
+    c.request(1, 1, kSimFrame);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+TEST(EmulatorProcess, AnswersOpenAsKittyHawk) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet"}));
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    c.open();
+    const auto r = c.next();
+    ASSERT_TRUE(r.has_value());
+    ASSERT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(r->header.version, 5u);
+    const auto o = decodeAs<scproto::RecvOpen>(*r);
+    EXPECT_EQ(o.application_name, "KittyHawk");
+    EXPECT_EQ(o.application_version_major, 11u);
+    EXPECT_EQ(o.simconnect_version_major, 11u);
+    EXPECT_EQ(o.simconnect_build_major, 62651u);
+    EXPECT_EQ(o.simconnect_build_minor, 3u);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+}
+
+TEST(EmulatorProcess, StreamsBothProgramBlocksEveryFrame) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--set", "NAV STANDBY FREQUENCY:1=113.45", "--set",
+                           "TRANSPONDER CODE:1=0x7000", "--set", "AUTOPILOT MASTER=1"}));
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    setUpProgram(c);  // all sent before RECV_OPEN is read
+    auto first = c.next();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->id(), RecvId::Open);
+    int radios = 0;
+    int autopilots = 0;
+    while (radios < 10 || autopilots < 10) {
+        auto r = c.next();
+        ASSERT_TRUE(r.has_value());
+        ASSERT_EQ(r->id(), RecvId::SimObjectData) << "unexpected record " << r->header.id;
+        const auto d = decodeAs<scproto::RecvSimObjectData>(*r);
+        EXPECT_EQ(d.object_id, 1u);
+        EXPECT_EQ(d.entry_number, 1u);
+        EXPECT_EQ(d.out_of, 1u);
+        EXPECT_EQ(d.define_id, d.request_id);
+        if (d.request_id == 0) {
+            ++radios;
+            EXPECT_EQ(d.define_count, 7u);
+            ASSERT_EQ(d.data.size(), 56u);
+            const auto b = radioBlock(d);
+            EXPECT_EQ(b.com1_standby, 118.0);
+            EXPECT_EQ(b.nav1_standby, 113.45);
+            EXPECT_EQ(b.heading_bug, 270.0);
+        } else {
+            ASSERT_EQ(d.request_id, 1u);
+            ++autopilots;
+            EXPECT_EQ(d.define_count, 9u);
+            ASSERT_EQ(d.data.size(), 44u);
+            const auto b = autopilotBlock(d);
+            EXPECT_EQ(b.altitude, 5000.0);
+            EXPECT_EQ(b.transponder, 0x7000u);
+            EXPECT_EQ(b.master, 1);
+            EXPECT_EQ(b.heading, 0);
+        }
+    }
+    EXPECT_EQ(emu.stop(SIGINT), 0);
+}
+
+// The effect of events received between two frames is in the very next
+// frame's data; with --event-delay-frames N, N frames later. The sentinel
+// (an unmapped event, answered at once with an exception) marks in the
+// record stream the moment the events arrived.
+TEST(EmulatorProcess, EventsShowInTheFrameAfterTheirDelay) {
+    for (const int delay : {0, 3}) {
+        EmulatorProcess emu;
+        ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--event-delay-frames", std::to_string(delay)}));
+        TestClient c;
+        ASSERT_TRUE(c.connect(emu.port()));
+        setUpProgram(c);
+        Record holder;
+        ASSERT_TRUE(nextData(c, 1, holder).has_value());
+        Bytes burst;
+        for (const auto& [event, data] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+                 {2, 0x11445}, {9, static_cast<std::uint32_t>(-500)}, {85, 0}, {7, 0x4321}, {kUnmappedEvent, 0}}) {
+            const Bytes p = c.transmitPacket(event, data);
+            burst.insert(burst.end(), p.begin(), p.end());
+        }
+        const std::uint32_t sentinel = 5 + 16 + 2 + 5;  // Open, 4 maps, 16 adds, 2 requests, 5 transmits
+        c.sendRaw(burst);
+        EXPECT_TRUE(exceptionsUntil(c, sentinel).empty());
+        for (int frame = 0; frame < delay; ++frame) {
+            const auto d = nextData(c, 1, holder);
+            ASSERT_TRUE(d.has_value());
+            EXPECT_EQ(autopilotBlock(*d).master, 0) << "delay " << delay << ", frame " << frame;
+        }
+        const auto ap = nextData(c, 1, holder);
+        ASSERT_TRUE(ap.has_value());
+        const auto b = autopilotBlock(*ap);
+        EXPECT_EQ(b.master, 1) << "delay " << delay;
+        EXPECT_EQ(b.vertical_speed, -500.0);
+        EXPECT_EQ(b.transponder, 0x4321u);
+        const auto radio = nextData(c, 0, holder);
+        ASSERT_TRUE(radio.has_value());
+        EXPECT_EQ(radioBlock(*radio).nav1_standby, 114.45);
+        EXPECT_EQ(emu.stop(SIGTERM), 0);
+    }
+}
+
+TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet"}));
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    c.open();
+    const auto typo = c.map(10, "COM_RADIO_WHOLE_INCC");
+    const auto nav2 = c.map(52, "TOGGLE_GPS_DRIVES_NAV2");
+    c.map(63, "");
+    c.map(20, "MobiFlight.AS530_RightLargeKnob_Right");
+    c.map(2, "nav1_stby_set");
+    const auto badVar = c.add(0, "NO SUCH VARIABLE", "MHz", 4);
+    const auto badUnit = c.add(0, "NAV OBS:1", "parsecs", 4);
+    c.add(0, "NAV OBS:1", "degrees", 4);
+    c.transmit(63, 0);
+    c.transmit(20, 1);
+    c.transmit(2, 0x11345);
+    const auto unmapped = c.transmit(777, 0);
+    const auto duplicate = c.map(2, "AP_MASTER");
+    const auto sentinel = c.transmit(kUnmappedEvent, 0);
+    const auto seen = exceptionsUntil(c, sentinel);
+    const std::vector<std::array<std::uint32_t, 3>> expected{
+        {7, typo, 2}, {7, nav2, 2}, {7, badVar, 2}, {7, badUnit, 3}, {1, unmapped, 2}, {9, duplicate, 1}};
+    ASSERT_EQ(seen.size(), expected.size());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ((std::array{seen[i].exception, seen[i].send_id, seen[i].index}), expected[i]) << "exception " << i;
+    }
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+}
+
+TEST(EmulatorProcess, OnceSendsOneRecordAndNeverStopsARequest) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2"}));
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    setUpProgram(c);
+    c.request(2, 0, kOnce);
+    Record holder;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(nextData(c, 1, holder).has_value());
+    }
+    c.request(0, 0, kNever);
+    const auto sentinel = c.transmit(kUnmappedEvent, 0);
+    EXPECT_TRUE(exceptionsUntil(c, sentinel).empty());
+    int autopilot = 0;
+    while (autopilot < 10) {
+        auto r = c.next();
+        ASSERT_TRUE(r.has_value());
+        const auto d = decodeAs<scproto::RecvSimObjectData>(*r);
+        ASSERT_EQ(d.request_id, 1u) << "request 0 stopped, request 2 was sent once already";
+        ++autopilot;
+    }
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+}
+
+TEST(EmulatorProcess, ServesSeveralClientsAndQuitsEachOnSigterm) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--trace", emu.path("trace.jsonl"), "--state-out",
+                           emu.path("state.json")}));
+    TestClient a, b;
+    ASSERT_TRUE(a.connect(emu.port()));
+    ASSERT_TRUE(b.connect(emu.port()));
+    setUpProgram(a);
+    ASSERT_EQ(a.next()->id(), RecvId::Open);
+    b.open("Second");
+    ASSERT_EQ(b.next()->id(), RecvId::Open);
+    b.map(40, "AP_MASTER");  // its own ID for the same sim event
+    b.add(5, "AUTOPILOT MASTER", "Bool", 1);
+    b.request(9, 5, kSimFrame);
+    b.transmit(40, 0);
+    Record holder;
+    std::optional<scproto::RecvSimObjectData> d;
+    do {
+        d = nextData(b, 9, holder);
+        ASSERT_TRUE(d.has_value());
+        ASSERT_EQ(d->data.size(), 4u);
+    } while (d->data[0] != 1);
+    do {
+        d = nextData(a, 1, holder);
+        ASSERT_TRUE(d.has_value());
+    } while (autopilotBlock(*d).master != 1);
+
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    for (TestClient* c : {&a, &b}) {
+        std::optional<Record> last;
+        while (auto r = c->next()) {
+            last = std::move(r);
+        }
+        ASSERT_TRUE(last.has_value());
+        EXPECT_EQ(last->id(), RecvId::Quit);
+        EXPECT_TRUE(c->peerClosed());
+    }
+    EXPECT_NE(readFile(emu.path("state.json")).find("\"AUTOPILOT MASTER\": 1,"), std::string::npos);
+    const auto trace = lines(readFile(emu.path("trace.jsonl")));
+    const auto count = [&](const std::string& needle) {
+        return std::count_if(trace.begin(), trace.end(),
+                             [&](const std::string& l) { return l.find(needle) != std::string::npos; });
+    };
+    EXPECT_EQ(count(R"({"client":2,"send_id":1,"call":"Open","name":"Second","protocol":5,)"), 1);
+    EXPECT_EQ(count(R"({"client":2,"send_id":5,"call":"TransmitClientEvent","object":0,"event":40,)"
+                    R"("sim_event":"AP_MASTER","data":0,"group":1,"flags":16,)"),
+              1);
+    EXPECT_EQ(count(R"({"client":1,"call":"Disconnect",)"), 1);
+    EXPECT_EQ(count(R"({"client":2,"call":"Disconnect",)"), 1);
+}
+
+TEST(EmulatorProcess, OnceWritesTraceStateAndEventLinesWhenTheClientLeaves) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--once", "--trace", emu.path("trace.jsonl"), "--state-out", emu.path("state.json")}));
+    {
+        TestClient c;
+        ASSERT_TRUE(c.connect(emu.port()));
+        c.open();
+        c.map(2, "NAV1_STBY_SET");
+        c.map(9, "AP_VS_VAR_SET_ENGLISH");
+        c.map(63, "");
+        c.map(40, "MobiFlight.AS530_ENT_Push");
+        c.add(0, "COM STANDBY FREQUENCY:1", "MHz", 4);
+        c.request(0, 0, kSimFrame);
+        c.transmit(2, 0x11345);
+        c.transmit(9, static_cast<std::uint32_t>(-500));
+        c.transmit(63, 0);
+        c.transmit(40, 0);
+        c.transmit(40, 0);
+    }  // closed at once: the events must still count
+    EXPECT_EQ(emu.wait(), 0);
+
+    const std::string state = readFile(emu.path("state.json"));
+    EXPECT_NE(state.find("\"NAV STANDBY FREQUENCY:1\": 113.45,"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"AUTOPILOT VERTICAL HOLD VAR\": -500,"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"TRANSPONDER CODE:1\": 4608,"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"custom_events\": {\"\": 1, \"MobiFlight.AS530_ENT_Push\": 2}"), std::string::npos)
+        << state;
+
+    const std::vector<std::string> expected{
+        R"({"send_id":1,"call":"Open","name":"Request Data","protocol":5,"t_ns":)",
+        R"({"send_id":2,"call":"MapClientEventToSimEvent","event":2,"name":"NAV1_STBY_SET","t_ns":)",
+        R"({"send_id":3,"call":"MapClientEventToSimEvent","event":9,"name":"AP_VS_VAR_SET_ENGLISH","t_ns":)",
+        R"({"send_id":4,"call":"MapClientEventToSimEvent","event":63,"name":"","t_ns":)",
+        R"({"send_id":5,"call":"MapClientEventToSimEvent","event":40,"name":"MobiFlight.AS530_ENT_Push","t_ns":)",
+        R"({"send_id":6,"call":"AddToDataDefinition","define":0,"datum":"COM STANDBY FREQUENCY:1","units":"MHz",)"
+        R"("type":4,"epsilon":0,"datum_id":4294967295,"t_ns":)",
+        R"({"send_id":7,"call":"RequestDataOnSimObject","request":0,"define":0,"object":0,"period":3,"flags":0,)"
+        R"("origin":0,"interval":0,"limit":0,"t_ns":)",
+        R"({"send_id":8,"call":"TransmitClientEvent","object":0,"event":2,"sim_event":"NAV1_STBY_SET","data":70469,)"
+        R"("group":1,"flags":16,"t_ns":)",
+        R"({"send_id":9,"call":"TransmitClientEvent","object":0,"event":9,"sim_event":"AP_VS_VAR_SET_ENGLISH",)"
+        R"("data":4294966796,"group":1,"flags":16,"t_ns":)",
+        R"({"send_id":10,"call":"TransmitClientEvent","object":0,"event":63,"sim_event":"","data":0,)",
+        R"({"send_id":11,"call":"TransmitClientEvent","object":0,"event":40,"sim_event":"MobiFlight.AS530_ENT_Push",)",
+        R"({"send_id":12,"call":"TransmitClientEvent","object":0,"event":40,)",
+        R"({"call":"Disconnect","t_ns":)",
+    };
+    const auto trace = lines(readFile(emu.path("trace.jsonl")));
+    ASSERT_EQ(trace.size(), expected.size());
+    const std::regex tail(R"re(.*,"t_ns":([0-9]+)\}$)re");
+    unsigned long long previous = 0;
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        EXPECT_EQ(trace[i].rfind(expected[i], 0), 0u) << trace[i];
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(trace[i], m, tail)) << trace[i];
+        const unsigned long long t = std::stoull(m[1]);
+        EXPECT_GE(t, previous);
+        previous = t;
+    }
+
+    // Not a terminal: one line per applied event on stdout.
+    const std::string out = emu.out();
+    EXPECT_NE(out.find("NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113.45\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -500\n"), std::string::npos);
+    EXPECT_NE(emu.err().find("sim-emulator: listening on 127.0.0.1:" + std::to_string(emu.port()) + "\n"),
+              std::string::npos);
+}
+
+TEST(EmulatorProcess, MalformedPacketDropsOnlyThatClient) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--trace", emu.path("trace.jsonl")}));
+    const std::vector<Bytes> garbage{
+        {0x08, 0, 0, 0, 5, 0, 0, 0},                                            // length below the header
+        {0x14, 0, 0, 0, 5, 0, 0, 0, 0x05, 0, 0, 0xF0, 7, 0, 0, 0, 0, 0, 0, 0},  // Transmit of 20 bytes
+        {0x01, 0x00, 0x01, 0x00},                                               // 65537 bytes announced
+    };
+    for (const Bytes& g : garbage) {
+        TestClient bad;
+        ASSERT_TRUE(bad.connect(emu.port()));
+        bad.open();
+        ASSERT_EQ(bad.next()->id(), RecvId::Open);
+        bad.sendRaw(g);
+        EXPECT_FALSE(bad.next().has_value());
+        EXPECT_TRUE(bad.peerClosed());
+    }
+    TestClient good;
+    ASSERT_TRUE(good.connect(emu.port()));
+    good.open();
+    const auto r = good.next();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    const auto trace = lines(readFile(emu.path("trace.jsonl")));
+    const auto malformed = std::count_if(trace.begin(), trace.end(), [](const std::string& l) {
+        return l.find(R"("call":"Malformed","reason":")") != std::string::npos;
+    });
+    EXPECT_EQ(malformed, 3);
+    EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                            [](const std::string& l) { return l.find(R"("send_id":7,"call":"Malformed")") != std::string::npos; }),
+              1);
+}
+
+TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
+    const std::vector<std::vector<std::string>> cases{
+        {"--port", "70000"}, {"--frame-ms", "0"}, {"--set", "NO SUCH VARIABLE=1"},
+        {"--set", "TRANSPONDER CODE:1=0x1289"}, {"--bogus"}, {"--port"}};
+    for (const auto& args : cases) {
+        EmulatorProcess emu;
+        EXPECT_EQ(emu.runToEnd(args), 2) << args[0];
+        EXPECT_EQ(emu.err().rfind("sim-emulator: ", 0), 0u) << emu.err();
+        EXPECT_NE(emu.err().find(args[0] + (args[0] == "--bogus" ? ")" : "(")), std::string::npos) << emu.err();
+    }
+}
+
+TEST(EmulatorProcess, PortInUseExitsWithStatus1) {
+    EmulatorProcess first;
+    ASSERT_TRUE(first.start({"--quiet"}));
+    EmulatorProcess second;
+    EXPECT_EQ(second.runToEnd({"--port", std::to_string(first.port()), "--quiet"}), 1);
+    EXPECT_NE(second.err().find("Address already in use"), std::string::npos) << second.err();
+    EXPECT_EQ(first.stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace emutest

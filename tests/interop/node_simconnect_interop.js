@@ -1,0 +1,300 @@
+#!/usr/bin/env node
+// Interoperability: node-simconnect 4.2.0, a SimConnect client written by
+// people outside this project, drives sim-emulator the way the panel program
+// does (open, map its 91 client events, add its two data definitions,
+// request them every frame, transmit events). Its decoding of our records
+// and the emulator's --state-out and --trace must agree with what it sent.
+//
+// Usage: node node_simconnect_interop.js <path to sim-emulator>
+'use strict';
+
+const assert = require('node:assert/strict');
+const childProcess = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+
+let simconnect;
+try {
+    simconnect = require(path.join(__dirname, 'node_modules', 'node-simconnect'));
+} catch (e) {
+    console.error('node-simconnect is not installed in tests/interop/node_modules: ' +
+        'run `npm ci --prefix tests/interop` first (' + e.message + ')');
+    console.log('0 passed, 1 failed');
+    process.exit(1);
+}
+const { open, Protocol, SimConnectDataType, SimConnectPeriod } = simconnect;
+
+const emulatorPath = process.argv[2];
+if (!emulatorPath) {
+    console.error('usage: node node_simconnect_interop.js <sim-emulator>');
+    process.exit(2);
+}
+
+// The panel program's client event table, by ID.
+const EVENTS = [
+    'COM_STBY_RADIO_SET', 'COM2_STBY_RADIO_SET', 'NAV1_STBY_SET', 'NAV2_STBY_SET', 'HEADING_BUG_SET',
+    'VOR1_SET', 'VOR2_SET', 'XPNDR_SET', 'AP_ALT_VAR_SET_ENGLISH', 'AP_VS_VAR_SET_ENGLISH', 'KOHLSMAN_INC',
+    'KOHLSMAN_DEC', 'COM_RADIO_WHOLE_INC', 'COM_RADIO_WHOLE_DEC', 'COM_RADIO_FRACT_INC', 'COM_RADIO_FRACT_DEC',
+    'COM2_RADIO_WHOLE_INC', 'COM2_RADIO_WHOLE_DEC', 'COM2_RADIO_FRACT_INC', 'COM2_RADIO_FRACT_DEC',
+    'MobiFlight.AS530_RightLargeKnob_Right', 'MobiFlight.AS530_RightLargeKnob_Left',
+    'MobiFlight.AS530_RightSmallKnob_Right', 'MobiFlight.AS530_RightSmallKnob_Left',
+    'MobiFlight.AS430_RightLargeKnob_Right', 'MobiFlight.AS430_RightLargeKnob_Left',
+    'MobiFlight.AS430_RightSmallKnob_Right', 'MobiFlight.AS430_RightSmallKnob_Left',
+    'MobiFlight.AS1000_PFD_FMS_Lower_INC', 'MobiFlight.AS1000_PFD_FMS_Lower_DEC',
+    'MobiFlight.AS1000_PFD_FMS_Upper_INC', 'MobiFlight.AS1000_PFD_FMS_Upper_DEC',
+    'MobiFlight.AS1000_MFD_FMS_Lower_INC', 'MobiFlight.AS1000_MFD_FMS_Lower_DEC',
+    'MobiFlight.AS1000_MFD_FMS_Upper_INC', 'MobiFlight.AS1000_MFD_FMS_Upper_DEC',
+    'MobiFlight.AS530_RightSmallKnob_Push', 'MobiFlight.AS530_DirectTo_Push', 'MobiFlight.AS530_MENU_Push',
+    'MobiFlight.AS530_CLR_Push', 'MobiFlight.AS530_ENT_Push', 'TOGGLE_GPS_DRIVES_NAV1',
+    'MobiFlight.AS530_OBS_Push', 'MobiFlight.AS530_MSG_Push', 'MobiFlight.AS530_FPL_Push',
+    'MobiFlight.AS530_VNAV_Push', 'MobiFlight.AS530_PROC_Push',
+    'MobiFlight.AS430_RightSmallKnob_Push', 'MobiFlight.AS430_DirectTo_Push', 'MobiFlight.AS430_MENU_Push',
+    'MobiFlight.AS430_CLR_Push', 'MobiFlight.AS430_ENT_Push', 'TOGGLE_GPS_DRIVES_NAV2',
+    'MobiFlight.AS430_OBS_Push', 'MobiFlight.AS430_MSG_Push', 'MobiFlight.AS430_FPL_Push',
+    'MobiFlight.AS430_VNAV_Push', 'MobiFlight.AS430_PROC_Push',
+    'MobiFlight.AS1000_PFD_FMS_Upper_PUSH', 'MobiFlight.AS1000_PFD_DIRECTTO', 'MobiFlight.AS1000_PFD_MENU_Push',
+    'MobiFlight.AS1000_PFD_CLR', 'MobiFlight.AS1000_PFD_ENT_Push', '', '', '', 'MobiFlight.AS1000_PFD_FPL_Push',
+    '', 'MobiFlight.AS1000_PFD_PROC_Push',
+    'MobiFlight.AS1000_MFD_FMS_Upper_PUSH', 'MobiFlight.AS1000_MFD_DIRECTTO', 'MobiFlight.AS1000_MFD_MENU_Push',
+    'MobiFlight.AS1000_MFD_CLR', 'MobiFlight.AS1000_MFD_ENT_Push', '', '', '', 'MobiFlight.AS1000_MFD_FPL_Push',
+    '', 'MobiFlight.AS1000_MFD_PROC_Push',
+    'COM_STBY_RADIO_SWAP', 'COM2_RADIO_SWAP', 'NAV1_RADIO_SWAP', 'NAV2_RADIO_SWAP', 'BAROMETRIC_STD_PRESSURE',
+    'AP_MASTER', 'AP_PANEL_HEADING_HOLD', 'AP_NAV1_HOLD', 'AP_APR_HOLD', 'AP_PANEL_ALTITUDE_HOLD',
+    'AP_PANEL_VS_HOLD',
+];
+// The program maps 0..57, then the swaps 80..83, then 58..79, then 84..90.
+const range = (a, b) => Array.from({ length: b - a + 1 }, (_, i) => a + i);
+const MAP_ORDER = [...range(0, 57), ...range(80, 83), ...range(58, 79), ...range(84, 90)];
+
+const RADIOS = [
+    ['COM STANDBY FREQUENCY:1', 'MHz'], ['COM STANDBY FREQUENCY:2', 'MHz'],
+    ['NAV STANDBY FREQUENCY:1', 'MHz'], ['NAV STANDBY FREQUENCY:2', 'MHz'],
+    ['AUTOPILOT HEADING LOCK DIR', 'degrees'], ['NAV OBS:1', 'degrees'], ['NAV OBS:2', 'degrees'],
+];
+const AUTOPILOT = [
+    ['AUTOPILOT ALTITUDE LOCK VAR', 'feet', 'FLOAT64'], ['AUTOPILOT VERTICAL HOLD VAR', 'feet/minute', 'FLOAT64'],
+    ['TRANSPONDER CODE:1', 'BCO16', 'INT32'], ['AUTOPILOT MASTER', 'Bool', 'INT32'],
+    ['AUTOPILOT HEADING LOCK', 'Bool', 'INT32'], ['AUTOPILOT NAV1 LOCK', 'Bool', 'INT32'],
+    ['AUTOPILOT APPROACH HOLD', 'Bool', 'INT32'], ['AUTOPILOT ALTITUDE LOCK', 'Bool', 'INT32'],
+    ['AUTOPILOT VERTICAL HOLD', 'Bool', 'INT32'],
+];
+
+// Events to send, in order, with their data as the program passes it.
+const TRANSMITS = [
+    [2, 0x11345], [3, 0x0800], [4, 360], [5, 45], [6, 359], [7, 0x7700], [8, 12300], [9, (-500) >>> 0],
+    [12, 1], [15, 1], [16, 1], [18, 1], [80, 0], [84, 0], [10, 1], [10, 1],
+    [85, 0], [86, 0], [89, 0], [41, 0], [63, 0], [40, 0], [52, 0],
+];
+
+let passed = 0;
+let failed = 0;
+function check(name, fn) {
+    try {
+        fn();
+        passed += 1;
+    } catch (e) {
+        failed += 1;
+        console.error(`FAIL ${name}: ${e.message}`);
+    }
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function waitFor(what, predicate, ms = 5000) {
+    for (let waited = 0; waited < ms; waited += 10) {
+        if (predicate()) {
+            return;
+        }
+        await sleep(10);
+    }
+    throw new Error(`timed out waiting for ${what}`);
+}
+
+function decodeRadios(data) {
+    return RADIOS.map(() => data.readFloat64());
+}
+
+function decodeAutopilot(data) {
+    return [data.readFloat64(), data.readFloat64(), data.readInt32() >>> 0,
+        ...AUTOPILOT.slice(3).map(() => data.readInt32())];
+}
+
+async function main() {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'interop-'));
+    const files = {
+        port: path.join(dir, 'port'),
+        trace: path.join(dir, 'trace.jsonl'),
+        state: path.join(dir, 'state.json'),
+    };
+    const emulator = childProcess.spawn(emulatorPath, [
+        '--port', '0', '--port-file', files.port, '--trace', files.trace, '--state-out', files.state,
+        '--once', '--frame-ms', '5'], { stdio: ['ignore', 'pipe', 'pipe'] });
+    let stdout = '';
+    let stderr = '';
+    emulator.stdout.on('data', (b) => { stdout += b; });
+    emulator.stderr.on('data', (b) => { stderr += b; });
+    const exited = new Promise((resolve) => emulator.on('exit', (code) => resolve(code)));
+    const guard = setTimeout(() => {
+        console.error('FAIL: the test took too long; stopping the emulator');
+        emulator.kill('SIGKILL');
+        process.exit(1);
+    }, 30000);
+
+    try {
+        await waitFor('the port file', () => fs.existsSync(files.port));
+        const port = Number(fs.readFileSync(files.port, 'utf8').trim());
+
+        const { recvOpen, handle } = await open('Request Data', Protocol.KittyHawk, { host: '127.0.0.1', port });
+        check('RECV_OPEN as MSFS 2020 reports it', () => {
+            assert.equal(recvOpen.applicationName, 'KittyHawk');
+            assert.equal(recvOpen.applicationVersionMajor, 11);
+            assert.equal(recvOpen.applicationVersionMinor, 0);
+            assert.equal(recvOpen.simConnectVersionMajor, 11);
+            assert.equal(recvOpen.simConnectBuildMajor, 62651);
+            assert.equal(recvOpen.simConnectBuildMinor, 3);
+        });
+
+        const exceptions = [];
+        const latest = { radios: null, autopilot: null, records: [] };
+        let quit = false;
+        handle.on('exception', (e) => exceptions.push(e));
+        handle.on('quit', () => { quit = true; });
+        handle.on('simObjectData', (d) => {
+            latest.records.push({ request: d.requestID, define: d.defineID, object: d.objectID,
+                entry: d.entryNumber, outOf: d.outOf, count: d.defineCount, bytes: d.data.remaining() });
+            if (d.requestID === 0) {
+                latest.radios = decodeRadios(d.data);
+            } else if (d.requestID === 1) {
+                latest.autopilot = decodeAutopilot(d.data);
+            }
+        });
+
+        const mapSendIds = {};
+        for (const id of MAP_ORDER) {
+            mapSendIds[id] = handle.mapClientEventToSimEvent(id, EVENTS[id]);
+        }
+        RADIOS.forEach(([name, units]) => handle.addToDataDefinition(0, name, units, SimConnectDataType.FLOAT64, 0.0));
+        AUTOPILOT.forEach(([name, units, type]) =>
+            handle.addToDataDefinition(1, name, units, SimConnectDataType[type], 0.0));
+        handle.requestDataOnSimObject(0, 0, 0, SimConnectPeriod.SIM_FRAME, 0, 0, 0, 0);
+        handle.requestDataOnSimObject(1, 1, 0, SimConnectPeriod.SIM_FRAME, 0, 0, 0, 0);
+
+        await waitFor('the first data records', () => latest.radios && latest.autopilot);
+        check('only TOGGLE_GPS_DRIVES_NAV2 is refused, with the send ID of its map', () => {
+            assert.equal(exceptions.length, 1, JSON.stringify(exceptions));
+            assert.equal(exceptions[0].exception, 7);
+            assert.equal(exceptions[0].sendId, mapSendIds[52]);
+            assert.equal(exceptions[0].index, 2);
+        });
+        check('data records: request and define echoed, user object, one entry, datum counts', () => {
+            for (const r of latest.records) {
+                assert.equal(r.define, r.request);
+                assert.equal(r.object, 1);
+                assert.equal(r.entry, 1);
+                assert.equal(r.outOf, 1);
+                assert.equal(r.count, r.request === 0 ? 7 : 9);
+            }
+        });
+        check('starting values', () => {
+            assert.deepEqual(latest.radios, [118.0, 126.7, 110.5, 112.3, 270, 90, 180]);
+            assert.deepEqual(latest.autopilot, [5000, 0, 0x1200, 0, 0, 0, 0, 0, 0]);
+        });
+
+        const frameCount = latest.records.length;
+        for (const [event, data] of TRANSMITS) {
+            handle.transmitClientEvent(0, event, data, 1, 0x10);
+        }
+        const wantRadios = [124.85, 127.725, 113.45, 108.0, 0, 45, 359];
+        const wantAutopilot = [12300, -500, 0x7700, 1, 1, 0, 0, 1, 0];
+        try {
+            await waitFor('the events in the data', () =>
+                JSON.stringify(latest.radios) === JSON.stringify(wantRadios) &&
+                JSON.stringify(latest.autopilot) === JSON.stringify(wantAutopilot));
+        } catch (e) {
+            // Reported by the checks below.
+        }
+        check('records decoded after the events', () => {
+            assert.deepEqual(latest.radios, wantRadios);
+            assert.deepEqual(latest.autopilot, wantAutopilot);
+            assert.ok(latest.records.length > frameCount);
+        });
+        check('no exception for the empty and custom names', () => assert.equal(exceptions.length, 1));
+
+        handle.close();
+        const code = await exited;
+        check('the emulator exits 0 once its client has gone (--once)', () => assert.equal(code, 0, stderr));
+        check('no QUIT when the client leaves first', () => assert.equal(quit, false));
+
+        const state = JSON.parse(fs.readFileSync(files.state, 'utf8'));
+        check('--state-out reflects the events', () => {
+            assert.equal(state['COM ACTIVE FREQUENCY:1'], 119.975);
+            assert.equal(state['COM STANDBY FREQUENCY:1'], 124.85);
+            assert.equal(state['COM STANDBY FREQUENCY:2'], 127.725);
+            assert.equal(state['NAV STANDBY FREQUENCY:1'], 113.45);
+            assert.equal(state['NAV STANDBY FREQUENCY:2'], 108);
+            assert.equal(state['AUTOPILOT HEADING LOCK DIR'], 0);
+            assert.equal(state['TRANSPONDER CODE:1'], 0x7700);
+            assert.equal(state['AUTOPILOT VERTICAL HOLD VAR'], -500);
+            assert.equal(state['AUTOPILOT MASTER'], 1);
+            assert.equal(state['GPS DRIVES NAV1'], 1);
+            assert.ok(Math.abs(state['KOHLSMAN SETTING HG'] - 29.94) < 1e-9, String(state['KOHLSMAN SETTING HG']));
+            assert.deepEqual(state.custom_events, { '': 1, 'MobiFlight.AS530_ENT_Push': 1 });
+            assert.deepEqual(state.unknown_events, { TOGGLE_GPS_DRIVES_NAV2: 1 });
+        });
+
+        const trace = fs.readFileSync(files.trace, 'utf8').trim().split('\n').map((l) => JSON.parse(l));
+        check('--trace: one line per packet, in order, send IDs from 0 as node-simconnect counts', () => {
+            assert.equal(trace.length, 1 + 91 + 16 + 2 + TRANSMITS.length + 1);
+            assert.deepEqual(trace[0], { send_id: 0, call: 'Open', name: 'Request Data', protocol: 5,
+                t_ns: trace[0].t_ns });
+            trace.slice(0, -1).forEach((line, i) => assert.equal(line.send_id, i));
+            assert.deepEqual(Object.keys(trace[trace.length - 1]), ['call', 't_ns']);
+            assert.equal(trace[trace.length - 1].call, 'Disconnect');
+            for (let i = 1; i < trace.length; i += 1) {
+                assert.ok(trace[i].t_ns >= trace[i - 1].t_ns);
+            }
+        });
+        check('--trace: the maps, definitions and requests', () => {
+            const maps = trace.filter((l) => l.call === 'MapClientEventToSimEvent');
+            assert.deepEqual(maps.map((l) => l.event), MAP_ORDER);
+            assert.deepEqual(maps.map((l) => l.name), MAP_ORDER.map((id) => EVENTS[id]));
+            const adds = trace.filter((l) => l.call === 'AddToDataDefinition');
+            assert.deepEqual(adds.map((l) => [l.define, l.datum, l.units, l.type, l.epsilon, l.datum_id]), [
+                ...RADIOS.map(([n, u]) => [0, n, u, 4, 0, 4294967295]),
+                ...AUTOPILOT.map(([n, u, t]) => [1, n, u, t === 'INT32' ? 1 : 4, 0, 4294967295])]);
+            const requests = trace.filter((l) => l.call === 'RequestDataOnSimObject');
+            assert.deepEqual(requests.map((l) => Object.keys(l)), Array(2).fill(['send_id', 'call', 'request',
+                'define', 'object', 'period', 'flags', 'origin', 'interval', 'limit', 't_ns']));
+            assert.deepEqual(requests.map((l) => [l.request, l.define, l.object, l.period]), [[0, 0, 0, 3], [1, 1, 0, 3]]);
+        });
+        check('--trace: the transmitted events with their data as unsigned 32-bit', () => {
+            const sent = trace.filter((l) => l.call === 'TransmitClientEvent');
+            assert.deepEqual(Object.keys(sent[0]),
+                ['send_id', 'call', 'object', 'event', 'sim_event', 'data', 'group', 'flags', 't_ns']);
+            assert.deepEqual(sent.map((l) => [l.event, l.sim_event, l.data, l.object, l.group, l.flags]),
+                TRANSMITS.map(([e, d]) => [e, EVENTS[e], d, 0, 1, 16]));
+            assert.equal(sent.find((l) => l.event === 9).data, 4294966796);
+        });
+        check('stdout: one line per applied event', () => {
+            assert.match(stdout, /^NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113\.45$/m);
+            assert.match(stdout, /^AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -500$/m);
+            assert.match(stdout, /^TOGGLE_GPS_DRIVES_NAV2 0 -> unknown to the simulator/m);
+        });
+    } finally {
+        clearTimeout(guard);
+        if (emulator.exitCode === null) {
+            emulator.kill('SIGKILL');
+        }
+        fs.rmSync(dir, { recursive: true, force: true });
+    }
+}
+
+main().then(() => {
+    console.log(`interop: ${passed} passed, ${failed} failed`);
+    process.exit(failed === 0 ? 0 : 1);
+}, (e) => {
+    console.error(`FAIL: ${e.stack || e}`);
+    console.log(`interop: ${passed} passed, ${failed + 1} failed`);
+    process.exit(1);
+});
