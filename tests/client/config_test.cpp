@@ -148,12 +148,6 @@ TEST_F(ClientTest, NoServerFailsAndSaysWhere) {
         << error;
     EXPECT_NE(error.find("from [SimConnect] in " + (home_ / "SimConnect.cfg").string()), std::string::npos) << error;
 
-    // An address that never answers (TEST-NET-1): the connect timeout, or an
-    // immediate "unreachable" where there is no route, but never a hang.
-    writeCfg(home_, ipv4Section("SimConnect", 500, "192.0.2.1"));
-    EXPECT_LT(SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0), 0);
-    EXPECT_NE(std::string(SimConnectNet_LastError()).find("connect(192.0.2.1:500)"), std::string::npos)
-        << SimConnectNet_LastError();
 }
 
 }  // namespace
