@@ -147,7 +147,6 @@ TEST_F(ClientTest, NoServerFailsAndSaysWhere) {
     EXPECT_NE(error.find("connect(127.0.0.1:" + std::to_string(port) + "): Connection refused"), std::string::npos)
         << error;
     EXPECT_NE(error.find("from [SimConnect] in " + (home_ / "SimConnect.cfg").string()), std::string::npos) << error;
-
 }
 
 }  // namespace
