@@ -13,22 +13,49 @@ namespace {
 
 constexpr auto passInterval = std::chrono::milliseconds(25);
 
+// A read or write error means the panel is gone (unplugged): close it and
+// look for it again.
+void losePanel(PanelState& panel)
+{
+    hid_close(panel.device);
+    panel.device = nullptr;
+    panel.passes_until_open = panelRetryPasses;
+}
+
+bool writeLeds(PanelState& panel, std::uint8_t leds)
+{
+    const LedReport report = makeLedReport(leds);
+    const int written = hid_write(panel.device, report.data(), report.size());
+    // Not retried on failure: the next write comes with the next change (or
+    // the next open, when the panel turns out to be gone).
+    panel.led_state = leds;
+    if (written < 0) {
+        losePanel(panel);
+        return false;
+    }
+    return true;
+}
+
 void readPanel(PanelState& panel)
 {
-    // A panel that was never opened is never read.
-    if (panel.device == nullptr) {
-        return;
-    }
-    unsigned char buffer[inputReportSize] = {};
-    // Zero means nothing waiting, below zero an error: either way no report.
-    const int count = hid_read(panel.device, buffer, sizeof buffer);
-    if (count <= 0) {
-        return;
-    }
-    // A short read is not a report and must not replace previous_report.
-    const std::optional<PanelReport> report = decodeReport(buffer, static_cast<std::size_t>(count));
-    if (report) {
-        acceptReport(panel, *report);
+    // Everything that is waiting, in order: one report per pass would cap the
+    // panel at 40 reports a second and let the operating system's queue fill
+    // up and drop reports (and their detents) while a knob spins.
+    for (int i = 0; i < maxReportsPerPass && panel.device != nullptr; ++i) {
+        unsigned char buffer[inputReportSize] = {};
+        const int count = hid_read(panel.device, buffer, sizeof buffer);
+        if (count < 0) {
+            losePanel(panel);
+            return;
+        }
+        if (count == 0) {
+            return;
+        }
+        // A short read is not a report and must not replace previous_report.
+        const std::optional<PanelReport> report = decodeReport(buffer, static_cast<std::size_t>(count));
+        if (report) {
+            acceptReport(panel, *report);
+        }
     }
 }
 
@@ -38,16 +65,47 @@ void updateLeds(PanelState& panel)
         return;
     }
     const std::uint8_t leds = panel.simInterface->getLedState();
-    if (leds == panel.led_state) {
+    if (leds != panel.led_state) {
+        writeLeds(panel, leds);
+    }
+}
+
+void lookForPanel(PanelState& panel)
+{
+    if (panel.device != nullptr) {
         return;
     }
-    const LedReport report = makeLedReport(leds);
-    hid_write(panel.device, report.data(), report.size());
-    // Not retried on failure: the next write comes with the next change.
-    panel.led_state = leds;
+    if (--panel.passes_until_open > 0) {
+        return;
+    }
+    panel.passes_until_open = panelRetryPasses;
+    openPanel(panel);
+}
+
+// At a clean exit the panel is left dark rather than showing a state that no
+// longer holds.
+void closePanel(PanelState& panel)
+{
+    if (panel.device == nullptr) {
+        return;
+    }
+    if (writeLeds(panel, 0)) {
+        hid_close(panel.device);
+        panel.device = nullptr;
+    }
 }
 
 }  // namespace
+
+void openPanel(PanelState& panel)
+{
+    panel.device = hid_open(panelVendorId, panelProductId, nullptr);
+    if (panel.device == nullptr) {
+        return;
+    }
+    hid_set_nonblocking(panel.device, 1);
+    writeLeds(panel, panel.simInterface->getLedState());
+}
 
 void acceptReport(PanelState& panel, const PanelReport& report)
 {
@@ -61,19 +119,23 @@ void acceptReport(PanelState& panel, const PanelReport& report)
     panel.previous_report = report;
 }
 
-void runPass(PanelState& panel, HANDLE connection)
+bool runPass(PanelState& panel, HANDLE connection)
 {
-    SimConnect_CallDispatch(connection, onSimConnectMessage, nullptr);
+    const HRESULT dispatched = SimConnect_CallDispatch(connection, onSimConnectMessage, nullptr);
+    // A QUIT record delivered just before the link closed is a normal end.
+    if (dispatched < 0 && quitFlag == 0) {
+        return false;
+    }
+    lookForPanel(panel);
     readPanel(panel);
     updateLeds(panel);
+    return true;
 }
 
 RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator)
 {
-    panel.device = hid_open(panelVendorId, panelProductId, nullptr);
-    if (panel.device != nullptr) {
-        hid_set_nonblocking(panel.device, 1);
-    }
+    openPanel(panel);
+    panel.passes_until_open = panelRetryPasses;
     if (SimConnect_Open(&simConnectHandle, "Request Data", nullptr, 0, nullptr, 0) < 0) {
         return RunOutcome::NoConnection;
     }
@@ -84,10 +146,15 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator)
     std::fflush(stdout);
     SimConnect_CallDispatch(simConnectHandle, onSimConnectMessage, nullptr);
 
+    RunOutcome outcome = RunOutcome::Stopped;
     while (quitFlag == 0) {
-        runPass(panel, simConnectHandle);
+        if (!runPass(panel, simConnectHandle)) {
+            outcome = RunOutcome::LinkLost;
+            break;
+        }
         std::this_thread::sleep_for(passInterval);
     }
+    closePanel(panel);
     SimConnect_Close(simConnectHandle);
-    return RunOutcome::Stopped;
+    return outcome;
 }

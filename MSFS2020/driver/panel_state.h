@@ -47,6 +47,8 @@ struct PanelState {
     PanelReport previous_report{};
     std::uint8_t mode = COM1;       // the mode in force, copied from the latest report
     std::uint8_t led_state = 0;     // the LED byte last written
+    // Passes left before the next attempt to open a panel that is not open.
+    int passes_until_open = 0;
 
     // Turns one report into calls on simInterface, by mode and shift flag.
     // The caller has already copied the report's mode into `mode` (clearing

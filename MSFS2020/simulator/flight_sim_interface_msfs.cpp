@@ -1,5 +1,6 @@
 #include "simulator/flight_sim_interface_msfs.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "driver/quit_flag.h"
@@ -48,6 +49,37 @@ void addDefinition(HANDLE connection, SIMCONNECT_DATA_DEFINITION_ID definition,
     }
 }
 
+// When a reported value counts as the one the program set: within half the
+// unit the event carries (BCD hundredths, whole degrees, whole feet), angles
+// modulo 360 since the simulator keeps 360 as 0; transponder codes exactly.
+struct HoldTolerance {
+    double tolerance;
+    bool angle;
+};
+
+constexpr HoldTolerance holdTolerances[] = {
+    {0.005, false},  // Nav1Standby, MHz
+    {0.005, false},  // Nav2Standby
+    {0.5, true},     // HeadingBug, degrees
+    {0.5, true},     // Obs1
+    {0.5, true},     // Obs2
+    {1.0, false},    // ApAltitude: sent truncated to whole feet
+    {1.0, false},    // ApVerticalSpeed: likewise
+    {0.0, false},    // TransponderCode
+};
+static_assert(std::size(holdTolerances) == static_cast<std::size_t>(HeldMember::Count));
+
+bool showsValue(HeldMember member, double reported, double local)
+{
+    const HoldTolerance& rule = holdTolerances[static_cast<std::size_t>(member)];
+    double difference = std::fabs(reported - local);
+    if (rule.angle) {
+        difference = std::fmod(difference, 360.0);
+        difference = std::fmin(difference, 360.0 - difference);
+    }
+    return difference <= rule.tolerance;
+}
+
 // Reads one value of the block at `offset` and advances past it. The blocks
 // are packed little-endian, as the host is; memcpy keeps unaligned reads legal.
 template <typename T>
@@ -83,6 +115,28 @@ int FlightSimInterfaceMSFS::setupConnection()
     return 0;
 }
 
+void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value)
+{
+    LocalHold& hold = holds_[static_cast<std::size_t>(member)];
+    hold.active = true;
+    hold.value = value;
+    hold.until = clock() + localHoldOff;
+}
+
+double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported, double local,
+                                              SimClock::time_point now)
+{
+    LocalHold& hold = holds_[static_cast<std::size_t>(member)];
+    if (!hold.active) {
+        return reported;
+    }
+    if (showsValue(member, reported, hold.value) || now >= hold.until) {
+        hold.active = false;
+        return reported;
+    }
+    return local;
+}
+
 void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request,
                                             const unsigned char* payload, std::size_t length)
 {
@@ -91,20 +145,34 @@ void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request,
         if (length < radioBlockSize) {
             return;
         }
+        double nav1 = 0.0, nav2 = 0.0, heading = 0.0, course1 = 0.0, course2 = 0.0;
         take(payload, offset, com1_standby);
         take(payload, offset, com2_standby);
-        take(payload, offset, nav1_standby);
-        take(payload, offset, nav2_standby);
-        take(payload, offset, heading_bug);
-        take(payload, offset, obs1);
-        take(payload, offset, obs2);
+        take(payload, offset, nav1);
+        take(payload, offset, nav2);
+        take(payload, offset, heading);
+        take(payload, offset, course1);
+        take(payload, offset, course2);
+        const SimClock::time_point now = clock();
+        nav1_standby = acceptReported(HeldMember::Nav1Standby, nav1, nav1_standby, now);
+        nav2_standby = acceptReported(HeldMember::Nav2Standby, nav2, nav2_standby, now);
+        heading_bug = acceptReported(HeldMember::HeadingBug, heading, heading_bug, now);
+        obs1 = acceptReported(HeldMember::Obs1, course1, obs1, now);
+        obs2 = acceptReported(HeldMember::Obs2, course2, obs2, now);
     } else if (request == REQ_AUTOPILOT) {
         if (length < autopilotBlockSize) {
             return;
         }
-        take(payload, offset, ap_altitude);
-        take(payload, offset, ap_vertical_speed);
-        take(payload, offset, transponder_code);
+        double altitude = 0.0, speed = 0.0;
+        std::uint32_t code = 0;
+        take(payload, offset, altitude);
+        take(payload, offset, speed);
+        take(payload, offset, code);
+        const SimClock::time_point now = clock();
+        ap_altitude = acceptReported(HeldMember::ApAltitude, altitude, ap_altitude, now);
+        ap_vertical_speed = acceptReported(HeldMember::ApVerticalSpeed, speed, ap_vertical_speed, now);
+        transponder_code = static_cast<std::uint32_t>(acceptReported(
+            HeldMember::TransponderCode, code, transponder_code, now));
         take(payload, offset, ap_master);
         take(payload, offset, ap_heading_lock);
         take(payload, offset, ap_nav1_lock);

@@ -2,6 +2,8 @@
 #ifndef MSFS_PANEL_FLIGHT_SIM_INTERFACE_MSFS_H
 #define MSFS_PANEL_FLIGHT_SIM_INTERFACE_MSFS_H
 
+#include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,6 +21,31 @@ inline constexpr std::size_t radioBlockSize = 56;
 inline constexpr std::size_t autopilotBlockSize = 44;
 // The data block of a SIMCONNECT_RECV_SIMOBJECT_DATA record starts here.
 inline constexpr std::size_t dataRecordHeaderSize = 40;
+
+using SimClock = std::chrono::steady_clock;
+
+// How long a value the program set keeps its local value against data blocks
+// that do not show it yet: long enough for a simulator a few frames late,
+// short enough that a change made in the simulator itself shows at once.
+inline constexpr std::chrono::milliseconds localHoldOff{500};
+
+inline SimClock::time_point steadyNow()
+{
+    return SimClock::now();
+}
+
+// The cached members that the operations set outright.
+enum class HeldMember : std::size_t {
+    Nav1Standby,
+    Nav2Standby,
+    HeadingBug,
+    Obs1,
+    Obs2,
+    ApAltitude,
+    ApVerticalSpeed,
+    TransponderCode,
+    Count,
+};
 
 class FlightSimInterfaceMSFS : public FlightSimInterface {
 public:
@@ -67,12 +94,33 @@ public:
 
     // Overwrites one cached block with a received data block. The one place
     // the cache takes values from the simulator. `payload` holds `length`
-    // bytes; a block shorter than its definition is ignored.
+    // bytes; a block shorter than its definition is ignored. A member the
+    // program has just set keeps its local value until the block shows that
+    // value or localHoldOff has passed: blocks the simulator produced before
+    // it applied the event are still on their way, and taking them would make
+    // the next detent start again from the old value.
     void storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, const unsigned char* payload,
                         std::size_t length);
 
+    // The clock the hold-off runs on; tests replace it.
+    SimClock::time_point (*clock)() = &steadyNow;
+
 private:
+    struct LocalHold {
+        bool active = false;
+        double value = 0.0;
+        SimClock::time_point until{};
+    };
+
     void send(ClientEventId event, DWORD data);
+    // Records that `member` was just set to `value` here.
+    void holdLocal(HeldMember member, double value);
+    // What the cache keeps when the simulator reports `reported` for a
+    // member whose cached value is `local`.
+    double acceptReported(HeldMember member, double reported, double local,
+                          SimClock::time_point now);
+
+    std::array<LocalHold, static_cast<std::size_t>(HeldMember::Count)> holds_{};
 };
 
 // The process's one instance; the panel driver reaches it through its

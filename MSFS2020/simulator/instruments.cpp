@@ -28,6 +28,7 @@ int FlightSimInterfaceMSFS::adjustHeadingBug(std::uint8_t /*selector*/, std::int
 {
     const std::int64_t heading = stepDegrees(heading_bug, outer, inner);
     heading_bug = static_cast<double>(heading);
+    holdLocal(HeldMember::HeadingBug, heading_bug);
     send(clientEventId("HEADING_BUG_SET"), static_cast<std::uint32_t>(heading));
     return 0;
 }
@@ -37,17 +38,20 @@ int FlightSimInterfaceMSFS::adjustCourse(std::uint8_t selector, std::int8_t oute
 {
     double* course = nullptr;
     ClientEventId event = 0;
+    HeldMember held = HeldMember::Obs1;
     if (selector == 1) {
         course = &obs1;
         event = clientEventId("VOR1_SET");
     } else if (selector == 2) {
         course = &obs2;
         event = clientEventId("VOR2_SET");
+        held = HeldMember::Obs2;
     } else {
         return 0;
     }
     const std::int64_t degrees = stepDegrees(*course, outer, inner);
     *course = static_cast<double>(degrees);
+    holdLocal(held, *course);
     send(event, static_cast<std::uint32_t>(degrees));
     return 0;
 }
@@ -62,11 +66,13 @@ int FlightSimInterfaceMSFS::adjustAltitudeAndVerticalSpeed(std::uint8_t /*select
             altitude = 0.0;
         }
         ap_altitude = altitude;
+        holdLocal(HeldMember::ApAltitude, altitude);
         send(clientEventId("AP_ALT_VAR_SET_ENGLISH"), asEventData(truncateToInt32(altitude)));
     }
     if (inner != 0) {
         const double speed = static_cast<std::int32_t>(inner) * 100.0 + ap_vertical_speed;
         ap_vertical_speed = speed;
+        holdLocal(HeldMember::ApVerticalSpeed, speed);
         send(clientEventId("AP_VS_VAR_SET_ENGLISH"), asEventData(truncateToInt32(speed)));
     }
     return 0;
@@ -94,6 +100,7 @@ int FlightSimInterfaceMSFS::adjustTransponder(std::uint8_t selector, std::int8_t
         code = ((code % transponderCodes) + transponderCodes) % transponderCodes;
     }
     transponder_code = valueToBco16(code);
+    holdLocal(HeldMember::TransponderCode, transponder_code);
     send(clientEventId("XPNDR_SET"), transponder_code);
     return 0;
 }

@@ -51,18 +51,21 @@ int FlightSimInterfaceMSFS::tuneNav(std::uint8_t radio, std::int8_t outer, std::
 {
     double* standby = nullptr;
     ClientEventId event = 0;
+    HeldMember held = HeldMember::Nav1Standby;
     if (radio == 1) {
         standby = &nav1_standby;
         event = clientEventId("NAV1_STBY_SET");
     } else if (radio == 2) {
         standby = &nav2_standby;
         event = clientEventId("NAV2_STBY_SET");
+        held = HeldMember::Nav2Standby;
     } else {
         return 0;
     }
     const double from = snapToNavGrid(*standby);
     const double wrapped = wrapFrequency(from, navBandLow, navBandHigh, outer, inner, navInnerStep);
     *standby = snapToNavGrid(wrapped);
+    holdLocal(held, *standby);
     // The 0.1 bias keeps 113.45 * 100 = 11344.999... from truncating to 11344.
     const std::int32_t hundredths = truncateToInt32(*standby * 100.0 + 0.1);
     send(event, toBcd(hundredths));

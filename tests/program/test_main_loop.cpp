@@ -53,53 +53,61 @@ struct Pass : ::testing::Test {
         hid_double::reset();
         simconnect_double::reset();
         panel.device = &hid_double::panel().device;
+        hid_double::panel().open = true;
     }
     void read(int result, Bytes bytes) { hid_double::panel().reads.push_back({result, std::move(bytes)}); }
     void pass() { runPass(panel, simconnect_double::fakeHandle); }
 };
 
-TEST_F(Pass, DispatchesSimConnectThenTakesOneReport)
+TEST_F(Pass, DispatchesSimConnectThenHandlesEveryWaitingReportInOrder)
 {
     read(8, hid_double::report(3, 1U << 14, 2, -1, NAV2));
-    read(8, hid_double::report(3, 0, 0, 0, NAV2));
+    read(8, hid_double::report(3, 0, 0, 1, NAV2));
     pass();
     EXPECT_EQ(simconnect_double::recorder().calls,
               std::vector<simconnect_double::Call>{simconnect_double::Call::Dispatch});
-    EXPECT_EQ(hid_double::panel().readCalls, 1);
+    EXPECT_EQ(hid_double::panel().readCalls, 3);  // two reports, then nothing waiting
     EXPECT_EQ(hid_double::panel().lastReadLength, 8U);
-    EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(2,2,-1)", "pressKey(22)"}));
-    EXPECT_EQ(panel.previous_report, (PanelReport{3, 1U << 14, NAV2, 2, -1}));
+    EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(2,2,-1)", "pressKey(22)", "tuneNav(2,0,1)"}));
+    EXPECT_EQ(panel.previous_report, (PanelReport{3, 0, NAV2, 0, 1}));
     EXPECT_EQ(panel.mode, NAV2);
-    EXPECT_EQ(hid_double::panel().reads.size(), 1U);  // the second waits for the next pass
 }
 
-TEST_F(Pass, ShortReadsErrorsAndEmptyReadsLeaveEverythingAsItWas)
+TEST_F(Pass, TakesAtMostAQueueFullOfReportsPerPass)
+{
+    for (int i = 0; i < maxReportsPerPass + 6; ++i) {
+        read(8, hid_double::report(1, 0, 1, 0, NAV1));
+    }
+    pass();
+    EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(maxReportsPerPass));
+    EXPECT_EQ(hid_double::panel().reads.size(), 6U);
+    pass();
+    EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(maxReportsPerPass) + 6);
+}
+
+TEST_F(Pass, ShortReadsAreSkippedAndLeaveEverythingAsItWas)
 {
     read(8, hid_double::report(0, 1U << 9, 0, 0, COM2));
     pass();
     const PanelReport before = panel.previous_report;
     ASSERT_TRUE(panel.shift);
-    // A short read with bytes that would press buttons and change the mode.
+    // Short reads with bytes that would press buttons and change the mode.
     for (int length = 1; length < 8; ++length) {
         read(length, hid_double::report(9, 0xFFFFFFFF, 5, 5, FMS1));
     }
-    read(-1, {});
     read(0, {});
-    for (int i = 0; i < 9; ++i) {
-        pass();
-    }
+    pass();
     EXPECT_EQ(panel.previous_report, before);
     EXPECT_EQ(panel.mode, COM2);
     EXPECT_TRUE(panel.shift);
     EXPECT_TRUE(sim.calls.empty());
-    EXPECT_EQ(hid_double::panel().readCalls, 10);
+    EXPECT_EQ(hid_double::panel().readCalls, 2 + 8);
 }
 
 TEST_F(Pass, AReportWithNothingNewStillBecomesThePreviousReport)
 {
     read(8, hid_double::report(1, 0, 0, 0, COM1));
     read(8, hid_double::report(7, 0, 0, 0, COM1));
-    pass();
     pass();
     EXPECT_EQ(panel.previous_report.report_id, 7);
     EXPECT_TRUE(sim.calls.empty());
@@ -119,7 +127,34 @@ TEST_F(Pass, LedReportWrittenOnlyWhenTheByteChanges)
     EXPECT_EQ(panel.led_state, 0x00);
 }
 
-TEST_F(Pass, FailedLedWriteIsNotRetried)
+// An unplugged panel fails its reads or writes: it is closed, looked for
+// about once a second, and its LEDs are written again when it is back.
+TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain)
+{
+    sim.leds = 0x09;
+    pass();
+    read(-1, {});
+    read(8, hid_double::report(1, 0, 1, 0, NAV1));  // must wait for the re-open
+    pass();
+    EXPECT_EQ(panel.device, nullptr);
+    EXPECT_EQ(hid_double::panel().closes, 1);
+    hid_double::panel().present = false;
+    for (int i = 0; i < panelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::panel().opens, 1);  // looked for once, not found
+    hid_double::panel().present = true;
+    for (int i = 0; i < panelRetryPasses - 1; ++i) pass();
+    EXPECT_EQ(panel.device, nullptr);
+    pass();
+    EXPECT_EQ(hid_double::panel().opens, 2);
+    EXPECT_EQ(panel.device, &hid_double::panel().device);
+    EXPECT_EQ(hid_double::panel().nonblocking, 1);
+    // The LED byte is written at the re-open although it did not change.
+    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x09}, {0x0B, 0x09}}));
+    EXPECT_EQ(sim.calls, std::vector<std::string>{"tuneNav(1,1,0)"});
+    EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
+}
+
+TEST_F(Pass, AFailedLedWriteClosesThePanel)
 {
     hid_double::panel().writeResult = -1;
     sim.leds = 0x01;
@@ -127,20 +162,36 @@ TEST_F(Pass, FailedLedWriteIsNotRetried)
     pass();
     EXPECT_EQ(hid_double::panel().writes.size(), 1U);
     EXPECT_EQ(panel.led_state, 0x01);
+    EXPECT_EQ(panel.device, nullptr);
+    EXPECT_EQ(hid_double::panel().closes, 1);
 }
 
 TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
 {
     panel.device = nullptr;
+    hid_double::panel().open = false;
+    hid_double::panel().present = false;
+    panel.passes_until_open = panelRetryPasses;
     read(8, hid_double::report(0, 1U << 14, 1, 0, COM1));
     sim.leds = 0x3F;
-    pass();
-    pass();
+    for (int i = 0; i < 2 * panelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::panel().opens, 2);
     EXPECT_EQ(hid_double::panel().readCalls, 0);
     EXPECT_TRUE(hid_double::panel().writes.empty());
     EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
     EXPECT_TRUE(sim.calls.empty());
-    EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U);  // SimConnect still served
+    EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U * panelRetryPasses);  // SimConnect still served
+}
+
+TEST_F(Pass, ALostLinkEndsThePassAtOnceButAQuitRecordDoesNot)
+{
+    simconnect_double::recorder().resultWhenDrained = static_cast<HRESULT>(0xC000013C);
+    read(8, hid_double::report(1, 0, 1, 0, NAV1));
+    EXPECT_FALSE(runPass(panel, simconnect_double::fakeHandle));
+    EXPECT_TRUE(sim.calls.empty());
+    quitFlag = 1;  // the QUIT record came just before the link closed
+    EXPECT_TRUE(runPass(panel, simconnect_double::fakeHandle));
+    quitFlag = 0;
 }
 
 // The whole program on the process's own static objects.
@@ -214,8 +265,23 @@ TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
     EXPECT_EQ(sc.events[0].data, 0x11445U);
     EXPECT_EQ(sc.events[0].connection, simconnect_double::fakeHandle);
     EXPECT_DOUBLE_EQ(msfsInterface.nav1_standby, 114.45);
-    // AP master and vertical hold lit once.
-    EXPECT_EQ(hid.writes, (std::vector<Bytes>{{0x0B, 0x21}}));
+    // Dark at the open (no data yet), AP master and vertical hold lit once,
+    // dark again at the exit.
+    EXPECT_EQ(hid.writes, (std::vector<Bytes>{{0x0B, 0x00}, {0x0B, 0x21}, {0x0B, 0x00}}));
+    EXPECT_EQ(hid.closes, 1);
+}
+
+TEST_F(Program, ALostLinkEndsTheRunAsSuchWithTheLedsOff)
+{
+    batch({simconnect_double::dataRecord(REQ_AUTOPILOT,
+                                         simconnect_double::autopilotBlock(0, 0, 0, {1, 1, 0, 0, 0, 0}))});
+    batch({});
+    simconnect_double::recorder().resultWhenDrained = static_cast<HRESULT>(0xC000013C);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::LinkLost);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connected to MSFS2020\n");
+    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x00}, {0x0B, 0x03}, {0x0B, 0x00}}));
+    EXPECT_EQ(simconnect_double::recorder().closes, 1);
 }
 
 TEST_F(Program, RunsWithoutAPanelAndNeverTouchesOne)

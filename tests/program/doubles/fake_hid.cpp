@@ -32,7 +32,7 @@ namespace {
 
 bool known(hid_device* device)
 {
-    if (device == &panel().device && panel().present) {
+    if (device == &panel().device && panel().present && panel().open) {
         return true;
     }
     ++panel().foreignDeviceCalls;
@@ -53,7 +53,18 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const 
     panel().vendor = vendor_id;
     panel().product = product_id;
     panel().serialGiven = serial_number != nullptr;
+    panel().open = panel().present;
     return panel().present ? &panel().device : nullptr;
+}
+
+void hid_close(hid_device* dev)
+{
+    if (dev == &panel().device && panel().open) {
+        ++panel().closes;
+        panel().open = false;
+    } else {
+        ++panel().foreignDeviceCalls;
+    }
 }
 
 int hid_set_nonblocking(hid_device* dev, int nonblock)

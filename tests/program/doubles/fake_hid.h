@@ -25,6 +25,8 @@ struct Panel {
     bool present = true;  // whether hid_open finds the panel
     hid_device device;
     int opens = 0;
+    int closes = 0;
+    bool open = false;  // between a successful hid_open and hid_close
     unsigned short vendor = 0;
     unsigned short product = 0;
     bool serialGiven = false;

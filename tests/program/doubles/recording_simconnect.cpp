@@ -145,7 +145,7 @@ SIMCONNECTAPI SimConnect_CallDispatch(HANDLE /*hSimConnect*/, DispatchProc pfcnD
 {
     recorder().calls.push_back(Call::Dispatch);
     if (recorder().batches.empty()) {
-        return S_OK;
+        return recorder().resultWhenDrained;
     }
     // Moved out first, so that the records outlive any change the handler
     // makes to the queue.

@@ -58,6 +58,9 @@ struct Recorder {
     // Each SimConnect_CallDispatch delivers the front batch, every record
     // with its own size, and drops it; with no batch left it delivers nothing.
     std::deque<std::vector<std::vector<unsigned char>>> batches;
+    // What SimConnect_CallDispatch returns once no batch is left (a lost
+    // link makes the library return a negative result).
+    HRESULT resultWhenDrained = S_OK;
 };
 
 // The handle SimConnect_Open hands out.
