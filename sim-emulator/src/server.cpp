@@ -187,7 +187,9 @@ void Server::acceptClients() {
 }
 
 void Server::readClient(Client& c) {
-    while (!c.closing) {
+    // A bounded number of reads per pass, so that a client that never stops
+    // sending cannot hold back the frame clock.
+    for (int reads = 0; reads < 16 && !c.closing; ++reads) {
         const std::span<std::uint8_t> room = c.rx.writable();
         if (room.empty()) {
             malformed(c, "receive buffer full", std::nullopt, monotonicNs());
