@@ -1,5 +1,6 @@
 #include "simulator/flight_sim_interface_msfs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -118,8 +119,12 @@ int FlightSimInterfaceMSFS::setupConnection()
 void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value)
 {
     LocalHold& hold = holds_[static_cast<std::size_t>(member)];
-    hold.active = true;
-    hold.value = value;
+    if (hold.count == LocalHold::capacity) {
+        // So far behind that the oldest value hardly matters: forget it.
+        std::copy(hold.unseen.begin() + 1, hold.unseen.end(), hold.unseen.begin());
+        --hold.count;
+    }
+    hold.unseen[hold.count++] = value;
     hold.until = clock() + localHoldOff;
 }
 
@@ -127,12 +132,29 @@ double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported
                                               SimClock::time_point now)
 {
     LocalHold& hold = holds_[static_cast<std::size_t>(member)];
-    if (!hold.active) {
+    const bool moved = !hold.seen || !showsValue(member, reported, hold.previous);
+    hold.previous = reported;
+    hold.seen = true;
+    if (hold.count == 0) {
         return reported;
     }
-    if (showsValue(member, reported, hold.value) || now >= hold.until) {
-        hold.active = false;
+    if (now >= hold.until) {
+        // The simulator has had its time; what it shows now stands, even a
+        // change made in the simulator itself.
+        hold.count = 0;
         return reported;
+    }
+    if (!moved) {
+        return local;
+    }
+    for (std::size_t i = 0; i < hold.count; ++i) {
+        if (showsValue(member, reported, hold.unseen[i])) {
+            // Shown up to here: what came before is applied too.
+            std::copy(hold.unseen.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                      hold.unseen.begin() + static_cast<std::ptrdiff_t>(hold.count), hold.unseen.begin());
+            hold.count -= i + 1;
+            return hold.count == 0 ? reported : local;
+        }
     }
     return local;
 }

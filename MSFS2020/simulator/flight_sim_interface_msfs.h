@@ -106,10 +106,21 @@ public:
     SimClock::time_point (*clock)() = &steadyNow;
 
 private:
+    // The values set here that the simulator has not shown yet, oldest
+    // first. The simulator applies them in order, so its blocks walk through
+    // them; a value can recur (a knob turned once round the NAV band comes
+    // back to the same frequency), so a block counts as showing the latest
+    // only once it has walked through all of them.
     struct LocalHold {
-        bool active = false;
-        double value = 0.0;
+        static constexpr std::size_t capacity = 64;
+        std::array<double, capacity> unseen{};
+        std::size_t count = 0;
         SimClock::time_point until{};
+        // What the simulator showed in its previous block: a block that
+        // shows the same again is no news of progress, even if a value set
+        // here happens to equal it.
+        double previous = 0.0;
+        bool seen = false;
     };
 
     void send(ClientEventId event, DWORD data);

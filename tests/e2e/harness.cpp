@@ -253,6 +253,10 @@ RunResult run(const RunOptions& options) {
     Child panel = spawn({VIRTUAL_PANEL_BIN, "--script", dir + "/script.txt", "--leds", dir + "/leds.txt",
                          "--linger-ms", std::to_string(options.linger_ms), "--", MSFS_PANEL_BIN},
                         dir, dir + "/panel.out", dir + "/panel.err");
+    if (options.start_emulator && options.stop_emulator_after_ms >= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.stop_emulator_after_ms));
+        kill(emulator.pid, options.stop_emulator_signal);
+    }
     result.panel_status = waitFor(panel, std::chrono::seconds(options.timeout_s));
     if (options.start_emulator) {
         // --once: the emulator leaves when the program has disconnected.

@@ -43,6 +43,10 @@ struct RunOptions {
     std::vector<std::string> emulator_args;   // e.g. {"--set", "NAV STANDBY FREQUENCY:1=113.45"}
     int linger_ms = 400;
     bool start_emulator = true;               // false: no simulator listening
+    // Signal sent to the emulator this long after the program started
+    // (SIGTERM: the simulator quits normally; SIGKILL: the link is lost).
+    int stop_emulator_after_ms = -1;
+    int stop_emulator_signal = 15;
     int timeout_s = 30;
 };
 

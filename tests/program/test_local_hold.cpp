@@ -166,4 +166,47 @@ TEST_F(Hold, ValuesShownInTheSimulatorsOwnFormReleaseTheHold)
     EXPECT_DOUBLE_EQ(sim.nav1_standby, 110.0);
 }
 
+// Eleven outer detents come back to the same NAV frequency: a late block
+// showing that frequency from the first detent is not the latest one.
+TEST_F(Hold, ARecurringValueIsTakenOnlyOnceTheSimulatorHasShownEverythingBefore)
+{
+    std::vector<double> sent;
+    for (int i = 0; i < 11; ++i) {
+        sim.tuneNav(1, 1, 0);
+        sent.push_back(sim.nav1_standby);
+    }
+    ASSERT_DOUBLE_EQ(sent.front(), sent.back());  // 114.45 both
+    for (std::size_t applied = 0; applied + 1 < sent.size(); ++applied) {
+        view.radios[2] = sent[applied];
+        after(5);
+        deliver();
+        ASSERT_DOUBLE_EQ(sim.nav1_standby, sent.back()) << "after the simulator showed detent " << applied + 1;
+    }
+    // Several events applied in one frame: the block jumps to the last.
+    view.radios[2] = sent.back();
+    deliver();
+    view.radios[2] = 109.0;  // and now a change in the simulator itself
+    deliver();
+    EXPECT_DOUBLE_EQ(sim.nav1_standby, 109.0);
+}
+
+// Ten outer detents end on the frequency the simulator showed before them:
+// its blocks that still show that frequency have applied nothing yet.
+TEST_F(Hold, ABlockThatShowsWhatItShowedBeforeIsNoNews)
+{
+    for (int i = 0; i < 10; ++i) {
+        sim.tuneNav(1, 1, 0);
+    }
+    ASSERT_DOUBLE_EQ(sim.nav1_standby, view.radios[2]);  // 113.45 again
+    after(5);
+    deliver();
+    sim.tuneNav(1, 1, 0);
+    EXPECT_DOUBLE_EQ(sim.nav1_standby, 114.45);
+    view.radios[2] = 114.45;  // the first detent applied
+    after(5);
+    deliver();
+    sim.tuneNav(1, 1, 0);
+    EXPECT_DOUBLE_EQ(sim.nav1_standby, 115.45);
+}
+
 }  // namespace
