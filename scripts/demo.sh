@@ -17,9 +17,9 @@ case "${1:-}" in
     *) echo "demo.sh($1): unknown option; use --interactive or nothing" >&2; exit 2 ;;
 esac
 
-ensure_packages cmake ninja-build g++ pkg-config libhidapi-dev
+ensure_packages cmake ninja-build g++ pkg-config libhidapi-dev libgtest-dev libgmock-dev
 echo "== building msfs-panel, sim-emulator and virtual-panel (first time: a minute or two)" >&2
-cmake -S "$ROOT" -B "$ROOT/build" -G Ninja -DMSFS_PANEL_TESTS=OFF >/dev/null
+cmake -S "$ROOT" -B "$ROOT/build" -G Ninja >/dev/null
 cmake --build "$ROOT/build" -j "$(nproc)" --target msfs-panel sim-emulator virtual-panel hidapi-virtual >/dev/null
 bin="$ROOT/build/bin"
 

@@ -14,12 +14,12 @@ if [ -f "$ROOT/tests/interop/package-lock.json" ]; then
 fi
 
 echo "== build (warnings as errors)" >&2
-configure_and_build build
+configure_and_build build -DMSFS_PANEL_TESTS=ON
 echo "== tests" >&2
 ctest --test-dir "$ROOT/build" --output-on-failure -j 2
 
 echo "== build under AddressSanitizer and UndefinedBehaviorSanitizer" >&2
-configure_and_build build-asan -DMSFS_PANEL_SANITIZE=ON
+configure_and_build build-asan -DMSFS_PANEL_SANITIZE=ON -DMSFS_PANEL_TESTS=ON
 echo "== tests under the sanitizers" >&2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$ROOT/build-asan" --output-on-failure -j 2
