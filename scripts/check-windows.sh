@@ -5,7 +5,7 @@
 # msfs-panel.exe under Wine against the Linux sim-emulator on 127.0.0.1, with
 # no panel attached. Checks the one line on standard output, the start-up
 # sequence in the emulator's trace, a clean exit when the emulator quits, and
-# a clean exit on Ctrl+C.
+# a clean exit on Ctrl+C, and the error and status 1 with no simulator.
 #
 # Installs what it needs when run as root. Everything it makes lives under
 # build-windows/ (CMake build, hidapi, Wine prefix, run folders).
@@ -40,6 +40,8 @@ cleanup() {
     for p in $(jobs -p); do
         kill "$p" 2>/dev/null || true
     done
+    # Left by run 3 if it failed; runs 1 and 2 would read it first.
+    rm -f "$BW/bin/SimConnect.cfg"
     if [ -n "${WINESERVER:-}" ] && [ -n "${WINEPREFIX:-}" ]; then
         timeout 10 "$WINESERVER" -k 2>/dev/null || true
     fi
@@ -251,4 +253,29 @@ expect_clean_exit "$EMU_PID" 10 "sim-emulator" "$RUN"
 tail -n 1 "$RUN/trace.jsonl" | grep -q '"call":"Disconnect"' || fail "the emulator saw no disconnect"
 check_stdout "$RUN"
 
-step "Windows build checked: start-up, QUIT and Ctrl+C under Wine all as expected"
+# --- run 3: no simulator -------------------------------------------------------
+# Run 2's port, closed now that its emulator has ended. The SimConnect.cfg
+# naming it lies beside the executable only, which is where the SDK's library
+# looks too; the error must say so, on standard error, with status 1.
+CLOSED_PORT=$(cat "$RUN/port")
+RUN="$BW/run-no-simulator"
+step "run 3: msfs-panel.exe under Wine with nothing listening on 127.0.0.1:$CLOSED_PORT"
+rm -rf "$RUN"
+mkdir -p "$RUN"
+BESIDE_EXE="$(dirname "$EXE")/SimConnect.cfg"
+printf '[SimConnect]\r\nProtocol=IPv4\r\nAddress=127.0.0.1\r\nPort=%s\r\n' "$CLOSED_PORT" >"$BESIDE_EXE"
+start_program "$RUN"
+status=0
+wait_until "msfs-panel.exe to give up" 30 exited "$PANEL_PID" || fail "msfs-panel.exe still running with no simulator"
+wait "$PANEL_PID" || status=$?
+rm -f "$BESIDE_EXE"
+err=$(cat "$RUN/stderr.txt")
+step "status $status, stderr: $err"
+[ "$status" -eq 1 ] || fail "exit status $status with no simulator, expected 1"
+[ ! -s "$RUN/stdout.txt" ] || fail "standard output with no simulator: $(cat "$RUN/stdout.txt")"
+case "$err" in
+*"cannot connect to the simulator: connect(127.0.0.1:$CLOSED_PORT): "*'\bin\SimConnect.cfg'*) ;;
+*) fail "the error does not name the address and the SimConnect.cfg beside the executable" ;;
+esac
+
+step "Windows build checked: start-up, QUIT, Ctrl+C and a missing simulator under Wine all as expected"
