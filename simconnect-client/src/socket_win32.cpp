@@ -74,12 +74,13 @@ void fail(Reason& why, const char* what, const char* argument, int code) {
 // on failure. A failed non-blocking connect is reported through the except
 // set, not the write set.
 int waitFor(SOCKET s, bool forWrite, int timeout_ms, bool& failed) {
-    fd_set ready;
-    fd_set broken;
-    FD_ZERO(&ready);
-    FD_ZERO(&broken);
-    FD_SET(s, &ready);
-    FD_SET(s, &broken);
+    // A Winsock fd_set is a count and an array of sockets; filled directly,
+    // as the FD_SET macro's do-while(0) draws a constant-condition warning
+    // from some MSVC versions.
+    fd_set ready{};
+    ready.fd_count = 1;
+    ready.fd_array[0] = s;
+    fd_set broken = ready;
     timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
     // The first argument is ignored by Winsock.
     const int r = forWrite ? ::select(0, nullptr, &ready, &broken, &limit) : ::select(0, &ready, nullptr, &broken, &limit);
