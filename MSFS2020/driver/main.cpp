@@ -19,9 +19,21 @@ namespace {
 [[maybe_unused]] const int hidInitialised = hid_init();
 
 #if defined(_WIN32)
-BOOL WINAPI onConsoleControl(DWORD /*event*/)
+// Set once runPanel has returned: the panel and the connection are closed.
+HANDLE loopEnded = nullptr;
+
+// Windows runs this on a thread of its own. Ctrl+C and Ctrl+Break only ask
+// the loop to stop. Closing the console window (or logging off, shutting
+// down) ends the process as soon as this returns, so then it also waits for
+// the loop to finish its clean-up, within the ~5 s Windows grants.
+BOOL WINAPI onConsoleControl(DWORD event)
 {
     quitFlag = 1;
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        if (loopEnded != nullptr) {
+            WaitForSingleObject(loopEnded, 4000);
+        }
+    }
     return TRUE;
 }
 #else
@@ -34,6 +46,7 @@ extern "C" void onStopSignal(int /*signal*/)
 void installStopHandlers()
 {
 #if defined(_WIN32)
+    loopEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 #else
     std::signal(SIGINT, onStopSignal);
@@ -52,14 +65,26 @@ const char* simConnectFailure()
 #endif
 }
 
+// Lets a console handler that is waiting for the clean-up return.
+void reportLoopEnded()
+{
+#if defined(_WIN32)
+    if (loopEnded != nullptr) {
+        SetEvent(loopEnded);
+    }
+#endif
+}
+
 }  // namespace
 
 int main()
 {
     installStopHandlers();
+    const RunOutcome outcome = runPanel(panelState, msfsInterface);
+    reportLoopEnded();
     // Standard output keeps its one line; failures go to standard error, so
     // that a missing simulator is not mistaken for a working program.
-    switch (runPanel(panelState, msfsInterface)) {
+    switch (outcome) {
     case RunOutcome::NoConnection:
         std::fprintf(stderr, "msfs-panel: cannot connect to the simulator: %s\n", simConnectFailure());
         return 1;

@@ -2,10 +2,22 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
 
 namespace scnet {
 namespace {
@@ -124,6 +136,72 @@ ConfigResult parseConfig(std::string_view text, const std::string& path, std::ui
     return result;
 }
 
+#if defined(_WIN32)
+namespace {
+
+// A wide Windows path as the narrow string that std::filesystem turns back
+// into the same path; empty when the conversion is impossible.
+std::string narrow(const std::wstring& wide) {
+    try {
+        return std::filesystem::path(wide).string();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::string executableFolder() {
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < name.size()) {
+            name.resize(n);
+            break;
+        }
+        // Truncated: long paths go up to 32767 characters.
+        if (name.size() >= 32768) {
+            return {};
+        }
+        name.resize(name.size() * 2);
+    }
+    return narrow(std::filesystem::path(name).parent_path().wstring());
+}
+
+std::string userProfile() {
+    const DWORD needed = ::GetEnvironmentVariableW(L"USERPROFILE", nullptr, 0);
+    if (needed == 0) {
+        return {};
+    }
+    std::wstring value(needed, L'\0');
+    const DWORD n = ::GetEnvironmentVariableW(L"USERPROFILE", value.data(), needed);
+    if (n == 0 || n >= needed) {
+        return {};
+    }
+    value.resize(n);
+    return narrow(value);
+}
+
+}  // namespace
+
+std::vector<std::string> configSearchPath() {
+    // The SDK's library looks beside the executable; the working directory
+    // and the user profile follow, as other clients of the protocol do.
+    std::vector<std::string> dirs;
+    if (std::string exe = executableFolder(); !exe.empty()) {
+        dirs.push_back(std::move(exe));
+    }
+    std::error_code ec;
+    const std::filesystem::path cwd = std::filesystem::current_path(ec);
+    const std::string here = ec ? std::string() : narrow(cwd.wstring());
+    dirs.push_back(here.empty() ? std::string(".") : here);
+    if (std::string profile = userProfile(); !profile.empty()) {
+        dirs.push_back(std::move(profile));
+    }
+    return dirs;
+}
+#else
 std::vector<std::string> configSearchPath() {
     std::vector<std::string> dirs;
     std::error_code ec;
@@ -134,6 +212,7 @@ std::vector<std::string> configSearchPath() {
     }
     return dirs;
 }
+#endif
 
 ConfigResult findServer(std::uint32_t config_index, const std::vector<std::string>& directories) {
     ConfigResult result;

@@ -39,7 +39,9 @@ struct ConfigResult {
 // [SimConnect.N]; section and key names compare case-insensitively.
 ConfigResult parseConfig(std::string_view text, const std::string& path, std::uint32_t config_index);
 
-// The directories searched, in order: the working directory, then $HOME.
+// The directories searched, in order: the working directory, then $HOME;
+// on Windows the executable's folder, the working directory, then
+// %USERPROFILE%.
 std::vector<std::string> configSearchPath();
 
 // Uses the first SimConnect.cfg found in `directories`; the defaults when

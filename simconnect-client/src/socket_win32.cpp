@@ -1,0 +1,222 @@
+// Winsock implementation of socket.h. Same behaviour as the POSIX one:
+// IPv4 only, TCP_NODELAY, non-blocking after connect, bounded waits.
+#include "socket.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+// winsock2.h must come before anything that pulls in windows.h, whose
+// default would be the old winsock.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace scnet {
+namespace {
+
+// WSAStartup once per process, before the first socket call; the matching
+// WSACleanup runs at exit.
+struct Winsock {
+    int status = WSANOTINITIALISED;
+    Winsock() {
+        WSADATA data;
+        status = ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~Winsock() {
+        if (status == 0) {
+            ::WSACleanup();
+        }
+    }
+    Winsock(const Winsock&) = delete;
+    Winsock& operator=(const Winsock&) = delete;
+};
+
+int startWinsock() {
+    static const Winsock winsock;
+    return winsock.status;
+}
+
+// The system's text for a Winsock or Win32 error code, without the trailing
+// full stop and line break that FormatMessage appends.
+void describe(int code, char (&out)[160]) {
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                     static_cast<DWORD>(code), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), out,
+                                     sizeof out, nullptr);
+    std::size_t len = n;
+    while (len > 0 && (out[len - 1] == '\r' || out[len - 1] == '\n' || out[len - 1] == '.' || out[len - 1] == ' ')) {
+        --len;
+    }
+    if (len == 0) {
+        std::snprintf(out, sizeof out, "Winsock error %d", code);
+        return;
+    }
+    out[len] = '\0';
+}
+
+void fail(Reason& why, const char* what, const char* argument, int code) {
+    char text[160];
+    describe(code, text);
+    if (argument) {
+        std::snprintf(why.text, sizeof why.text, "%s(%s): %s", what, argument, text);
+    } else {
+        std::snprintf(why.text, sizeof why.text, "%s: %s", what, text);
+    }
+}
+
+// select() for one socket. Returns >0 when ready, 0 on timeout, SOCKET_ERROR
+// on failure. A failed non-blocking connect is reported through the except
+// set, not the write set.
+int waitFor(SOCKET s, bool forWrite, int timeout_ms, bool& failed) {
+    // A Winsock fd_set is a count and an array of sockets; filled directly,
+    // as the FD_SET macro's do-while(0) draws a constant-condition warning
+    // from some MSVC versions.
+    fd_set ready{};
+    ready.fd_count = 1;
+    ready.fd_array[0] = s;
+    fd_set broken = ready;
+    timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    // The first argument is ignored by Winsock.
+    const int r = forWrite ? ::select(0, nullptr, &ready, &broken, &limit) : ::select(0, &ready, nullptr, &broken, &limit);
+    failed = r > 0 && FD_ISSET(s, &broken);
+    return r;
+}
+
+SOCKET connectOne(const addrinfo& ai, int timeout_ms, Reason& why, const char* peer) {
+    const SOCKET s = ::socket(ai.ai_family, ai.ai_socktype, ai.ai_protocol);
+    if (s == INVALID_SOCKET) {
+        fail(why, "socket", peer, ::WSAGetLastError());
+        return INVALID_SOCKET;
+    }
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        fail(why, "ioctlsocket", peer, ::WSAGetLastError());
+        ::closesocket(s);
+        return INVALID_SOCKET;
+    }
+    int err = 0;
+    if (::connect(s, ai.ai_addr, static_cast<int>(ai.ai_addrlen)) != 0) {
+        err = ::WSAGetLastError();
+        if (err == WSAEWOULDBLOCK) {
+            bool failed = false;
+            const int r = waitFor(s, true, timeout_ms, failed);
+            if (r == 0) {
+                err = WSAETIMEDOUT;
+            } else if (r == SOCKET_ERROR) {
+                err = ::WSAGetLastError();
+            } else {
+                int len = sizeof err;
+                err = 0;
+                ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len);
+                if (failed && err == 0) {
+                    err = WSAECONNREFUSED;
+                }
+            }
+        }
+    }
+    if (err != 0) {
+        fail(why, "connect", peer, err);
+        ::closesocket(s);
+        return INVALID_SOCKET;
+    }
+    const BOOL one = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+    return s;
+}
+
+SOCKET native(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+}  // namespace
+
+SocketHandle connectTcp(const char* host, const char* port, int timeout_ms, char (&peer)[128], Reason& why) {
+    std::snprintf(peer, sizeof peer, "%s:%s", host, port);
+    if (const int r = startWinsock(); r != 0) {
+        fail(why, "WSAStartup", nullptr, r);
+        return kNoSocket;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (const int r = ::getaddrinfo(host, port, &hints, &found); r != 0) {
+        fail(why, "getaddrinfo", peer, r);
+        return kNoSocket;
+    }
+    SOCKET s = INVALID_SOCKET;
+    for (const addrinfo* ai = found; ai && s == INVALID_SOCKET; ai = ai->ai_next) {
+        char ip[INET_ADDRSTRLEN] = "?";
+        auto* in = reinterpret_cast<sockaddr_in*>(ai->ai_addr);
+        ::inet_ntop(AF_INET, &in->sin_addr, ip, sizeof ip);
+        std::snprintf(peer, sizeof peer, "%s:%u", ip, static_cast<unsigned>(ntohs(in->sin_port)));
+        s = connectOne(*ai, timeout_ms, why, peer);
+    }
+    ::freeaddrinfo(found);
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+IoStatus sendAll(SocketHandle handle, std::span<const std::uint8_t> bytes, int timeout_ms, Reason& why) {
+    const SOCKET s = native(handle);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t left = bytes.size() - done;
+        const int chunk = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+        const int n = ::send(s, reinterpret_cast<const char*>(bytes.data() + done), chunk, 0);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int err = n == 0 ? WSAECONNRESET : ::WSAGetLastError();
+        if (err == WSAEWOULDBLOCK) {
+            bool failed = false;
+            const int r = waitFor(s, true, timeout_ms, failed);
+            if (r > 0 && !failed) {
+                continue;
+            }
+            if (r == 0) {
+                std::snprintf(why.text, sizeof why.text, "send: the simulator stopped reading");
+            } else {
+                fail(why, "send", nullptr, r == SOCKET_ERROR ? ::WSAGetLastError() : WSAECONNRESET);
+            }
+            return IoStatus::Failed;
+        }
+        fail(why, "send", nullptr, err);
+        return err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN ? IoStatus::Closed
+                                                                                     : IoStatus::Failed;
+    }
+    return IoStatus::Ok;
+}
+
+IoStatus receiveSome(SocketHandle handle, std::span<std::uint8_t> into, std::size_t& got, Reason& why) {
+    const int room = into.size() > INT_MAX ? INT_MAX : static_cast<int>(into.size());
+    // The socket is non-blocking since connectTcp, so this never waits.
+    const int n = ::recv(native(handle), reinterpret_cast<char*>(into.data()), room, 0);
+    if (n > 0) {
+        got = static_cast<std::size_t>(n);
+        return IoStatus::Ok;
+    }
+    if (n == 0) {
+        std::snprintf(why.text, sizeof why.text, "closed by the simulator");
+        return IoStatus::Closed;
+    }
+    const int err = ::WSAGetLastError();
+    if (err == WSAEWOULDBLOCK) {
+        return IoStatus::WouldBlock;
+    }
+    fail(why, "recv", nullptr, err);
+    return IoStatus::Failed;
+}
+
+void closeSocket(SocketHandle s) {
+    if (s != kNoSocket) {
+        ::closesocket(native(s));
+    }
+}
+
+}  // namespace scnet
