@@ -7,7 +7,7 @@
 #include "simulator/flight_sim_interface_msfs.h"
 
 HANDLE simConnectHandle = nullptr;
-volatile std::sig_atomic_t quitFlag = 0;
+std::atomic<std::int32_t> quitFlag{0};
 
 namespace {
 

@@ -1,11 +1,14 @@
 #ifndef MSFS_PANEL_QUIT_FLAG_H
 #define MSFS_PANEL_QUIT_FLAG_H
 
-#include <csignal>
+#include <atomic>
+#include <cstdint>
 
 // Non-zero asks the main loop to end after the current pass. Set from a
-// signal or console handler (hence sig_atomic_t and nothing else done there)
-// and by the simulator's QUIT record.
-extern volatile std::sig_atomic_t quitFlag;
+// signal handler, from Windows' console handler (which runs on a thread of
+// its own) and by the simulator's QUIT record: a lock-free atomic is safe for
+// all three.
+extern std::atomic<std::int32_t> quitFlag;
+static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 
 #endif
