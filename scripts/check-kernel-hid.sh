@@ -49,24 +49,25 @@ if [ -z "$KERNEL_PKG" ]; then
     KERNEL_PKG=$(resolve_kernel)
 fi
 [ -n "$KERNEL_PKG" ] || die "apt-cache(linux-image-cloud-amd64): names no kernel image package"
-# Kept beside the build (never in the repository) for the next run.
-CACHE="$BUILD/kernel-hid"
-mkdir -p "$CACHE"
-DEB=$(ls "$CACHE"/"$KERNEL_PKG"_*.deb 2>/dev/null | head -n 1 || true)
-if [ -z "$DEB" ]; then
-    rm -f "$CACHE"/*.deb
-    (cd "$CACHE" && apt-get download -qq "$KERNEL_PKG" 2>&1 | grep -v 'unsandboxed' >&2 || true)
-    DEB=$(ls "$CACHE"/"$KERNEL_PKG"_*.deb 2>/dev/null | head -n 1 || true)
+# The kernel and the three modules, taken from the package and kept beside
+# the build (never in the repository) for the next run.
+KERNEL="$BUILD/kernel-hid/$KERNEL_PKG"
+if [ ! -d "$KERNEL" ]; then
+    rm -rf "$BUILD/kernel-hid"
+    mkdir -p "$BUILD/kernel-hid/download"
+    (cd "$BUILD/kernel-hid/download" && apt-get download -qq "$KERNEL_PKG" 2>&1 | grep -v 'unsandboxed' >&2 || true)
+    DEB=$(ls "$BUILD/kernel-hid/download/${KERNEL_PKG}"_*.deb 2>/dev/null | head -n 1 || true)
+    [ -n "$DEB" ] || die "apt-get download($KERNEL_PKG): no package file"
+    hid='./lib/modules/*/kernel/drivers/hid'
+    mkdir -p "$KERNEL.part"
+    dpkg-deb --fsys-tarfile "$DEB" | tar -x -C "$KERNEL.part" --wildcards './boot/vmlinuz-*' \
+        "$hid/hid.ko*" "$hid/uhid.ko*" "$hid/hid-generic.ko*" ||
+        die "dpkg-deb($DEB): no kernel or HID modules in it"
+    mv "$KERNEL.part" "$KERNEL"
+    rm -rf "$BUILD/kernel-hid/download"
 fi
-[ -n "$DEB" ] || die "apt-get download($KERNEL_PKG): no package file"
-# Only the kernel and the three modules.
-mkdir -p "$WORK/kernel"
-hid='./lib/modules/*/kernel/drivers/hid'
-dpkg-deb --fsys-tarfile "$DEB" | tar -x -C "$WORK/kernel" --wildcards './boot/vmlinuz-*' \
-    "$hid/hid.ko*" "$hid/uhid.ko*" "$hid/hid-generic.ko*" ||
-    die "dpkg-deb($DEB): no kernel or HID modules in it"
-VMLINUZ=$(ls "$WORK"/kernel/boot/vmlinuz-* | head -n 1)
-MODULES=$(ls -d "$WORK"/kernel/lib/modules/*/kernel/drivers/hid | head -n 1)
+VMLINUZ=$(ls "$KERNEL"/boot/vmlinuz-* | head -n 1)
+MODULES=$(ls -d "$KERNEL"/lib/modules/*/kernel/drivers/hid | head -n 1)
 step "kernel $(basename "$VMLINUZ") from $KERNEL_PKG"
 
 step "initramfs"
