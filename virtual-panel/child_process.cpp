@@ -103,20 +103,22 @@ pid_t spawnChild(const ChildLaunch& launch, std::string& error) {
         }
         ::signal(SIGPIPE, SIG_DFL);
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-        std::string preload = launch.preloadLibrary;
-        if (const char* old = std::getenv("LD_PRELOAD"); old != nullptr && *old != '\0') {
-            preload += ' ';
-            preload += old;
+        if (!launch.preloadLibrary.empty()) {
+            std::string preload = launch.preloadLibrary;
+            if (const char* old = std::getenv("LD_PRELOAD"); old != nullptr && *old != '\0') {
+                preload += ' ';
+                preload += old;
+            }
+            ::setenv("LD_PRELOAD", preload.c_str(), 1);
+            ::setenv(wire::kSocketVariable, launch.socketPath.c_str(), 1);
+            // A sanitized COMMAND refuses to start when a preloaded library
+            // comes before its runtime; the library itself carries no sanitizer.
+            std::string asan = "verify_asan_link_order=0";
+            if (const char* old = std::getenv("ASAN_OPTIONS"); old != nullptr && *old != '\0') {
+                asan = std::string(old) + ":" + asan;
+            }
+            ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
         }
-        ::setenv("LD_PRELOAD", preload.c_str(), 1);
-        ::setenv(wire::kSocketVariable, launch.socketPath.c_str(), 1);
-        // A sanitized COMMAND refuses to start when a preloaded library comes
-        // before its runtime; the library itself carries no sanitizer.
-        std::string asan = "verify_asan_link_order=0";
-        if (const char* old = std::getenv("ASAN_OPTIONS"); old != nullptr && *old != '\0') {
-            asan = std::string(old) + ":" + asan;
-        }
-        ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
         if (launch.stdinFromNull) {
             const int null = ::open("/dev/null", O_RDONLY);
             if (null >= 0) {

@@ -31,7 +31,7 @@ public:
 
 struct ChildLaunch {
     std::vector<std::string> argv;
-    std::string preloadLibrary;
+    std::string preloadLibrary;  // empty: the environment is left as it is
     std::string socketPath;
     bool stdinFromNull = false;  // when our own stdin carries the keys
 };

@@ -1,4 +1,4 @@
-// virtual-panel [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]
+// virtual-panel [--uhid] [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -16,7 +16,7 @@ namespace {
 constexpr int kUsageError = 2;
 
 constexpr const char* kUsage =
-    "usage: virtual-panel [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]\n";
+    "usage: virtual-panel [--uhid] [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -35,6 +35,9 @@ constexpr const char* kHelp =
     "  --linger-ms MS  after the last script line, wait MS (default 300), then end\n"
     "                  COMMAND (SIGTERM, SIGKILL 2 s later)\n"
     "  --verbose       print each script action on stderr as it is played\n"
+    "  --uhid          be a kernel HID device through /dev/uhid (Linux, as root)\n"
+    "                  instead: COMMAND then uses the system's hidapi untouched,\n"
+    "                  and the kernel's hidraw queue holds the input reports\n"
     "  -- COMMAND      the program to run against the panel; virtual-panel exits\n"
     "                  with its status. Without COMMAND the panel serves its socket\n"
     "                  and prints the environment a program needs to reach it.\n"
@@ -79,6 +82,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--verbose") {
             options.verbose = true;
+            continue;
+        }
+        if (arg == "--uhid") {
+            options.uhid = true;
             continue;
         }
         if (arg == "--script" || arg == "--leds" || arg == "--linger-ms") {

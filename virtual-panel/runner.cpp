@@ -18,6 +18,7 @@
 #include "interactive.hpp"
 #include "panel_report.hpp"
 #include "socket_device.hpp"
+#include "uhid_device.hpp"
 
 namespace vpanel {
 
@@ -57,7 +58,7 @@ class Runner final : public DeviceListener {
 public:
     Runner(const RunOptions& options, std::string socketPath)
         : options_(options), socketPath_(std::move(socketPath)),
-          device_(std::make_unique<SocketDevice>(socketPath_, *this)) {}
+          device_(makeDevice()) {}
 
     RunResult loop(const std::string& library);
 
@@ -83,6 +84,12 @@ public:
     }
 
 private:
+    std::unique_ptr<PanelDevice> makeDevice() {
+        if (options_.uhid) {
+            return std::make_unique<UhidDevice>(*this);
+        }
+        return std::make_unique<SocketDevice>(socketPath_, *this);
+    }
     void startScript() {
         started_ = true;
         nextAt_ = Clock::now();
@@ -223,7 +230,12 @@ RunResult Runner::loop(const std::string& library) {
         terminal.emplace(STDIN_FILENO);
         interactive_ = std::make_unique<Interactive>(*device_, stdout, options_.verbose);
     }
-    if (options_.command.empty()) {
+    if (options_.command.empty() && options_.uhid) {
+        std::fprintf(stderr, "virtual-panel: the panel is plugged in as a kernel HID device; open it with hidapi\n");
+        if (options_.hasScript) {
+            startScript();
+        }
+    } else if (options_.command.empty()) {
         std::fprintf(stderr,
                      "virtual-panel: to reach this panel, start a program with these two settings:\n"
                      "  LD_PRELOAD=%s\n  %s=%s\n",
@@ -286,6 +298,13 @@ RunResult Runner::loop(const std::string& library) {
             }
         }
         if (auto status = reapChild()) {
+            // A kernel device hands over what COMMAND wrote just before it
+            // ended (its last LED report) only when asked: once more.
+            fds.clear();
+            device_->addPollFds(fds);
+            if (::poll(fds.data(), fds.size(), 0) > 0) {
+                device_->handlePoll(fds);
+            }
             finished = status;
             break;
         }
@@ -318,6 +337,16 @@ RunResult Runner::loop(const std::string& library) {
 
 RunResult run(const RunOptions& options) {
     const RunResult failed{RunResult::Ending::Failed, 0, false, 0};
+    if (options.uhid) {
+        // COMMAND runs with the system's hidapi as it is: no library, no socket.
+        try {
+            Runner runner(options, "");
+            return runner.loop("");
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "virtual-panel: %s\n", e.what());
+            return failed;
+        }
+    }
     std::string error;
     const std::string library = findPreloadLibrary(error);
     if (library.empty()) {

@@ -17,6 +17,7 @@ struct RunOptions {
     int lingerMs = 300;
     bool verbose = false;
     std::vector<std::string> command;  // empty: serve the socket only
+    bool uhid = false;  // a kernel HID device through /dev/uhid, not the socket
 };
 
 // How a run ended; main turns it into the exit status.

@@ -286,6 +286,19 @@ TEST_F(EndToEnd, BadOptionsAreUsageErrors) {
     }
 }
 
+// Our own kernel offers no uhid; the kernel path itself is checked in a VM
+// (scripts/check-kernel-hid.sh).
+TEST_F(EndToEnd, UhidWithoutTheKernelDeviceFailsBeforeCommandStarts) {
+    if (::access("/dev/uhid", F_OK) == 0) {
+        GTEST_SKIP() << "this kernel has /dev/uhid";
+    }
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--uhid", "--script", script("wait 10\n"), "--",
+                                    VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err.rfind("virtual-panel: open(/dev/uhid): No such file or directory", 0), 0u) << o.err;
+    EXPECT_EQ(o.out, "");  // the probe never started
+}
+
 TEST_F(EndToEnd, KeysPlayThePanel) {
     int keys[2];
     ASSERT_EQ(::pipe(keys), 0);
