@@ -97,7 +97,10 @@ EMULATOR_PID=""
 PANEL_PID=""
 cleanup() {
     local pid
-    for pid in $PANEL_PID $EMULATOR_PID; do kill -KILL "$pid" 2>/dev/null || true; done
+    for pid in $PANEL_PID $EMULATOR_PID; do
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true  # reaped quietly: no "Killed" line
+    done
     [ -n "$WORK" ] && rm -rf "$WORK"
 }
 trap cleanup EXIT
