@@ -176,14 +176,26 @@ std::string findPreloadLibrary(std::string& error) {
         error = std::string("readlink(/proc/self/exe): ") + std::strerror(errno);
         return {};
     }
-    std::string path(self, static_cast<std::size_t>(n));
-    path = path.substr(0, path.rfind('/')) + "/../lib/libhidapi-virtual.so";
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) {
-        error = "library(" + path + "): " + std::strerror(errno);
-        return {};
+    const std::string path(self, static_cast<std::size_t>(n));
+    const std::string dir = path.substr(0, path.rfind('/'));
+    // The build tree's layout first, then where `cmake --install` puts it.
+    const char* const candidates[] = {
+        "../lib/libhidapi-virtual.so",
+#if defined(VIRTUAL_PANEL_INSTALLED_LIBRARY)
+        VIRTUAL_PANEL_INSTALLED_LIBRARY,
+#endif
+    };
+    std::string tried;
+    for (const char* relative : candidates) {
+        const std::string candidate = dir + "/" + relative;
+        char resolved[PATH_MAX];
+        if (::realpath(candidate.c_str(), resolved) != nullptr) {
+            return resolved;
+        }
+        tried += (tried.empty() ? "" : ", ") + candidate + ": " + std::strerror(errno);
     }
-    return resolved;
+    error = "library(libhidapi-virtual.so): not found (" + tried + ")";
+    return {};
 }
 
 }  // namespace vpanel

@@ -45,7 +45,8 @@ pid_t spawnChild(const ChildLaunch& launch, std::string& error);
 // that ends a finished run.
 int exitStatusFor(int waitStatus, bool endTermSent);
 
-// ../lib/libhidapi-virtual.so beside this executable, or "" with `error`.
+// libhidapi-virtual.so: ../lib/ beside this executable (the build tree) or
+// where `cmake --install` puts it; "" with `error` naming both.
 std::string findPreloadLibrary(std::string& error);
 
 }  // namespace vpanel
