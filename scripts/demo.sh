@@ -47,8 +47,13 @@ fi
 printf '[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=%s\n' "$(cat "$work/port")" >"$work/SimConnect.cfg"
 
 if [ "$mode" = interactive ]; then
-    echo "Simulator events go to $work/simulator.log; the panel is yours (q quits)." >&2
+    echo "The panel is yours (q quits). What the simulator receives is printed on the right." >&2
+    tail -n +1 -f "$work/simulator.log" 2>/dev/null | while IFS= read -r line; do
+        printf '\r\033[K%-50s %s\n' "" "$line"
+    done &
+    tail_pid=$!
     (cd "$work" && "$bin/virtual-panel" --leds "$work/leds.txt" -- "$bin/msfs-panel") || true
+    kill "$tail_pid" 2>/dev/null || true
 else
     cat <<'INTRO'
 msfs-panel connects a USB cockpit panel (a dual knob, buttons, six autopilot
