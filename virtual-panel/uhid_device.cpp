@@ -100,14 +100,14 @@ void UhidDevice::plug() {
 }
 
 void UhidDevice::armSettle(bool on) {
-    itimerspec spec{};
+    itimerspec when{};
     if (on) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(settle_).count();
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
         // A zero value would disarm the timer: at least one nanosecond.
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000) + (ns == 0 ? 1 : 0);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000) + (ns == 0 ? 1 : 0);
     }
-    ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+    ::timerfd_settime(timerFd_, 0, &when, nullptr);
 }
 
 void UhidDevice::addPollFds(std::vector<pollfd>& fds) {
