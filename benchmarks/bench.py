@@ -490,8 +490,58 @@ def main():
     results["load_after"] = load_average()
     with open(args.out, "w") as f:
         json.dump(results, f, indent=1)
+    markdown = os.path.splitext(args.out)[0] + ".md"
+    with open(markdown, "w") as f:
+        f.write(markdown_tables(results))
     print_summary(results)
-    log(f"results: {args.out}")
+    log(f"results: {args.out}, {markdown}")
+
+
+def markdown_tables(r):
+    """The figures as Markdown tables, for BENCHMARKS.md."""
+    m = r["machine"]
+    out = [f"Run {r['date']} on {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB, Linux {m['kernel']}, "
+           f"{m['compiler']}; {r['runs']} runs per figure (clients: {max(r['runs'], 5)}), medians over runs; "
+           f"load average {r['load_before'][0]:.2f} before, {r['load_after'][0]:.2f} after.", ""]
+    if "latency" in r:
+        out += ["| latency, report queued to TransmitClientEvent received | median | p99 | max |", "|---|---|---|---|"]
+        for i, row in enumerate(r["latency"]["runs"]):
+            out.append(f"| run {i + 1} ({row['reports']} reports) | {row['median_ms']:.2f} ms | {row['p99_ms']:.2f} ms "
+                       f"| {row['max_ms']:.2f} ms |")
+        med = r["latency"]["median"]
+        out += [f"| **median of runs** | **{med['median_ms']:.2f} ms** | **{med['p99_ms']:.2f} ms** "
+                f"| **{med['max_ms']:.2f} ms** |", ""]
+    if "spin" in r:
+        out += ["| knob | --event-delay-frames | main: sent / steps (dropped) | before mends: sent / steps (dropped) |",
+                "|---|---|---|---|"]
+        rows = {}
+        for row in r["spin"]:
+            rows.setdefault((row["knob"], row["delay_frames"]), {})[row["program"]] = row
+        for (knob, delay), by in rows.items():
+            cells = []
+            for program in ("main", "before mends"):
+                row = by.get(program)
+                cells.append(f"{SPIN_REPORTS} / {row['steps_median']} ({row['dropped_median']})" if row else "-")
+            out.append(f"| {knob} | {delay} | {cells[0]} | {cells[1]} |")
+        out.append("")
+    if "cost" in r:
+        out += ["| msfs-panel against a 60 Hz emulator | CPU time per second | peak resident memory |", "|---|---|---|"]
+        for name, label in (("idle", f"idle, {IDLE_SECONDS} s"), ("spinning", f"spinning, 100 reports/s, {COST_SPIN_SECONDS} s")):
+            c = r["cost"][name]
+            out.append(f"| {label} | {c['cpu_ms_per_s']:.2f} ms/s ({c['cpu_ms_per_s'] / 10:.2f} % of a core) "
+                       f"| {c['peak_rss_kib']} KiB |")
+        out.append("")
+    if "clients" in r:
+        c = r["clients"]["median"]
+        out += [f"| {CLIENT_EVENTS} events after the program's set-up | wall | CPU (the work) | CPU (whole process) "
+                "| peak RSS |", "|---|---|---|---|---|"]
+        for who, label in (("ours", "simconnect-net (C++)"), ("node", "node-simconnect 4.2.0")):
+            x = c[who]
+            out.append(f"| {label} | {x['wall_ms']:.1f} ms | {x['cpu_ms']:.1f} ms | {x['process_cpu_ms']:.0f} ms "
+                       f"| {x['process_peak_rss_kib']} KiB |")
+        out += [f"| **node-simconnect / ours** | **{c['wall_ratio']:.1f}x** | **{c['cpu_ratio']:.1f}x** | "
+                f"{c['node']['process_cpu_ms'] / c['ours']['process_cpu_ms']:.1f}x | |", ""]
+    return "\n".join(out) + "\n"
 
 
 def print_summary(r):
