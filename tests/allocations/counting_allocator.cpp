@@ -17,7 +17,9 @@ long alloc_count::total()
 #if defined(__SANITIZE_ADDRESS__)
 // AddressSanitizer owns malloc; it reports every allocation to this hook
 // instead (operator new included, since ours calls malloc).
-#include <sanitizer/allocator_interface.h>
+// Declared here: GCC ships the sanitizer runtime without this header.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, std::size_t),
+                                                         void (*onFree)(const volatile void*));
 
 namespace {
 void onMalloc(const volatile void*, std::size_t)
@@ -25,7 +27,7 @@ void onMalloc(const volatile void*, std::size_t)
     ++allocations;
 }
 void onFree(const volatile void*) {}
-const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+[[maybe_unused]] const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
 }  // namespace
 #else
 // glibc's own entry points, under the names it exports for exactly this:
