@@ -13,7 +13,6 @@ import os
 import platform
 import random
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
@@ -201,6 +200,10 @@ class Run:
         return self
 
     def cleanup(self):
+        for process in (self.panel, self.emulator):
+            if process.poll() is None:
+                process.kill()
+                process.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -233,8 +236,8 @@ def latency_script():
 
 def run_latency(bins):
     run = Run(bins, bins["msfs-panel"], latency_script(), ["--set", "NAV STANDBY FREQUENCY:1=113.45"], 400)
-    run.finish(timeout=120)
     try:
+        run.finish(timeout=120)
         queued = [r for r in run.reports if r["queued"]]
         sent = [t for t in run.trace if t.get("call") == "TransmitClientEvent"]
         if len(queued) != LATENCY_REPORTS or len(sent) != len(queued):
@@ -260,8 +263,8 @@ def run_spin(bins, program, spin, delay, report_log):
     # queue (64 reports at 40 a second) before it is stopped.
     run = Run(bins, program, spin_script(spin), ["--set", spin["set"], "--event-delay-frames", str(delay)],
               2500, report_log=report_log)
-    run.finish(timeout=60)
     try:
+        run.finish(timeout=60)
         events = [t for t in run.trace if t.get("call") == "TransmitClientEvent" and t.get("sim_event") == spin["event"]]
         start_value = float(spin["set"].split("=", 1)[1]) if "0x" not in spin["set"] else int(spin["set"].split("=")[1], 16)
         position = state_position(spin, start_value)
@@ -309,9 +312,6 @@ def run_cost(bins, spinning):
         return {"seconds": round(t1 - t0, 3), "cpu_ms_per_s": (cpu1 - cpu0) * 1000 / (t1 - t0),
                 "peak_rss_kib": peak}
     finally:
-        if run.panel.poll() is None:
-            run.panel.send_signal(signal.SIGTERM)
-            run.panel.wait()
         run.cleanup()
 
 
@@ -347,8 +347,15 @@ def start_emulator(bins, directory, extra):
     raise RuntimeError("sim-emulator did not write its port")
 
 
+def stop(process):
+    if process is not None and process.poll() is None:
+        process.terminate()
+        process.wait()
+
+
 def run_clients(bins, node, order):
     directory = tempfile.mkdtemp(prefix="msfs-bench-client-")
+    emulator = None
     try:
         # The set-up the program makes, as the emulator saw it: node replays it.
         setup_trace = os.path.join(directory, "setup.jsonl")
@@ -356,8 +363,7 @@ def run_clients(bins, node, order):
         with open(os.path.join(directory, "SimConnect.cfg"), "w") as f:
             f.write(f"[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort={port}\n")
         spawn_measured([bins["bench-client"], "0"], directory)
-        emulator.terminate()
-        emulator.wait()
+        stop(emulator)
         os.remove(os.path.join(directory, "port"))
         calls = [line["call"] for line in read_lines(setup_trace)]
         counts = {c: calls.count(c) for c in ("MapClientEventToSimEvent", "AddToDataDefinition",
@@ -376,11 +382,10 @@ def run_clients(bins, node, order):
                 results["node"] = spawn_measured(
                     [node, os.path.join(os.path.dirname(__file__), "node_client_bench.js"), str(port), setup_trace,
                      str(CLIENT_EVENTS)], directory)
-        emulator.terminate()
-        emulator.wait()
         results["setup_calls"] = counts
         return results
     finally:
+        stop(emulator)
         shutil.rmtree(directory, ignore_errors=True)
 
 
