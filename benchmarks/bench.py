@@ -329,6 +329,8 @@ def spawn_measured(argv, cwd):
         raise RuntimeError(f"{argv[0]} failed ({proc.returncode}): {err.decode(errors='replace')}")
     result = json.loads(out.decode().strip().splitlines()[-1])
     result["process_cpu_ms"] = (usage.ru_utime + usage.ru_stime) * 1000
+    result["process_user_ms"] = usage.ru_utime * 1000
+    result["process_sys_ms"] = usage.ru_stime * 1000
     result["process_peak_rss_kib"] = usage.ru_maxrss
     return result
 
@@ -427,8 +429,17 @@ def main():
     bins = {name: os.path.join(os.path.abspath(args.bin), name) for name in
             ("msfs-panel", "sim-emulator", "virtual-panel", "bench-client")}
     sections = args.only or ["latency", "spin", "cost", "clients"]
-    results = {"date": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
-               "machine": machine(), "runs": args.runs, "rng_start": RNG_START, "load_before": load_average()}
+    results = {}
+    if args.only and os.path.exists(args.out):
+        # Only some sections: the others stay as the file has them.
+        with open(args.out) as f:
+            results = json.load(f)
+    results.update({"date": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
+                    "machine": machine(), "runs": args.runs, "rng_start": RNG_START,
+                    "load_before": load_average()})
+    results.setdefault("section_dates", {})
+    for section in sections:
+        results["section_dates"][section] = results["date"]
 
     if "latency" in sections:
         rows = []
@@ -486,6 +497,8 @@ def main():
                     "wall_ms": statistics.median(r[who]["wall_ns"] / 1e6 for r in rows),
                     "cpu_ms": statistics.median(r[who]["cpu_ns"] / 1e6 for r in rows),
                     "process_cpu_ms": statistics.median(r[who]["process_cpu_ms"] for r in rows),
+                    "process_user_ms": statistics.median(r[who]["process_user_ms"] for r in rows),
+                    "process_sys_ms": statistics.median(r[who]["process_sys_ms"] for r in rows),
                     "process_peak_rss_kib": statistics.median(r[who]["process_peak_rss_kib"] for r in rows)}
             summary["wall_ratio"] = summary["node"]["wall_ms"] / summary["ours"]["wall_ms"]
             summary["cpu_ratio"] = summary["node"]["cpu_ms"] / summary["ours"]["cpu_ms"]
@@ -505,7 +518,8 @@ def main():
 def markdown_tables(r):
     """The figures as Markdown tables, for BENCHMARKS.md."""
     m = r["machine"]
-    out = [f"Run {r['date']} on {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB, Linux {m['kernel']}, "
+    dates = ", ".join(f"{k} {v}" for k, v in r.get("section_dates", {}).items())
+    out = [f"Run {r['date']} ({dates}) on {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB, Linux {m['kernel']}, "
            f"{m['compiler']}; {r['runs']} runs per figure (clients: {max(r['runs'], 5)}), medians over runs; "
            f"load average {r['load_before'][0]:.2f} before, {r['load_after'][0]:.2f} after.", ""]
     if "latency" in r:
@@ -539,13 +553,13 @@ def markdown_tables(r):
     if "clients" in r:
         c = r["clients"]["median"]
         out += [f"| {CLIENT_EVENTS} events after the program's set-up | wall | CPU (the work) | CPU (whole process) "
-                "| peak RSS |", "|---|---|---|---|---|"]
+                "| of which kernel | peak RSS |", "|---|---|---|---|---|---|"]
         for who, label in (("ours", "simconnect-net (C++)"), ("node", "node-simconnect 4.2.0")):
             x = c[who]
             out.append(f"| {label} | {x['wall_ms']:.1f} ms | {x['cpu_ms']:.1f} ms | {x['process_cpu_ms']:.0f} ms "
-                       f"| {x['process_peak_rss_kib']} KiB |")
+                       f"| {x['process_sys_ms']:.0f} ms | {x['process_peak_rss_kib']} KiB |")
         out += [f"| **node-simconnect / ours** | **{c['wall_ratio']:.1f}x** | **{c['cpu_ratio']:.1f}x** | "
-                f"{c['node']['process_cpu_ms'] / c['ours']['process_cpu_ms']:.1f}x | |", ""]
+                f"{c['node']['process_cpu_ms'] / c['ours']['process_cpu_ms']:.1f}x | | |", ""]
     return "\n".join(out) + "\n"
 
 
