@@ -1,4 +1,4 @@
-// virtual-panel [--uhid] [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]
+// virtual-panel [--uhid] [--script FILE] [--leds FILE] [--report-log FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -16,7 +16,8 @@ namespace {
 constexpr int kUsageError = 2;
 
 constexpr const char* kUsage =
-    "usage: virtual-panel [--uhid] [--script FILE] [--leds FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]\n";
+    "usage: virtual-panel [--uhid] [--script FILE] [--leds FILE] [--report-log FILE] [--linger-ms MS] [--verbose]\n"
+    "                     [-- COMMAND [ARGS...]]\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -32,6 +33,11 @@ constexpr const char* kHelp =
     "                  panel, so that runs are repeatable; without, at once.\n"
     "                  Without --script the panel is played from the keyboard.\n"
     "  --leds FILE     write each output report received as one line of hex bytes\n"
+    "  --report-log FILE\n"
+    "                  write one JSON line per report the script plays, e.g.\n"
+    "                    {\"t_ns\":123,\"bytes\":\"01 00 00 00 00 01 00 02\",\"queued\":true}\n"
+    "                  t_ns: CLOCK_MONOTONIC nanoseconds as it went into the queue;\n"
+    "                  queued: false when it was dropped (queue full or unplugged)\n"
     "  --linger-ms MS  after the last script line, wait MS (default 300), then end\n"
     "                  COMMAND (SIGTERM, SIGKILL 2 s later)\n"
     "  --verbose       print each script action on stderr as it is played\n"
@@ -67,6 +73,7 @@ int main(int argc, char** argv) {
     vpanel::RunOptions options;
     std::string scriptPath;
     std::string ledsPath;
+    std::string reportLogPath;
     bool commandFollows = false;
     int i = 1;
     for (; i < argc; ++i) {
@@ -88,7 +95,7 @@ int main(int argc, char** argv) {
             options.uhid = true;
             continue;
         }
-        if (arg == "--script" || arg == "--leds" || arg == "--linger-ms") {
+        if (arg == "--script" || arg == "--leds" || arg == "--report-log" || arg == "--linger-ms") {
             if (i + 1 >= argc) {
                 return usageError("option(" + std::string(arg) + "): missing value");
             }
@@ -98,6 +105,8 @@ int main(int argc, char** argv) {
                 options.hasScript = true;
             } else if (arg == "--leds") {
                 ledsPath = value;
+            } else if (arg == "--report-log") {
+                reportLogPath = value;
             } else {
                 int ms = -1;
                 const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
@@ -141,9 +150,24 @@ int main(int argc, char** argv) {
         }
         options.leds = leds;
     }
+    std::FILE* reportLog = nullptr;
+    if (!reportLogPath.empty()) {
+        reportLog = std::fopen(reportLogPath.c_str(), "w");
+        if (reportLog == nullptr) {
+            std::fprintf(stderr, "virtual-panel: report-log(%s): %s\n", reportLogPath.c_str(), std::strerror(errno));
+            if (leds != nullptr) {
+                std::fclose(leds);
+            }
+            return kUsageError;
+        }
+        options.reportLog = reportLog;
+    }
     const vpanel::RunResult result = vpanel::run(options);
     if (leds != nullptr) {
         std::fclose(leds);
+    }
+    if (reportLog != nullptr) {
+        std::fclose(reportLog);
     }
     using Ending = vpanel::RunResult::Ending;
     switch (result.ending) {

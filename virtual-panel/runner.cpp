@@ -12,6 +12,7 @@
 
 #include <poll.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "child_process.hpp"
@@ -29,6 +30,22 @@ using std::chrono::milliseconds;
 
 // SIGTERM first, SIGKILL this long after.
 constexpr milliseconds kKillGrace{2000};
+
+// CLOCK_MONOTONIC, the clock other processes on this machine (sim-emulator's
+// trace) stamp their lines with, so that the two logs can be matched.
+std::int64_t monotonicNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// One line per played report, flushed at once so that a reader sees it even
+// if the run is killed.
+void writeReportLog(std::FILE* log, std::int64_t tNs, std::span<const std::uint8_t> report, InputResult result) {
+    std::fprintf(log, "{\"t_ns\":%lld,\"bytes\":\"%s\",\"queued\":%s}\n", static_cast<long long>(tNs),
+                 hexBytes(report).c_str(), result == InputResult::Queued ? "true" : "false");
+    std::fflush(log);
+}
 
 // A private directory for the socket, removed with everything in it at exit.
 class TempDir {
@@ -122,7 +139,13 @@ private:
 void Runner::play(const ScriptAction& action, Clock::time_point now) {
     switch (action.kind) {
         case ScriptAction::Kind::Report: {
+            // Stamped just before the queue takes it: no reader can have it
+            // earlier.
+            const std::int64_t queuedAt = monotonicNs();
             const InputResult result = device_->sendInput(action.bytes);
+            if (options_.reportLog != nullptr) {
+                writeReportLog(options_.reportLog, queuedAt, action.bytes, result);
+            }
             if (options_.verbose) {
                 PanelInput in;
                 std::string what = decodeInput(action.bytes, in) && action.bytes.size() == kInputReportSize &&

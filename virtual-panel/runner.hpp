@@ -14,6 +14,8 @@ struct RunOptions {
     bool hasScript = false;
     std::vector<ScriptAction> script;
     std::FILE* leds = nullptr;  // one line per output report, or null
+    // One JSON line per report the script plays (see writeReportLog), or null.
+    std::FILE* reportLog = nullptr;
     int lingerMs = 300;
     bool verbose = false;
     std::vector<std::string> command;  // empty: serve the socket only

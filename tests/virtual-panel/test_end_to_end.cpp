@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -327,6 +330,54 @@ TEST_F(EndToEnd, WithoutCommandItTellsHowToReachThePanel) {
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.err.find("LD_PRELOAD="), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("VIRTUAL_PANEL_SOCKET="), std::string::npos) << o.err;
+}
+
+std::int64_t monotonicNow() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// The report log: one line per played report, stamped on the machine's
+// monotonic clock, saying whether the queue took it.
+TEST_F(EndToEnd, ReportLogStampsEveryPlayedReport) {
+    std::string text;
+    for (int i = 1; i <= 66; ++i) {
+        text += "report 0 0 " + std::to_string(i) + " 0\n";
+    }
+    text += "raw 01 02 03\nunplug\nreport 2 0 1 0\nplug\n";
+    const std::int64_t before = monotonicNow();
+    // Nobody reads the queue: after 64 reports it is full.
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", script(text), "--report-log", path("log"),
+                                    "--linger-ms", "0"}));
+    const std::int64_t after = monotonicNow();
+    EXPECT_EQ(o.status, 0) << o.err;
+
+    std::istringstream log(readFile(path("log")));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 68u);
+    std::int64_t previous = before;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        ASSERT_EQ(line.rfind("{\"t_ns\":", 0), 0u) << line;
+        const std::int64_t t = std::stoll(line.substr(8));
+        EXPECT_GE(t, previous) << line;
+        EXPECT_LE(t, after) << line;
+        previous = t;
+        std::string bytes;
+        if (i < 66) {
+            char outer[3];
+            std::snprintf(outer, sizeof outer, "%02x", static_cast<unsigned>(i + 1));
+            bytes = std::string("01 00 00 00 00 ") + outer + " 00 00";
+        } else {
+            bytes = i == 66 ? "01 02 03" : "01 00 00 00 00 01 00 02";
+        }
+        // 64 fit the queue; the rest were dropped, the last one unplugged.
+        const char* queued = i < 64 ? "true" : "false";
+        EXPECT_EQ(line.substr(line.find(",")), std::string(",\"bytes\":\"") + bytes + "\",\"queued\":" + queued + "}")
+            << "line " << i + 1;
+    }
 }
 
 }  // namespace
