@@ -12,16 +12,14 @@
 #include <string>
 #include <thread>
 
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "counting_allocator.h"
+#include "emulator_process.h"
 #include "driver/main_loop.h"
 #include "panel_double.h"
 #include "simulator/flight_sim_interface_msfs.h"
-
-extern char** environ;
 
 namespace {
 
@@ -32,36 +30,9 @@ constexpr auto passPause = std::chrono::milliseconds(5);
 constexpr int warmUpPasses = 100;
 constexpr int countedPasses = 200;
 
-class Emulator {
+class Emulator : public EmulatorProcess {
 public:
-    explicit Emulator(const std::string& dir) {
-        const std::string portFile = dir + "/port";
-        const char* argv[] = {SIM_EMULATOR, "--port", "0", "--port-file", portFile.c_str(), "--quiet",
-                              "--frame-ms", frameMs, nullptr};
-        if (::posix_spawn(&pid_, SIM_EMULATOR, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-            pid_ = -1;
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (port_ == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::ifstream in(portFile);
-            in >> port_;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    ~Emulator() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Emulator(const Emulator&) = delete;
-    Emulator& operator=(const Emulator&) = delete;
-    int port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
+    explicit Emulator(const std::string& dir) : EmulatorProcess(SIM_EMULATOR, dir + "/port", {"--frame-ms", frameMs}) {}
 };
 
 // A working directory holding the SimConnect.cfg that names the emulator,

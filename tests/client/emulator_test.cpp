@@ -2,51 +2,20 @@
 // data records, and the emulator's RECV_QUIT and close when it is stopped.
 #include "client_fixture.h"
 
-#include <csignal>
 #include <cstring>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <string>
 
-extern char** environ;
+#include "emulator_process.h"
 
 namespace {
 
-class Emulator {
+// The emulator with a COM1 standby the test can recognise in the data.
+class Emulator : public EmulatorProcess {
 public:
-    explicit Emulator(const std::filesystem::path& port_file) {
-        const std::string file = port_file.string();
-        const char* argv[] = {SIM_EMULATOR, "--port",  "0", "--port-file", file.c_str(), "--quiet", "--set",
-                              "COM STANDBY FREQUENCY:1=121.5", nullptr};
-        if (::posix_spawn(&pid_, SIM_EMULATOR, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-            pid_ = -1;
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (port_ == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::ifstream in(port_file);
-            in >> port_;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    explicit Emulator(const std::filesystem::path& port_file)
+        : EmulatorProcess(SIM_EMULATOR, port_file.string(), {"--set", "COM STANDBY FREQUENCY:1=121.5"})
+    {
     }
-    ~Emulator() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
-    // SIGTERM, then the exit status.
-    int stop() {
-        int status = -1;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
 };
 
 TEST_F(ClientTest, AgainstTheEmulator) {
