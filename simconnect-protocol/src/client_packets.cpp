@@ -120,21 +120,9 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uin
 }
 
 Error decodeClientHeader(std::span<const std::uint8_t> packet, ClientHeader& out) {
-    if (packet.size() < 4) {
-        return {ErrorCode::Truncated, static_cast<std::uint32_t>(packet.size())};
-    }
-    const std::uint32_t size = get32(packet.data());
-    if (size < kClientHeaderSize) {
-        return {ErrorCode::LengthBelowHeader, size};
-    }
-    if (size > kMaxPacketSize) {
-        return {ErrorCode::LengthTooLarge, size};
-    }
-    if (packet.size() < size) {
-        return {ErrorCode::Truncated, static_cast<std::uint32_t>(packet.size())};
-    }
-    if (packet.size() != size) {
-        return {ErrorCode::LengthMismatch, size};
+    std::uint32_t size = 0;
+    if (Error e = wire::checkWholeMessage(packet, kClientHeaderSize, size)) {
+        return e;
     }
     const std::uint8_t* p = packet.data();
     const std::uint32_t type = get32(p + 8);

@@ -57,11 +57,7 @@ std::span<const std::uint8_t> StreamReassembler::next(Error& error) {
         return {};
     }
     const std::uint32_t size = wire::get32(buffer_.data() + begin_);
-    if (size < header_size_) {
-        failure_ = {ErrorCode::LengthBelowHeader, size};
-    } else if (size > max_packet_) {
-        failure_ = {ErrorCode::LengthTooLarge, size};
-    }
+    failure_ = wire::checkLengthField(size, header_size_, max_packet_);
     if (failure_) {
         error = failure_;
         return {};

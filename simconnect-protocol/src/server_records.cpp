@@ -127,21 +127,9 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const Rec
 }
 
 Error decodeServerHeader(std::span<const std::uint8_t> record, ServerHeader& out) {
-    if (record.size() < 4) {
-        return {ErrorCode::Truncated, static_cast<std::uint32_t>(record.size())};
-    }
-    const std::uint32_t size = get32(record.data());
-    if (size < kServerHeaderSize) {
-        return {ErrorCode::LengthBelowHeader, size};
-    }
-    if (size > kMaxPacketSize) {
-        return {ErrorCode::LengthTooLarge, size};
-    }
-    if (record.size() < size) {
-        return {ErrorCode::Truncated, static_cast<std::uint32_t>(record.size())};
-    }
-    if (record.size() != size) {
-        return {ErrorCode::LengthMismatch, size};
+    std::uint32_t size = 0;
+    if (Error e = wire::checkWholeMessage(record, kServerHeaderSize, size)) {
+        return e;
     }
     const std::uint32_t id = get32(record.data() + 8);
     if (size < minimumSize(id)) {

@@ -11,6 +11,8 @@
 #include <span>
 #include <string_view>
 
+#include "simconnect_protocol/protocol.h"
+
 namespace scproto::wire {
 
 inline void put32(std::uint8_t* p, std::uint32_t v) {
@@ -44,6 +46,38 @@ inline std::string_view getName(const std::uint8_t* p, std::size_t field) {
     const void* nul = std::memchr(c, 0, field);
     const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - c) : field;
     return std::string_view(c, n);
+}
+
+// A message's length field against the smallest (its header) and the
+// largest message a peer may send.
+inline Error checkLengthField(std::uint32_t size, std::size_t header_size, std::size_t max_size) {
+    if (size < header_size) {
+        return {ErrorCode::LengthBelowHeader, size};
+    }
+    if (size > max_size) {
+        return {ErrorCode::LengthTooLarge, size};
+    }
+    return {};
+}
+
+// One whole message, as the reassembler cuts it: a length field in range
+// that matches the bytes given. `size` receives the length field.
+inline Error checkWholeMessage(std::span<const std::uint8_t> message, std::size_t header_size,
+                               std::uint32_t& size) {
+    if (message.size() < 4) {
+        return {ErrorCode::Truncated, static_cast<std::uint32_t>(message.size())};
+    }
+    size = get32(message.data());
+    if (Error e = checkLengthField(size, header_size, kMaxPacketSize)) {
+        return e;
+    }
+    if (message.size() < size) {
+        return {ErrorCode::Truncated, static_cast<std::uint32_t>(message.size())};
+    }
+    if (message.size() != size) {
+        return {ErrorCode::LengthMismatch, size};
+    }
+    return {};
 }
 
 }  // namespace scproto::wire
