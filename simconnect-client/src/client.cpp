@@ -1,16 +1,9 @@
 // The seven SimConnect functions over TCP. One Connection per handle, with
 // every buffer it needs allocated at Open, so that requests and dispatch
 // allocate nothing afterwards.
-#if defined(_WIN32)
-// SimConnect.h takes DWORD, HANDLE and HRESULT from here, as the SDK's does.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
+// On Windows SimConnect.h takes DWORD, HANDLE and HRESULT from <windows.h>,
+// as the SDK's does.
+#include "windows_headers.h"
 
 #include "SimConnect.h"
 #include "simconnect_net.h"
