@@ -287,3 +287,17 @@ SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispa
     }
     return c->lost ? kRemoteDisconnect : S_OK;
 }
+
+SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwError) {
+    Connection* c = nullptr;
+    if (const HRESULT r = lookup(hSimConnect, c, "SimConnect_GetLastSentPacketID"); r != S_OK) {
+        return r;
+    }
+    if (!pdwError) {
+        setLastError("SimConnect_GetLastSentPacketID: null result pointer");
+        return E_INVALIDARG;
+    }
+    // Send IDs start at 1 with Open and rise by one per packet sent.
+    *pdwError = c->next_send_id - 1;
+    return S_OK;
+}

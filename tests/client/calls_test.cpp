@@ -60,6 +60,10 @@ TEST_F(ClientTest, CallsProduceTheCapturedBytesWithSendIdsFromOne) {
                                              SIMCONNECT_GROUP_PRIORITY_HIGHEST,
                                              SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY),
               S_OK);
+    // The ID the last packet went out with, which an exception would name.
+    DWORD last_sent = 0;
+    EXPECT_EQ(SimConnect_GetLastSentPacketID(h, &last_sent), S_OK);
+    EXPECT_EQ(last_sent, expected.size());
 
     ASSERT_TRUE(server.accept());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -79,6 +83,8 @@ TEST_F(ClientTest, NullAndClosedHandlesAreRefused) {
     EXPECT_EQ(SimConnect_RequestDataOnSimObject(nullptr, 0, 0, 0, SIMCONNECT_PERIOD_SIM_FRAME), E_INVALIDARG);
     EXPECT_EQ(SimConnect_TransmitClientEvent(nullptr, 0, 1, 0, 1, 0x10), E_INVALIDARG);
     EXPECT_EQ(SimConnect_CallDispatch(nullptr, &Received::collect, &got), E_INVALIDARG);
+    DWORD last_sent = 0;
+    EXPECT_EQ(SimConnect_GetLastSentPacketID(nullptr, &last_sent), E_INVALIDARG);
     EXPECT_NE(std::string(SimConnectNet_LastError()).find("null handle"), std::string::npos);
 
     TestServer server;
