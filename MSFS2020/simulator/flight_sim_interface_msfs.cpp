@@ -121,11 +121,22 @@ void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value)
     LocalHold& hold = holds_[static_cast<std::size_t>(member)];
     if (hold.count == LocalHold::capacity) {
         // So far behind that the oldest value hardly matters: forget it.
-        std::copy(hold.unseen.begin() + 1, hold.unseen.end(), hold.unseen.begin());
-        --hold.count;
+        dropOldest(hold, 1);
     }
-    hold.unseen[hold.count++] = value;
-    hold.until = clock() + localHoldOff;
+    hold.unseen[hold.count] = value;
+    hold.set_at[hold.count] = clock();
+    ++hold.count;
+}
+
+void FlightSimInterfaceMSFS::dropOldest(LocalHold& hold, std::size_t n)
+{
+    const auto shift = [&](auto& values) {
+        std::copy(values.begin() + static_cast<std::ptrdiff_t>(n),
+                  values.begin() + static_cast<std::ptrdiff_t>(hold.count), values.begin());
+    };
+    shift(hold.unseen);
+    shift(hold.set_at);
+    hold.count -= n;
 }
 
 double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported, double local,
@@ -138,23 +149,21 @@ double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported
     if (hold.count == 0) {
         return reported;
     }
-    if (now >= hold.until) {
-        // The simulator has had its time; what it shows now stands, even a
-        // change made in the simulator itself.
+    if (moved) {
+        for (std::size_t i = 0; i < hold.count; ++i) {
+            if (showsValue(member, reported, hold.unseen[i])) {
+                // Shown up to here: what came before is applied too.
+                dropOldest(hold, i + 1);
+                break;
+            }
+        }
+    }
+    if (hold.count == 0 || now >= hold.set_at[0] + localHoldOff) {
+        // Everything shown, or the simulator has had its time for the oldest
+        // value it has not shown: what it shows now stands, even a change
+        // made in the simulator itself.
         hold.count = 0;
         return reported;
-    }
-    if (!moved) {
-        return local;
-    }
-    for (std::size_t i = 0; i < hold.count; ++i) {
-        if (showsValue(member, reported, hold.unseen[i])) {
-            // Shown up to here: what came before is applied too.
-            std::copy(hold.unseen.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                      hold.unseen.begin() + static_cast<std::ptrdiff_t>(hold.count), hold.unseen.begin());
-            hold.count -= i + 1;
-            return hold.count == 0 ? reported : local;
-        }
     }
     return local;
 }

@@ -107,15 +107,18 @@ public:
 
 private:
     // The values set here that the simulator has not shown yet, oldest
-    // first. The simulator applies them in order, so its blocks walk through
-    // them; a value can recur (a knob turned once round the NAV band comes
-    // back to the same frequency), so a block counts as showing the latest
-    // only once it has walked through all of them.
+    // first, with when each was set. The simulator applies them in order, so
+    // its blocks walk through them; a value can recur (a knob turned once
+    // round the NAV band comes back to the same frequency), so a block counts
+    // as showing the latest only once it has walked through all of them.
+    // The hold-off runs from the oldest of them, not the newest: a simulator
+    // that clamps or rejects a value never shows it, and a knob that keeps
+    // turning must not keep the simulator's value out for ever.
     struct LocalHold {
         static constexpr std::size_t capacity = 64;
         std::array<double, capacity> unseen{};
+        std::array<SimClock::time_point, capacity> set_at{};
         std::size_t count = 0;
-        SimClock::time_point until{};
         // What the simulator showed in its previous block: a block that
         // shows the same again is no news of progress, even if a value set
         // here happens to equal it.
@@ -124,6 +127,7 @@ private:
     };
 
     void send(ClientEventId event, DWORD data);
+    static void dropOldest(LocalHold& hold, std::size_t n);
     // Records that `member` was just set to `value` here.
     void holdLocal(HeldMember member, double value);
     // What the cache keeps when the simulator reports `reported` for a

@@ -3,6 +3,7 @@
 // late, and the blocks it sent before are still on their way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -207,6 +208,31 @@ TEST_F(Hold, ABlockThatShowsWhatItShowedBeforeIsNoNews)
     deliver();
     sim.tuneNav(1, 1, 0);
     EXPECT_DOUBLE_EQ(sim.nav1_standby, 115.45);
+}
+
+// A simulator that clamps a target (or rejects it) never shows what it was
+// sent. Its value must win half a second after the oldest value it has not
+// shown was set, however often the knob turns meanwhile: otherwise the cache
+// runs ever further ahead of what the user sees.
+TEST_F(Hold, AClampingSimulatorWinsHalfASecondAfterTheOldestValueItHasNotShown)
+{
+    const double limit = 2000.0;
+    view.speed = 1900.0;
+    deliver();
+    double highest = 0.0;
+    for (int detent = 0; detent < 20; ++detent) {
+        sim.adjustAltitudeAndVerticalSpeed(1, 0, 1);
+        highest = std::max(highest, sim.ap_vertical_speed);
+        view.speed = std::min(sim.ap_vertical_speed, limit);
+        for (int frame = 0; frame < 5; ++frame) {  // a block every 20 ms
+            after(20);
+            deliver();
+        }
+    }
+    // At most six detents (half a second and a frame) above the limit.
+    EXPECT_LE(highest, limit + 600.0);
+    sim.adjustAltitudeAndVerticalSpeed(1, 0, -1);
+    EXPECT_LE(sim.ap_vertical_speed, limit + 500.0);
 }
 
 }  // namespace
