@@ -13,8 +13,8 @@ namespace {
 
 constexpr auto passInterval = std::chrono::milliseconds(25);
 
-// A read or write error means the panel is gone (unplugged): close it and
-// look for it again.
+// A read error means the panel is gone (unplugged): close it and look for it
+// again.
 void losePanel(PanelState& panel)
 {
     hid_close(panel.device);
@@ -22,18 +22,14 @@ void losePanel(PanelState& panel)
     panel.passes_until_open = panelRetryPasses;
 }
 
-bool writeLeds(PanelState& panel, std::uint8_t leds)
+void writeLeds(PanelState& panel, std::uint8_t leds)
 {
     const LedReport report = makeLedReport(leds);
-    const int written = hid_write(panel.device, report.data(), report.size());
     // Not retried on failure: the next write comes with the next change (or
-    // the next open, when the panel turns out to be gone).
+    // the next open). Nor is the panel closed: one that refuses the LED report
+    // must still be read, and an unplugged one fails its next read anyway.
+    hid_write(panel.device, report.data(), report.size());
     panel.led_state = leds;
-    if (written < 0) {
-        losePanel(panel);
-        return false;
-    }
-    return true;
 }
 
 void readPanel(PanelState& panel)
@@ -89,10 +85,9 @@ void closePanel(PanelState& panel)
     if (panel.device == nullptr) {
         return;
     }
-    if (writeLeds(panel, 0)) {
-        hid_close(panel.device);
-        panel.device = nullptr;
-    }
+    writeLeds(panel, 0);
+    hid_close(panel.device);
+    panel.device = nullptr;
 }
 
 }  // namespace

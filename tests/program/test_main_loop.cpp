@@ -154,16 +154,25 @@ TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain)
     EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
 }
 
-TEST_F(Pass, AFailedLedWriteClosesThePanel)
+// A panel that refuses the LED report (a firmware without it, a driver that
+// rejects output reports) must still be read: a failed write is not retried
+// and changes nothing else. Only a read error means the panel is gone.
+TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead)
 {
     hid_double::panel().writeResult = -1;
     sim.leds = 0x01;
+    read(8, hid_double::report(1, 0, 1, 0, NAV1));
     pass();
+    read(8, hid_double::report(1, 0, 1, 0, NAV1));
     pass();
     EXPECT_EQ(hid_double::panel().writes.size(), 1U);
     EXPECT_EQ(panel.led_state, 0x01);
-    EXPECT_EQ(panel.device, nullptr);
-    EXPECT_EQ(hid_double::panel().closes, 1);
+    EXPECT_EQ(panel.device, &hid_double::panel().device);
+    EXPECT_EQ(hid_double::panel().closes, 0);
+    EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "tuneNav(1,1,0)"}));
+    sim.leds = 0x03;  // the next change is written again
+    pass();
+    EXPECT_EQ(hid_double::panel().writes.size(), 2U);
 }
 
 TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
