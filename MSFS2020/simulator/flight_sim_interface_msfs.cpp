@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
-#include "driver/quit_flag.h"
+#include "simconnect/exception_names.h"
 #include "simconnect/send_event.h"
 
 constinit FlightSimInterfaceMSFS msfsInterface;
@@ -40,14 +41,14 @@ constexpr DataDefinitionEntry autopilotDefinition[] = {
     {"AUTOPILOT VERTICAL HOLD", "Bool", SIMCONNECT_DATATYPE_INT32},
 };
 
-void addDefinition(HANDLE connection, SIMCONNECT_DATA_DEFINITION_ID definition,
-                   const DataDefinitionEntry* entries, std::size_t count)
+// Both definitions' rows in the order they are added, for naming a row in a
+// message.
+constexpr std::size_t definitionRowCount = std::size(radioDefinition) + std::size(autopilotDefinition);
+
+const DataDefinitionEntry& definitionRow(std::size_t row)
 {
-    for (std::size_t i = 0; i < count; ++i) {
-        // Epsilon 0: the blocks are requested every frame anyway.
-        SimConnect_AddToDataDefinition(connection, definition, entries[i].variable,
-                                       entries[i].unit, entries[i].type, 0.0F, SIMCONNECT_UNUSED);
-    }
+    return row < std::size(radioDefinition) ? radioDefinition[row]
+                                            : autopilotDefinition[row - std::size(radioDefinition)];
 }
 
 // When a reported value counts as the one the program set: within half the
@@ -97,23 +98,89 @@ void FlightSimInterfaceMSFS::send(ClientEventId event, DWORD data)
     sendEvent(*connection, event, data);
 }
 
+void FlightSimInterfaceMSFS::recordSetupCall(SetupCall::Kind kind, std::size_t index)
+{
+    if (setup_calls_made_ == setup_calls_.size()) {
+        return;
+    }
+    SetupCall& call = setup_calls_[setup_calls_made_++];
+    call.kind = kind;
+    call.index = static_cast<std::uint8_t>(index);
+    // Without an ID (a failed call) the record stays 0, which no packet has.
+    call.send_id = 0;
+    SimConnect_GetLastSentPacketID(*connection, &call.send_id);
+}
+
 int FlightSimInterfaceMSFS::setupConnection()
 {
+    using Kind = SetupCall::Kind;
+    setup_calls_made_ = 0;
     // Every mapping before the first data definition.
     for (const ClientEventRange& range : clientEventMappingOrder) {
         for (ClientEventId id = range.first; id <= range.last; ++id) {
             // The table's names are literals, hence NUL-terminated.
             SimConnect_MapClientEventToSimEvent(*connection, id, clientEvents[id].name.data());
+            recordSetupCall(Kind::Map, id);
         }
     }
-    addDefinition(*connection, DEF_RADIOS, radioDefinition, std::size(radioDefinition));
-    addDefinition(*connection, DEF_AUTOPILOT, autopilotDefinition, std::size(autopilotDefinition));
+    for (std::size_t row = 0; row < definitionRowCount; ++row) {
+        const DataDefinitionEntry& entry = definitionRow(row);
+        // Epsilon 0: the blocks are requested every frame anyway.
+        SimConnect_AddToDataDefinition(*connection, row < std::size(radioDefinition) ? DEF_RADIOS : DEF_AUTOPILOT,
+                                       entry.variable, entry.unit, entry.type, 0.0F, SIMCONNECT_UNUSED);
+        recordSetupCall(Kind::Define, row);
+    }
     SimConnect_RequestDataOnSimObject(*connection, REQ_RADIOS, DEF_RADIOS, SIMCONNECT_OBJECT_ID_USER,
                                       SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0);
+    recordSetupCall(Kind::Request, REQ_RADIOS);
     SimConnect_RequestDataOnSimObject(*connection, REQ_AUTOPILOT, DEF_AUTOPILOT,
                                       SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME, 0, 0,
                                       0, 0);
+    recordSetupCall(Kind::Request, REQ_AUTOPILOT);
     return 0;
+}
+
+void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const
+{
+    char reason[48];
+    if (const char* name = exceptionName(exception.dwException)) {
+        std::snprintf(reason, sizeof reason, "%s", name);
+    } else {
+        std::snprintf(reason, sizeof reason, "exception %lu", static_cast<unsigned long>(exception.dwException));
+    }
+    using Kind = SetupCall::Kind;
+    for (std::size_t i = 0; i < setup_calls_made_; ++i) {
+        const SetupCall& call = setup_calls_[i];
+        if (call.send_id == 0 || call.send_id != exception.dwSendID) {
+            continue;
+        }
+        if (call.kind == Kind::Map) {
+            std::fprintf(stderr, "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"%s\"): %s\n",
+                         clientEvents[call.index].name.data(), reason);
+        } else if (call.kind == Kind::Define) {
+            const DataDefinitionEntry& entry = definitionRow(call.index);
+            std::fprintf(stderr, "msfs-panel: the simulator rejected AddToDataDefinition(\"%s\", \"%s\"): %s\n",
+                         entry.variable, entry.unit, reason);
+        } else {
+            std::fprintf(stderr, "msfs-panel: the simulator rejected RequestDataOnSimObject(%s): %s\n",
+                         call.index == REQ_RADIOS ? "REQ_RADIOS" : "REQ_AUTOPILOT", reason);
+        }
+        return;
+    }
+    if (report_every_exception) {
+        std::fprintf(stderr, "msfs-panel: the simulator rejected the call sent with ID %lu: %s\n",
+                     static_cast<unsigned long>(exception.dwSendID), reason);
+    }
+}
+
+void FlightSimInterfaceMSFS::forgetSimulator()
+{
+    // Everything but the connection handle, the clock and the options.
+    FlightSimInterfaceMSFS fresh;
+    fresh.connection = connection;
+    fresh.clock = clock;
+    fresh.report_every_exception = report_every_exception;
+    *this = fresh;
 }
 
 void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value)
@@ -234,8 +301,12 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
     }
     switch (record->dwID) {
     case SIMCONNECT_RECV_ID_QUIT:
-        // The simulator is going away: stop like on Ctrl+C.
-        quitFlag = 1;
+        msfsInterface.quit_received = true;
+        break;
+    case SIMCONNECT_RECV_ID_EXCEPTION:
+        if (size >= sizeof(SIMCONNECT_RECV_EXCEPTION)) {
+            msfsInterface.reportException(*static_cast<const SIMCONNECT_RECV_EXCEPTION*>(record));
+        }
         break;
     case SIMCONNECT_RECV_ID_SIMOBJECT_DATA: {
         if (size < dataRecordHeaderSize) {
@@ -248,8 +319,8 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
         break;
     }
     default:
-        // Open, exception, and EVENT records (we subscribe to no events, and
-        // such a record carries no request ID or data block) are dropped.
+        // Open and EVENT records (we subscribe to no events, and such a
+        // record carries no request ID or data block) are dropped.
         break;
     }
 }

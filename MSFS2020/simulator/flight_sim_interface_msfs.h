@@ -105,6 +105,22 @@ public:
     // The clock the hold-off runs on; tests replace it.
     SimClock::time_point (*clock)() = &steadyNow;
 
+    // Set by the dispatch handler when the simulator's QUIT record arrives:
+    // the simulator is going away, and the main loop ends the connection.
+    bool quit_received = false;
+    // Whether exceptions to calls other than the set-up calls are reported
+    // too (the verbose log); those to set-up calls always are.
+    bool report_every_exception = false;
+
+    // Forgets all that came from a simulator (its values, the values held
+    // against it, its QUIT, the set-up calls made), as when its connection
+    // has ended: a new connection starts from zero like the first.
+    void forgetSimulator();
+
+    // Says on standard error which call the simulator rejected and why,
+    // e.g. MapClientEventToSimEvent("TOGGLE_GPS_DRIVES_NAV2"): NAME_UNRECOGNIZED.
+    void reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const;
+
 private:
     // The values set here that the simulator has not shown yet, oldest
     // first, with when each was set. The simulator applies them in order, so
@@ -126,6 +142,17 @@ private:
         bool seen = false;
     };
 
+    // One call of setupConnection, by the send ID it went out with, so that
+    // an exception record (which names only that ID) can be traced to it.
+    struct SetupCall {
+        enum class Kind : std::uint8_t { Map, Define, Request };
+        DWORD send_id = 0;
+        Kind kind = Kind::Map;
+        std::uint8_t index = 0;  // event ID, definition row or request ID
+    };
+    static constexpr std::size_t setupCallCount = 91 + 16 + 2;
+
+    void recordSetupCall(SetupCall::Kind kind, std::size_t index);
     void send(ClientEventId event, DWORD data);
     static void dropOldest(LocalHold& hold, std::size_t n);
     // Records that `member` was just set to `value` here.
@@ -136,6 +163,8 @@ private:
                           SimClock::time_point now);
 
     std::array<LocalHold, static_cast<std::size_t>(HeldMember::Count)> holds_{};
+    std::array<SetupCall, setupCallCount> setup_calls_{};
+    std::size_t setup_calls_made_ = 0;
 };
 
 // The process's one instance; the panel driver reaches it through its
@@ -143,8 +172,8 @@ private:
 extern FlightSimInterfaceMSFS msfsInterface;
 
 // The dispatch handler for SimConnect_CallDispatch (context unused). Copies
-// data blocks into msfsInterface and turns the simulator's QUIT record into a
-// stop request for the main loop.
+// data blocks into msfsInterface, notes the simulator's QUIT record there, and
+// has exceptions reported.
 void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* context);
 
 // Radio arithmetic, exposed for tests.

@@ -146,10 +146,43 @@ TEST_F(Cache, EventExceptionOpenAndUnknownRecordsChangeNothing)
     EXPECT_EQ(quitFlag, 0);
 }
 
-TEST_F(Cache, QuitRecordSetsTheQuitFlag)
+TEST_F(Cache, QuitRecordIsNotedForTheLoopWithoutAStopRequest)
 {
     deliver({sc::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
-    EXPECT_NE(quitFlag, 0);
+    EXPECT_TRUE(msfsInterface.quit_received);
+    EXPECT_EQ(quitFlag, 0);  // with --keep-running the program waits for the next simulator
+}
+
+// An exception names only the send ID of the packet it answers: the program
+// traces it back to the set-up call, so that a user learns which event or
+// variable the simulator does not know.
+TEST_F(Cache, AnExceptionToASetupCallNamesTheCall)
+{
+    HANDLE handle = sc::fakeHandle;
+    msfsInterface.connection = &handle;
+    msfsInterface.setupConnection();
+    const sc::Recorder& calls = sc::recorder();
+    const auto sendIdOf = [&](std::size_t callIndex) { return static_cast<DWORD>(callIndex + 1); };
+    std::size_t mapOfNav2Toggle = 0;
+    while (calls.maps[mapOfNav2Toggle].id != 52) ++mapOfNav2Toggle;
+    const std::size_t lastDefinition = calls.maps.size() + calls.definitions.size() - 1;
+    const std::size_t lastRequest = lastDefinition + calls.requests.size();
+
+    ::testing::internal::CaptureStderr();
+    deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(mapOfNav2Toggle), 2),
+             sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(lastDefinition), 3),
+             sc::exceptionRecord(99, sendIdOf(lastRequest), 1),
+             sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 5000, 2)});  // not a set-up call: quiet
+    msfsInterface.report_every_exception = true;
+    deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 5000, 2)});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV2\"): "
+              "NAME_UNRECOGNIZED\n"
+              "msfs-panel: the simulator rejected AddToDataDefinition(\"AUTOPILOT VERTICAL HOLD\", \"Bool\"): "
+              "NAME_UNRECOGNIZED\n"
+              "msfs-panel: the simulator rejected RequestDataOnSimObject(REQ_AUTOPILOT): exception 99\n"
+              "msfs-panel: the simulator rejected the call sent with ID 5000: ERROR\n");
+    EXPECT_TRUE(untouched());
 }
 
 TEST(LedState, EachStateLightsItsBitForAnyNonZeroValue)

@@ -60,6 +60,18 @@ std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size)
     return bytes;
 }
 
+std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD index)
+{
+    std::vector<unsigned char> bytes;
+    put<DWORD>(bytes, 24);
+    put<DWORD>(bytes, 4);
+    put<DWORD>(bytes, SIMCONNECT_RECV_ID_EXCEPTION);
+    put<DWORD>(bytes, exception);
+    put<DWORD>(bytes, sendId);
+    put<DWORD>(bytes, index);
+    return bytes;
+}
+
 std::vector<unsigned char> radioBlock(const double (&values)[7])
 {
     std::vector<unsigned char> bytes;
@@ -93,6 +105,9 @@ SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND /*hWnd*/
 {
     recorder().calls.push_back(Call::Open);
     recorder().clientName = szName;
+    if (recorder().duringOpen) {
+        recorder().duringOpen();
+    }
     if (recorder().openResult >= 0) {
         *phSimConnect = simconnect_double::fakeHandle;
     }
@@ -165,5 +180,16 @@ SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJE
 {
     recorder().calls.push_back(Call::Transmit);
     recorder().events.push_back({hSimConnect, ObjectID, EventID, dwData, GroupID, Flags});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE /*hSimConnect*/, DWORD* pdwError)
+{
+    // Every call but Dispatch and Close sends one packet; Open is ID 1.
+    DWORD sent = 0;
+    for (const Call call : recorder().calls) {
+        sent += (call != Call::Dispatch && call != Call::Close) ? 1 : 0;
+    }
+    *pdwError = sent;
     return S_OK;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ struct Event {
 
 struct Recorder {
     HRESULT openResult = S_OK;
+    std::function<void()> duringOpen;  // runs inside SimConnect_Open, e.g. a Ctrl+C
     std::string clientName;
     std::vector<Call> calls;
     std::vector<Map> maps;
@@ -72,6 +74,7 @@ void reset();
 // Record builders (byte layout as SimConnect sends them).
 std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block);
 std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size);
+std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD index);
 std::vector<unsigned char> radioBlock(const double (&values)[7]);
 std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed, std::uint32_t code,
                                           const std::int32_t (&states)[6]);
