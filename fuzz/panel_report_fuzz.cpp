@@ -34,6 +34,11 @@ SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE, SIMCONNECT_DATA_REQUEST_
     return S_OK;
 }
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE, DispatchProc, void*) { return S_OK; }
+SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE, DWORD* id)
+{
+    *id = 0;
+    return S_OK;
+}
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE, SIMCONNECT_OBJECT_ID, SIMCONNECT_CLIENT_EVENT_ID, DWORD,
                                              SIMCONNECT_NOTIFICATION_GROUP_ID, SIMCONNECT_EVENT_FLAG)
 {
@@ -48,6 +53,10 @@ hid_device* hid_open(unsigned short, unsigned short, const wchar_t*) { return nu
 void hid_close(hid_device*) {}
 int hid_set_nonblocking(hid_device*, int) { return -1; }
 int hid_read(hid_device*, unsigned char*, size_t) { return -1; }
+int hid_read_timeout(hid_device*, unsigned char*, size_t, int) { return -1; }
+hid_device_info* hid_enumerate(unsigned short, unsigned short) { return nullptr; }
+void hid_free_enumeration(hid_device_info*) {}
+const wchar_t* hid_error(hid_device*) { return L""; }
 int hid_write(hid_device*, const unsigned char*, size_t) { return -1; }
 }
 

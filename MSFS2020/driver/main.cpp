@@ -1,7 +1,8 @@
-// Entry point of msfs-panel: library initialisation, stop handlers, and the
-// one place that decides the exit status.
+// Entry point of msfs-panel: library initialisation, the command line, stop
+// handlers, and the one place that decides the exit status.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include <hidapi.h>
 
@@ -65,6 +66,52 @@ const char* simConnectFailure()
 #endif
 }
 
+constexpr const char* usage =
+    "usage: msfs-panel [--keep-running] [--verbose]\n"
+    "       msfs-panel --help | --version\n";
+
+constexpr const char* help =
+    "\n"
+    "Connects the USB cockpit panel (04d8:e6d6) to Microsoft Flight Simulator 2020\n"
+    "through SimConnect. Prints \"Connected to MSFS2020\" once the simulator has\n"
+    "answered, then runs until Ctrl+C, SIGTERM or the simulator's exit. The\n"
+    "simulator's address comes from SimConnect.cfg, else 127.0.0.1 port 500 (see\n"
+    "the README).\n"
+    "\n"
+    "  --keep-running  wait for the simulator, and wait again whenever it quits or\n"
+    "                  the link is lost, instead of ending; only Ctrl+C, SIGTERM or\n"
+    "                  closing the console ends it (status 0)\n"
+    "  --verbose       one line on standard error for each panel action and each\n"
+    "                  event it sends, e.g. \"NAV1 outer +1 -> NAV1_STBY_SET 0x11445\"\n"
+    "  --help          this text\n"
+    "  --version       the version\n"
+    "\n"
+    "Exit status: 0 when stopped or when the simulator quits; 1 when no simulator\n"
+    "answers or the link is lost; 2 for a bad argument.\n";
+
+enum class Command { Run, Help, Version, BadArgument };
+
+Command parseArguments(int argc, char** argv, RunOptions& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--keep-running") == 0) {
+            options.keep_running = true;
+        } else if (std::strcmp(arg, "--verbose") == 0) {
+            options.verbose = true;
+        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            return Command::Help;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            return Command::Version;
+        } else {
+            // Only the start of an argument is quoted: it may be anything.
+            std::fprintf(stderr, "msfs-panel: unknown argument \"%.40s\"\n%s", arg, usage);
+            return Command::BadArgument;
+        }
+    }
+    return Command::Run;
+}
+
 // Lets a console handler that is waiting for the clean-up return.
 void reportLoopEnded()
 {
@@ -77,10 +124,18 @@ void reportLoopEnded()
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    RunOptions options;
+    switch (parseArguments(argc, argv, options)) {
+    case Command::Run: break;
+    case Command::Help: std::printf("%s%s", usage, help); return 0;
+    case Command::Version: std::printf("msfs-panel %s\n", MSFS_PANEL_VERSION); return 0;
+    case Command::BadArgument: return 2;
+    }
+    options.last_error = &simConnectFailure;
     installStopHandlers();
-    const RunOutcome outcome = runPanel(panelState, msfsInterface);
+    const RunOutcome outcome = runPanel(panelState, msfsInterface, options);
     reportLoopEnded();
     // Standard output keeps its one line; failures go to standard error, so
     // that a missing simulator is not mistaken for a working program.

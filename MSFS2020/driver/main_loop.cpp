@@ -1,9 +1,10 @@
 #include "driver/main_loop.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
+#include "driver/verbose_log.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 HANDLE simConnectHandle = nullptr;
@@ -11,32 +12,33 @@ std::atomic<std::int32_t> quitFlag{0};
 
 namespace {
 
-constexpr auto passInterval = std::chrono::milliseconds(25);
+using Clock = std::chrono::steady_clock;
 
-// A read error means the panel is gone (unplugged): close it and look for it
-// again.
-void losePanel(PanelState& panel)
+// Waits between attempts to reach a simulator that is not there (with
+// --keep-running): soon at first, then no more often than this.
+constexpr std::chrono::seconds firstRetry{1};
+constexpr std::chrono::seconds longestRetry{5};
+
+enum class SessionEnd { Stopped, SimulatorQuit, LinkLost };
+
+bool stopRequested()
 {
-    hid_close(panel.device);
-    panel.device = nullptr;
-    panel.passes_until_open = panelRetryPasses;
+    return quitFlag != 0;
 }
 
-void writeLeds(PanelState& panel, std::uint8_t leds)
+void handleRead(PanelState& panel, const unsigned char* buffer, int count)
 {
-    const LedReport report = makeLedReport(leds);
-    // Not retried on failure: the next write comes with the next change (or
-    // the next open). Nor is the panel closed: one that refuses the LED report
-    // must still be read, and an unplugged one fails its next read anyway.
-    hid_write(panel.device, report.data(), report.size());
-    panel.led_state = leds;
+    // A short read is not a report and must not replace previous_report.
+    const std::optional<PanelReport> report = decodeReport(buffer, static_cast<std::size_t>(count));
+    if (report) {
+        acceptReport(panel, *report);
+    }
 }
 
 void readPanel(PanelState& panel)
 {
-    // Everything that is waiting, in order: one report per pass would cap the
-    // panel at 40 reports a second and let the operating system's queue fill
-    // up and drop reports (and their detents) while a knob spins.
+    // Everything that is waiting, in order: what arrived while SimConnect was
+    // being served.
     for (int i = 0; i < maxReportsPerPass && panel.device != nullptr; ++i) {
         unsigned char buffer[inputReportSize] = {};
         const int count = hid_read(panel.device, buffer, sizeof buffer);
@@ -47,60 +49,74 @@ void readPanel(PanelState& panel)
         if (count == 0) {
             return;
         }
-        // A short read is not a report and must not replace previous_report.
-        const std::optional<PanelReport> report = decodeReport(buffer, static_cast<std::size_t>(count));
-        if (report) {
-            acceptReport(panel, *report);
+        handleRead(panel, buffer, count);
+    }
+}
+
+// Runs idle passes for `duration`: the panel is served while no simulator is.
+void idleFor(PanelState& panel, Clock::duration duration)
+{
+    const Clock::time_point end = Clock::now() + duration;
+    while (!stopRequested() && Clock::now() < end) {
+        const Clock::time_point next = std::min(Clock::now() + passInterval, end);
+        runIdlePass(panel);
+        waitForPanel(panel, next);
+    }
+}
+
+// Opens the connection and sets it up; false when no simulator answered.
+bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator)
+{
+    if (SimConnect_Open(&simConnectHandle, "Request Data", nullptr, 0, nullptr, 0) < 0) {
+        simConnectHandle = nullptr;
+        return false;
+    }
+    simulator.connection = &simConnectHandle;
+    panel.simInterface->setupConnection();
+    std::fputs("Connected to MSFS2020\n", stdout);
+    // Whoever reads our output through a pipe sees the line at once.
+    std::fflush(stdout);
+    panel.linked = true;
+    SimConnect_CallDispatch(simConnectHandle, onSimConnectMessage, nullptr);
+    return true;
+}
+
+SessionEnd runSession(PanelState& panel)
+{
+    while (!stopRequested()) {
+        // The pace is set from the start of the pass: the wait takes what the
+        // pass's own work has left of it.
+        const Clock::time_point next = Clock::now() + passInterval;
+        switch (runPass(panel, simConnectHandle)) {
+        case PassResult::Running: break;
+        case PassResult::SimulatorQuit: return SessionEnd::SimulatorQuit;
+        case PassResult::LinkLost: return SessionEnd::LinkLost;
         }
+        waitForPanel(panel, next);
     }
+    return SessionEnd::Stopped;
 }
 
-void updateLeds(PanelState& panel)
+const char* lastError(const RunOptions& options)
 {
-    if (panel.device == nullptr) {
-        return;
-    }
-    const std::uint8_t leds = panel.simInterface->getLedState();
-    if (leds != panel.led_state) {
-        writeLeds(panel, leds);
-    }
+    return options.last_error != nullptr ? options.last_error() : "no detail";
 }
 
-void lookForPanel(PanelState& panel)
+// After a connection ended with --keep-running: what the program knew of
+// the simulator no longer holds.
+void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd end, const RunOptions& options)
 {
-    if (panel.device != nullptr) {
-        return;
+    if (end == SessionEnd::SimulatorQuit) {
+        std::fputs("msfs-panel: the simulator quit\n", stderr);
+    } else {
+        std::fprintf(stderr, "msfs-panel: connection to the simulator lost: %s\n", lastError(options));
     }
-    if (--panel.passes_until_open > 0) {
-        return;
-    }
-    panel.passes_until_open = panelRetryPasses;
-    openPanel(panel);
-}
-
-// At a clean exit the panel is left dark rather than showing a state that no
-// longer holds.
-void closePanel(PanelState& panel)
-{
-    if (panel.device == nullptr) {
-        return;
-    }
-    writeLeds(panel, 0);
-    hid_close(panel.device);
-    panel.device = nullptr;
+    simulator.forgetSimulator();
+    panel.linked = false;
+    updateLeds(panel);  // dark: nothing is known to be engaged
 }
 
 }  // namespace
-
-void openPanel(PanelState& panel)
-{
-    panel.device = hid_open(panelVendorId, panelProductId, nullptr);
-    if (panel.device == nullptr) {
-        return;
-    }
-    hid_set_nonblocking(panel.device, 1);
-    writeLeds(panel, panel.simInterface->getLedState());
-}
 
 void acceptReport(PanelState& panel, const PanelReport& report)
 {
@@ -109,47 +125,110 @@ void acceptReport(PanelState& panel, const PanelReport& report)
     if (report.mode != panel.mode) {
         panel.shift = false;
         panel.mode = report.mode;
+        logModeChange(panel);
     }
-    panel.dispatchReport(report);
+    if (!panel.linked) {
+        logDroppedReport(panel, report);
+    } else if (verboseLogEnabled()) {
+        dispatchLogged(panel, report);
+    } else {
+        panel.dispatchReport(report);
+    }
     panel.previous_report = report;
 }
 
-bool runPass(PanelState& panel, HANDLE connection)
+PassResult runPass(PanelState& panel, HANDLE connection)
 {
     const HRESULT dispatched = SimConnect_CallDispatch(connection, onSimConnectMessage, nullptr);
     // A QUIT record delivered just before the link closed is a normal end.
-    if (dispatched < 0 && quitFlag == 0) {
-        return false;
+    if (msfsInterface.quit_received) {
+        return PassResult::SimulatorQuit;
     }
+    if (dispatched < 0) {
+        return PassResult::LinkLost;
+    }
+    runIdlePass(panel);
+    return PassResult::Running;
+}
+
+void runIdlePass(PanelState& panel)
+{
     lookForPanel(panel);
     readPanel(panel);
     updateLeds(panel);
-    return true;
 }
 
-RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator)
+void waitForPanel(PanelState& panel, Clock::time_point until)
 {
-    openPanel(panel);
-    panel.passes_until_open = panelRetryPasses;
-    if (SimConnect_Open(&simConnectHandle, "Request Data", nullptr, 0, nullptr, 0) < 0) {
-        return RunOutcome::NoConnection;
+    while (!stopRequested()) {
+        const Clock::time_point now = Clock::now();
+        if (now >= until) {
+            return;
+        }
+        if (panel.device == nullptr) {
+            std::this_thread::sleep_for(until - now);
+            return;
+        }
+        // hidapi waits in whole milliseconds: round up rather than spin.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        unsigned char buffer[inputReportSize] = {};
+        const int count = hid_read_timeout(panel.device, buffer, sizeof buffer, static_cast<int>(left.count()));
+        if (count < 0) {
+            // hidapi also reports a wait cut short by a signal as an error;
+            // after Ctrl+C the panel is still there, and gets its LEDs off.
+            if (stopRequested()) {
+                return;
+            }
+            losePanel(panel);
+        } else if (count > 0) {
+            handleRead(panel, buffer, count);
+        }
     }
-    simulator.connection = &simConnectHandle;
-    panel.simInterface->setupConnection();
-    std::fputs("Connected to MSFS2020\n", stdout);
-    // Whoever reads our output through a pipe sees the line at once.
-    std::fflush(stdout);
-    SimConnect_CallDispatch(simConnectHandle, onSimConnectMessage, nullptr);
+}
 
+RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options)
+{
+    if (options.verbose) {
+        enableVerboseLog(panel);
+        simulator.report_every_exception = true;
+    }
+    panel.linked = false;
+    openPanel(panel);
     RunOutcome outcome = RunOutcome::Stopped;
-    while (quitFlag == 0) {
-        if (!runPass(panel, simConnectHandle)) {
-            outcome = RunOutcome::LinkLost;
+    std::chrono::seconds retry = firstRetry;
+    bool waitingSaid = false;
+    while (!stopRequested()) {
+        if (!connect(panel, simulator)) {
+            if (stopRequested()) {
+                break;
+            }
+            if (!options.keep_running) {
+                outcome = RunOutcome::NoConnection;
+                break;
+            }
+            if (!waitingSaid) {
+                std::fprintf(stderr, "msfs-panel: waiting for the simulator (%s); trying again every few seconds\n",
+                             lastError(options));
+                waitingSaid = true;
+            }
+            idleFor(panel, retry);
+            retry = std::min(retry * 2, std::chrono::seconds(longestRetry));
+            continue;
+        }
+        retry = firstRetry;
+        waitingSaid = false;
+        const SessionEnd end = runSession(panel);
+        SimConnect_Close(simConnectHandle);
+        simConnectHandle = nullptr;
+        if (end == SessionEnd::Stopped) {
             break;
         }
-        std::this_thread::sleep_for(passInterval);
+        if (!options.keep_running) {
+            outcome = end == SessionEnd::LinkLost ? RunOutcome::LinkLost : RunOutcome::Stopped;
+            break;
+        }
+        disconnect(panel, simulator, end, options);
     }
     closePanel(panel);
-    SimConnect_Close(simConnectHandle);
     return outcome;
 }

@@ -1,7 +1,10 @@
-// Start-up, the polling loop and its single pass.
+// Start-up, the polling loop, its passes and the waits between them.
 #ifndef MSFS_PANEL_MAIN_LOOP_H
 #define MSFS_PANEL_MAIN_LOOP_H
 
+#include <chrono>
+
+#include "driver/panel_device.h"
 #include "driver/panel_report.h"
 #include "driver/panel_state.h"
 #include "driver/quit_flag.h"
@@ -15,36 +18,60 @@ extern HANDLE simConnectHandle;
 // How runPanel ended; the entry point alone turns it into an exit status.
 enum class RunOutcome {
     NoConnection,  // SimConnect_Open failed; nothing was printed or closed
-    Stopped,       // the quit flag ended the loop and the connection was closed
+    Stopped,       // a stop request or the simulator's QUIT ended the run
     LinkLost,      // the connection broke without the simulator's QUIT record
+};
+
+struct RunOptions {
+    // Wait for the simulator, and wait again after it quits or the link is
+    // lost, instead of ending: only a stop request (quitFlag) ends the run.
+    bool keep_running = false;
+    // One line on standard error for each panel action and each event it
+    // sends.
+    bool verbose = false;
+    // What the SimConnect library knows of its last failure, for messages;
+    // null when it says nothing.
+    const char* (*last_error)() = nullptr;
 };
 
 // The whole program after library initialisation: opens the panel (going on
 // without one), connects, sets up the connection, prints the one line, and
-// polls until quitFlag is set. `simulator` must be the object `panel`'s
-// simInterface points at, and receives the connection handle.
-RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator);
+// polls until quitFlag is set or the simulator goes. `simulator` must be the
+// object `panel`'s simInterface points at, and receives the connection handle.
+RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options = {});
 
-// At most this many reports are handled in one pass: more than a panel sends
-// in 25 ms, and as many as the operating system's queue holds.
+// SimConnect's dispatch and the LED update come once per pass of this length;
+// between them the loop waits on the panel, so a report is handled the moment
+// it arrives.
+inline constexpr std::chrono::milliseconds passInterval{25};
+// At most this many waiting reports are taken at the start of a pass: more
+// than a panel sends in 25 ms, and as many as the operating system's queue
+// holds.
 inline constexpr int maxReportsPerPass = 64;
-// While no panel is open, it is looked for every this many passes (~1 s).
-inline constexpr int panelRetryPasses = 40;
 
-// One pass of the loop, without its sleep: lets SimConnect deliver what has
+enum class PassResult {
+    Running,
+    SimulatorQuit,  // its QUIT record arrived
+    LinkLost,       // the connection broke without one
+};
+
+// One pass of the loop, without its wait: lets SimConnect deliver what has
 // arrived, handles every panel report waiting (up to maxReportsPerPass), and
 // updates the LEDs; while no panel is open, looks for one now and then.
-// Returns false when the connection to the simulator has been lost (the
-// simulator's QUIT record sets quitFlag instead).
-bool runPass(PanelState& panel, HANDLE connection);
+PassResult runPass(PanelState& panel, HANDLE connection);
 
-// Opens the panel if it is there, in non-blocking mode, and writes the
-// current LED byte to it, whatever it is: a panel keeps the LEDs of an earlier
-// run or of before it was unplugged.
-void openPanel(PanelState& panel);
+// The same without a simulator: the panel is looked for and read, its reports
+// dropped, its LEDs kept up to date.
+void runIdlePass(PanelState& panel);
+
+// Until `until`: waits for the panel and handles each report the moment it
+// arrives; without a panel, waits on the clock. Returns early on a stop
+// request.
+void waitForPanel(PanelState& panel, std::chrono::steady_clock::time_point until);
 
 // Applies one decoded report: a mode change clears shift, the dispatcher
-// acts on the report, and the report becomes previous_report.
+// acts on the report (while a simulator is connected), and the report becomes
+// previous_report.
 void acceptReport(PanelState& panel, const PanelReport& report);
 
 #endif

@@ -38,6 +38,15 @@ enum PanelButton : std::uint32_t {
     BTN_VS_PROC = 1U << 19,
 };
 
+// What the program last found of the panel, so that each change is said
+// once and a retry that finds the same says nothing.
+enum class PanelPresence : std::uint8_t {
+    Unknown,     // not looked for yet
+    Missing,     // no device with the panel's IDs (or it was unplugged)
+    Unopenable,  // listed, but opening it failed (permissions, in use)
+    Open,
+};
+
 struct PanelState {
     hid_device* device = nullptr;  // null while no panel is open
     // The alternate-function flag: the knob push toggles it outside FMS1 and
@@ -49,6 +58,11 @@ struct PanelState {
     std::uint8_t led_state = 0;     // the LED byte last written
     // Passes left before the next attempt to open a panel that is not open.
     int passes_until_open = 0;
+    PanelPresence presence = PanelPresence::Unknown;
+    // Whether a simulator is connected. Without one, reports are read and
+    // dropped; their buttons still count as held, so that a button held
+    // across a reconnection does not fire.
+    bool linked = true;
 
     // Turns one report into calls on simInterface, by mode and shift flag.
     // The caller has already copied the report's mode into `mode` (clearing

@@ -1,5 +1,7 @@
 #include "simconnect/send_event.h"
 
+constinit SentEventObserver sentEventObserver = nullptr;
+
 void sendEvent(HANDLE connection, SIMCONNECT_CLIENT_EVENT_ID event, DWORD data)
 {
     // With GROUPID_IS_PRIORITY the group argument is read as a priority, so
@@ -7,4 +9,7 @@ void sendEvent(HANDLE connection, SIMCONNECT_CLIENT_EVENT_ID event, DWORD data)
     SimConnect_TransmitClientEvent(connection, SIMCONNECT_OBJECT_ID_USER, event, data,
                                    SIMCONNECT_GROUP_PRIORITY_HIGHEST,
                                    SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+    if (sentEventObserver != nullptr) {
+        sentEventObserver(event, data);
+    }
 }

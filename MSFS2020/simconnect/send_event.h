@@ -9,4 +9,8 @@
 // with it, and server-side errors arrive later as exception records anyway.
 void sendEvent(HANDLE connection, SIMCONNECT_CLIENT_EVENT_ID event, DWORD data);
 
+// When set, told of every event sent (the verbose log); null otherwise.
+using SentEventObserver = void (*)(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data);
+extern SentEventObserver sentEventObserver;
+
 #endif

@@ -1,6 +1,8 @@
 #include "panel_double.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <hidapi.h>
 
@@ -74,18 +76,42 @@ int hid_set_nonblocking(hid_device*, int)
     return 0;
 }
 
-int hid_read(hid_device* dev, unsigned char* data, size_t length)
+int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds)
 {
     if (dev != &panel_double::device) {
         return -1;
     }
     if (panel_double::head == panel_double::tail) {
+        if (milliseconds > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        }
         return 0;
     }
     const panel_double::Report& r = panel_double::ring[panel_double::head++ % panel_double::ringSize];
     const std::size_t n = std::min(r.size(), length);
     std::copy_n(r.begin(), n, data);
     return static_cast<int>(n);
+}
+
+int hid_read(hid_device* dev, unsigned char* data, size_t length)
+{
+    return hid_read_timeout(dev, data, length, 0);
+}
+
+// Listed from a static entry: nothing is allocated, as a steady pass must not.
+hid_device_info* hid_enumerate(unsigned short, unsigned short)
+{
+    static char path[] = "/dev/hidraw-double";
+    static hid_device_info info{};
+    info.path = path;
+    return &info;
+}
+
+void hid_free_enumeration(hid_device_info*) {}
+
+const wchar_t* hid_error(hid_device*)
+{
+    return L"Success";
 }
 
 int hid_write(hid_device* dev, const unsigned char* data, size_t length)

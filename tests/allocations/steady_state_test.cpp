@@ -107,8 +107,8 @@ TEST(SteadyState, ALoopPassAllocatesNothing) {
     int n = 0;
     auto pass = [&n]() {
         feedPass(n++);
-        const bool linked = runPass(panelState, simConnectHandle);
-        std::this_thread::sleep_for(passPause);
+        const bool linked = runPass(panelState, simConnectHandle) == PassResult::Running;
+        waitForPanel(panelState, std::chrono::steady_clock::now() + passPause);
         return linked;
     };
     for (int i = 0; i < warmUpPasses; ++i) {

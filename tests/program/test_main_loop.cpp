@@ -2,12 +2,14 @@
 // program run against the panel and SimConnect doubles.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "doubles/fake_hid.h"
 #include "doubles/recording_simconnect.h"
 #include "driver/main_loop.h"
+#include "driver/verbose_log.h"
 #include "recording_sim_interface.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
@@ -192,15 +194,124 @@ TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
     EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U * panelRetryPasses);  // SimConnect still served
 }
 
-TEST_F(Pass, ALostLinkEndsThePassAtOnceButAQuitRecordDoesNot)
+TEST_F(Pass, ALostLinkOrAQuitRecordEndsThePassAtOnce)
 {
     simconnect_double::recorder().resultWhenDrained = static_cast<HRESULT>(0xC000013C);
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
-    EXPECT_FALSE(runPass(panel, simconnect_double::fakeHandle));
+    EXPECT_EQ(runPass(panel, simconnect_double::fakeHandle), PassResult::LinkLost);
     EXPECT_TRUE(sim.calls.empty());
-    quitFlag = 1;  // the QUIT record came just before the link closed
-    EXPECT_TRUE(runPass(panel, simconnect_double::fakeHandle));
+    // A QUIT record that came just before the link closed: a normal end.
+    msfsInterface.quit_received = true;
+    EXPECT_EQ(runPass(panel, simconnect_double::fakeHandle), PassResult::SimulatorQuit);
+    msfsInterface.quit_received = false;
+}
+
+// Each change of the panel's state is said once on standard error; a retry
+// that finds the same says nothing.
+TEST_F(Pass, ThePanelsStateIsSaidOncePerChange)
+{
+    hid_double::Panel& hid = hid_double::panel();
+    panel.device = nullptr;
+    hid.open = false;
+    hid.present = false;
+    const auto tryFor = [this](int seconds) {
+        for (int i = 0; i < seconds * panelRetryPasses; ++i) pass();
+    };
+    ::testing::internal::CaptureStderr();
+    openPanel(panel);
+    tryFor(2);
+    hid.listedButUnopenable = true;  // plugged in, but no permission
+    tryFor(2);
+    hid.present = true;
+    tryFor(1);
+    read(-1, {});  // unplugged
+    pass();
+    hid.present = false;
+    hid.listedButUnopenable = false;
+    tryFor(2);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.substr(0, said.find("cannot be opened")),
+              "msfs-panel: no panel found (USB 04d8:e6d6); looking for it about once a second\n"
+              "msfs-panel: panel found at /dev/hidraw-test but it ");
+    EXPECT_NE(said.find("cannot be opened: Permission denied"), std::string::npos) << said;
+#if defined(__linux__)
+    EXPECT_NE(said.find("udev rule"), std::string::npos) << said;
+#endif
+    EXPECT_EQ(said.substr(said.find("msfs-panel: panel opened")),
+              "msfs-panel: panel opened (/dev/hidraw-test)\n"
+              "msfs-panel: panel unplugged (read failed: Success); looking for it again\n");
+}
+
+// Between passes the loop waits on the panel rather than the clock, taking
+// each report as it comes, for the time left until the next pass.
+TEST_F(Pass, TheWaitBetweenPassesHandlesReportsAsTheyComeUntilTheNextPass)
+{
+    read(8, hid_double::report(1, 0, 1, 0, NAV1));
+    read(8, hid_double::report(1, 0, 0, -1, NAV1));
+    const auto start = std::chrono::steady_clock::now();
+    waitForPanel(panel, start + passInterval);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, passInterval);
+    EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "tuneNav(1,0,-1)"}));
+    EXPECT_GE(hid_double::panel().timedWaits, 1);
+}
+
+TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel)
+{
+    read(-1, {});  // what hidapi returns for a wait interrupted by a signal
+    quitFlag = 1;
+    waitForPanel(panel, std::chrono::steady_clock::now() + passInterval);
     quitFlag = 0;
+    EXPECT_EQ(panel.device, &hid_double::panel().device);
+    EXPECT_EQ(hid_double::panel().closes, 0);
+}
+
+// While no simulator is connected, reports are read and dropped, but a
+// button held across the reconnection must not fire when it comes.
+TEST_F(Pass, WithoutASimulatorReportsAreDroppedButTheirButtonsCountAsHeld)
+{
+    panel.linked = false;
+    acceptReport(panel, {1, BTN_AP_CDI, NAV1, 3, 0});
+    EXPECT_TRUE(sim.calls.empty());
+    EXPECT_EQ(panel.mode, NAV1);
+    panel.linked = true;
+    acceptReport(panel, {1, BTN_AP_CDI, NAV1, 0, 0});
+    EXPECT_TRUE(sim.calls.empty());
+    acceptReport(panel, {1, BTN_AP_CDI | BTN_HDG_OBS, NAV1, 1, 0});
+    EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "pressKey(23)"}));
+}
+
+// --verbose: what each panel action sent, for someone wiring a cockpit.
+TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing)
+{
+    simconnect_double::reset();
+    HANDLE handle = simconnect_double::fakeHandle;
+    FlightSimInterfaceMSFS sim;
+    sim.connection = &handle;
+    sim.nav1_standby = 113.45;
+    PanelState panel{nullptr, false, &sim};
+    enableVerboseLog(panel);
+    ::testing::internal::CaptureStderr();
+    acceptReport(panel, {1, 0, NAV1, 1, 0});
+    acceptReport(panel, {1, BTN_KNOB_PUSH, NAV1, 0, 0});
+    acceptReport(panel, {1, 0, NAV1, 0, -1});
+    acceptReport(panel, {1, 1U << 0 | BTN_AP_CDI, NAV1, 0, 0});
+    acceptReport(panel, {1, 0, XPDR, 0, 0});
+    acceptReport(panel, {1, BTN_KNOB_PUSH, XPDR, 1, 0});
+    acceptReport(panel, {1, 0, XPDR, 1, 0});
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    disableVerboseLog(panel);
+    EXPECT_EQ(said,
+              "mode NAV1\n"
+              "NAV1 outer +1 -> NAV1_STBY_SET 0x11445\n"
+              "NAV1 KNOB_PUSH -> shift on\n"
+              "NAV1 shift inner -1 -> VOR1_SET 359\n"
+              "NAV1 shift AP_CDI -> AP_MASTER 0\n"
+              "NAV1 shift button bit 0 -> no function\n"
+              "mode XPDR\n"
+              "XPDR outer +1 -> XPNDR_SET 0x100\n"
+              "XPDR KNOB_PUSH -> shift on\n"
+              "XPDR shift outer +1 -> no event\n");
+    EXPECT_EQ(panel.simInterface, static_cast<FlightSimInterface*>(&sim));
 }
 
 // The whole program on the process's own static objects.
@@ -309,14 +420,30 @@ TEST_F(Program, RunsWithoutAPanelAndNeverTouchesOne)
     EXPECT_EQ(simconnect_double::recorder().closes, 1);
 }
 
-TEST_F(Program, QuitFlagSetBeforeTheLoopStopsItBeforeTheFirstPass)
+TEST_F(Program, AStopRequestedWhileConnectingEndsTheRunCleanlyWithTheLedsOff)
 {
-    quitFlag = 1;  // as Ctrl+C during start-up would
+    // Ctrl+C while the library waits for the simulator: it gives up, and
+    // that is a stop, not a failure to connect.
+    simconnect_double::recorder().openResult = static_cast<HRESULT>(0x80004004);  // E_ABORT
+    simconnect_double::recorder().duringOpen = [] { quitFlag = 1; };
+    msfsInterface.ap_master = 1;  // lit at the open
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
-    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(simconnect_double::recorder().calls,
+              std::vector<simconnect_double::Call>{simconnect_double::Call::Open});
+    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x01}, {0x0B, 0x00}}));
+    EXPECT_EQ(hid_double::panel().closes, 1);
+}
+
+TEST_F(Program, AStopRequestedBeforeTheStartConnectsToNothing)
+{
+    quitFlag = 1;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(simconnect_double::recorder().calls.empty());
     EXPECT_EQ(hid_double::panel().readCalls, 0);
-    EXPECT_EQ(simconnect_double::recorder().closes, 1);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "doubles/fake_hid.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace hid_double {
 
@@ -76,7 +78,7 @@ int hid_set_nonblocking(hid_device* dev, int nonblock)
     return 0;
 }
 
-int hid_read(hid_device* dev, unsigned char* data, size_t length)
+int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds)
 {
     if (!hid_double::known(dev)) {
         return -1;
@@ -84,12 +86,46 @@ int hid_read(hid_device* dev, unsigned char* data, size_t length)
     ++panel().readCalls;
     panel().lastReadLength = length;
     if (panel().reads.empty()) {
+        // Nothing will come: the wait lasts as long as asked.
+        if (milliseconds > 0) {
+            ++panel().timedWaits;
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        }
         return 0;
     }
     hid_double::Read next = std::move(panel().reads.front());
     panel().reads.pop_front();
     std::copy_n(next.bytes.begin(), std::min(next.bytes.size(), length), data);
     return next.result;
+}
+
+int hid_read(hid_device* dev, unsigned char* data, size_t length)
+{
+    return hid_read_timeout(dev, data, length, 0);
+}
+
+hid_device_info* hid_enumerate(unsigned short /*vendor_id*/, unsigned short /*product_id*/)
+{
+    if (!panel().present && !panel().listedButUnopenable) {
+        return nullptr;
+    }
+    static char path[] = "/dev/hidraw-test";
+    auto* info = new hid_device_info{};
+    info->path = path;
+    return info;
+}
+
+void hid_free_enumeration(hid_device_info* devs)
+{
+    delete devs;
+}
+
+const wchar_t* hid_error(hid_device* dev)
+{
+    if (dev == nullptr && panel().listedButUnopenable) {
+        return L"Permission denied";
+    }
+    return L"Success";
 }
 
 int hid_write(hid_device* dev, const unsigned char* data, size_t length)

@@ -23,6 +23,8 @@ struct Read {
 
 struct Panel {
     bool present = true;  // whether hid_open finds the panel
+    // Listed by hid_enumerate although hid_open fails (no permission).
+    bool listedButUnopenable = false;
     hid_device device;
     int opens = 0;
     int closes = 0;
@@ -32,7 +34,8 @@ struct Panel {
     bool serialGiven = false;
     int nonblocking = -1;  // last value passed to hid_set_nonblocking
     std::deque<Read> reads;  // an empty script reads as "nothing waiting"
-    int readCalls = 0;
+    int readCalls = 0;      // hid_read and hid_read_timeout
+    int timedWaits = 0;     // hid_read_timeout calls that found nothing and waited
     std::size_t lastReadLength = 0;
     std::vector<std::vector<unsigned char>> writes;
     int writeResult = 2;

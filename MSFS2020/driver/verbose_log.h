@@ -1,0 +1,27 @@
+// The --verbose log, for people wiring a cockpit: one line on standard error
+// for each panel action and each event it sends, e.g.
+//   NAV1 outer +1 -> NAV1_STBY_SET 0x11445
+// Off unless enabled; while off, each function here returns at once.
+#ifndef MSFS_PANEL_VERBOSE_LOG_H
+#define MSFS_PANEL_VERBOSE_LOG_H
+
+#include <cstdint>
+
+#include "driver/panel_state.h"
+
+// Puts the log between the panel and its simulator interface, and has every
+// event sent reported.
+void enableVerboseLog(PanelState& panel);
+// Takes it out again (for tests).
+void disableVerboseLog(PanelState& panel);
+bool verboseLogEnabled();
+
+// Dispatches one report, logging what each of its actions sent, and what
+// did nothing (a shift toggle, a button without a function in this mode).
+void dispatchLogged(PanelState& panel, const PanelReport& report);
+
+void logModeChange(const PanelState& panel);
+// A report read while no simulator is connected.
+void logDroppedReport(const PanelState& panel, const PanelReport& report);
+
+#endif
