@@ -69,7 +69,7 @@ TEST(Install, ToolsComponentAddsTheEmulatorAndTheVirtualPanelWithItsLibrary) {
     EXPECT_TRUE(executable(STAGE_DIR "/full/" + kVirtualPanel));
 }
 
-TEST(Install, UnitRunsTheProgramUnderTheInstallPrefixFromTheHomeDirectory) {
+TEST(Install, UnitKeepsTheProgramRunningUnderTheInstallPrefixFromTheHomeDirectory) {
     std::map<std::string, std::string> keys;
     for (const std::string& line : activeLines(STAGE_DIR "/full/" + kUnit)) {
         if (const auto eq = line.find('='); eq != std::string::npos) {
@@ -77,8 +77,11 @@ TEST(Install, UnitRunsTheProgramUnderTheInstallPrefixFromTheHomeDirectory) {
         }
     }
     // The prefix given to `cmake --install`, not the one configured.
-    EXPECT_EQ(keys["ExecStart"], INSTALL_PREFIX "/" INSTALL_BINDIR "/msfs-panel");
-    EXPECT_TRUE(fs::exists(STAGE_DIR "/full" + keys["ExecStart"]));
+    const std::string program = INSTALL_PREFIX "/" INSTALL_BINDIR "/msfs-panel";
+    EXPECT_EQ(keys["ExecStart"], program + " --keep-running");
+    EXPECT_TRUE(fs::exists(STAGE_DIR "/full" + program));
+    // The program waits for the simulator itself; only a failure restarts it.
+    EXPECT_EQ(keys["Restart"], "on-failure");
     // Where the program looks for SimConnect.cfg after its working directory.
     EXPECT_EQ(keys["WorkingDirectory"], "%h");
 }
