@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -16,7 +17,6 @@
 #include <thread>
 
 namespace e2e {
-namespace {
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -31,6 +31,8 @@ void writeFile(const std::string& path, const std::string& text) {
     if (!out) throw std::runtime_error("write(" + path + ") failed");
 }
 
+namespace {
+
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);
@@ -41,9 +43,7 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-struct Child {
-    pid_t pid = -1;
-};
+}  // namespace
 
 Child spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::string& out_path,
             const std::string& err_path) {
@@ -104,6 +104,22 @@ int closedPort() {
     return ntohs(addr.sin_port);
 }
 
+void writeConfig(const std::string& dir, int port) {
+    writeFile(dir + "/SimConnect.cfg",
+              "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=" + std::to_string(port) + "\n");
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+namespace {
+
 int waitForPortFile(const std::string& path, Child emulator) {
     for (int i = 0; i < 500; ++i) {
         std::string text = readFile(path);
@@ -119,6 +135,17 @@ int waitForPortFile(const std::string& path, Child emulator) {
 }
 
 }  // namespace
+
+int startEmulator(Child& emulator, const std::string& dir, int port, const std::string& trace_name,
+                  const std::vector<std::string>& extra) {
+    const std::string port_file = dir + "/" + trace_name + ".port";
+    std::remove(port_file.c_str());
+    std::vector<std::string> argv = {SIM_EMULATOR_BIN, "--port", std::to_string(port), "--port-file", port_file,
+                                     "--quiet", "--trace", dir + "/" + trace_name};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    emulator = spawn(argv, dir, dir + "/" + trace_name + ".out", dir + "/" + trace_name + ".err");
+    return waitForPortFile(port_file, emulator);
+}
 
 std::optional<JsonObject> JsonObject::parse(const std::string& text) {
     JsonObject obj;
@@ -246,13 +273,13 @@ RunResult run(const RunOptions& options) {
     } else {
         port = closedPort();
     }
-    writeFile(dir + "/SimConnect.cfg",
-              "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=" + std::to_string(port) + "\n");
+    writeConfig(dir, port);
     writeFile(dir + "/script.txt", options.script);
 
-    Child panel = spawn({VIRTUAL_PANEL_BIN, "--script", dir + "/script.txt", "--leds", dir + "/leds.txt",
-                         "--linger-ms", std::to_string(options.linger_ms), "--", MSFS_PANEL_BIN},
-                        dir, dir + "/panel.out", dir + "/panel.err");
+    std::vector<std::string> argv = {VIRTUAL_PANEL_BIN, "--script", dir + "/script.txt", "--leds", dir + "/leds.txt",
+                                     "--linger-ms", std::to_string(options.linger_ms), "--", MSFS_PANEL_BIN};
+    argv.insert(argv.end(), options.program_args.begin(), options.program_args.end());
+    Child panel = spawn(argv, dir, dir + "/panel.out", dir + "/panel.err");
     if (options.start_emulator && options.stop_emulator_after_ms >= 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options.stop_emulator_after_ms));
         kill(emulator.pid, options.stop_emulator_signal);

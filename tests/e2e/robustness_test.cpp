@@ -133,6 +133,15 @@ TEST(Replug, KnobTurnsAfterReplugReachTheSimulatorAndTheLedsAreRewritten) {
     // the master, again at the re-open, and turned off at exit.
     std::vector<std::string> expected = {"0b 00", "0b 01", "0b 01", "0b 00"};
     EXPECT_EQ(r.leds, expected);
+    // Each change of the panel said once, however many retries it took.
+    const auto said = [&](const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = r.panel_stderr.find(what); at != std::string::npos; at = r.panel_stderr.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(said("msfs-panel: panel opened (virtual-panel)\n"), 2U) << r.panel_stderr;
+    EXPECT_EQ(said("msfs-panel: panel unplugged"), 1U) << r.panel_stderr;
+    EXPECT_EQ(said("no panel found"), 0U) << r.panel_stderr;
 }
 
 TEST(Replug, AReopenedPanelHasItsLedsClearedEvenWithEveryStateOff) {

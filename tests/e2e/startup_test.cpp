@@ -113,6 +113,12 @@ TEST(Startup, OpensMapsDefinesAndRequestsInOrderThenPrintsItsLine) {
     // are only cleared at the open and at the exit, never lit.
     EXPECT_TRUE(r.transmits().empty());
     EXPECT_EQ(r.leds, (std::vector<std::string>{"0b 00", "0b 00"}));
+    // MSFS, like the emulator, knows no TOGGLE_GPS_DRIVES_NAV2: its
+    // exception is traced back to the mapping and said.
+    EXPECT_NE(r.panel_stderr.find("msfs-panel: the simulator rejected "
+                                  "MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV2\"): NAME_UNRECOGNIZED\n"),
+              std::string::npos)
+        << r.panel_stderr;
 }
 
 TEST(Leds, FollowTheAutopilotStateTheSimulatorReports) {

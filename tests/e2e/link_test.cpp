@@ -1,0 +1,140 @@
+// The program beside a simulator that starts late, restarts, quits, or does
+// not answer, and the command line around it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::size_t count(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The start-up packets of a trace (Open to the second request), without the
+// time stamps, to compare one connection's set-up with another's.
+std::vector<std::string> setupOf(const std::string& trace)
+{
+    static const std::regex stamp(",\"t_ns\":[0-9]+");
+    std::vector<std::string> packets;
+    std::size_t start = 0;
+    while (packets.size() < 110 && start < trace.size()) {
+        const std::size_t end = trace.find('\n', start);
+        if (end == std::string::npos) break;
+        packets.push_back(std::regex_replace(trace.substr(start, end - start), stamp, ""));
+        start = end + 1;
+    }
+    return packets;
+}
+
+struct Dir {
+    std::string path = e2e::makeTempDir();
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string read(const std::string& name) const { return e2e::readFile(path + "/" + name); }
+};
+
+TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenItQuits)
+{
+    Dir dir;
+    const int port = e2e::closedPort();
+    e2e::writeConfig(dir.path, port);
+    // The knob turn comes well after the test has restarted the simulator.
+    e2e::writeFile(dir / "script.txt", "wait 100\nreport 2 0 0 0\nwait 5500\nreport 2 0 1 0\nwait 3000\n");
+    const e2e::Child panel =
+        e2e::spawn({VIRTUAL_PANEL_BIN, "--script", dir / "script.txt", "--leds", dir / "leds.txt", "--linger-ms",
+                    "200", "--", MSFS_PANEL_BIN, "--keep-running"},
+                   dir.path, dir / "out.txt", dir / "err.txt");
+    const auto said = [&](const std::string& part) { return contains(dir.read("err.txt"), part); };
+
+    ASSERT_TRUE(e2e::waitUntil([&] { return said("waiting for the simulator"); }, 3s)) << dir.read("err.txt");
+    EXPECT_TRUE(said("127.0.0.1:" + std::to_string(port))) << dir.read("err.txt");
+    EXPECT_EQ(dir.read("out.txt"), "");
+
+    e2e::Child first;
+    e2e::startEmulator(first, dir.path, port, "first.jsonl");
+    ASSERT_TRUE(e2e::waitUntil([&] { return setupOf(dir.read("first.jsonl")).size() == 110; }, 5s));
+    EXPECT_EQ(dir.read("out.txt"), "Connected to MSFS2020\n");
+
+    // Killed, and started again on the same port: the program comes back by
+    // itself, forgets what the first one showed, and sets everything up anew.
+    kill(first.pid, SIGKILL);
+    e2e::waitFor(first, 5s);
+    e2e::Child second;
+    e2e::startEmulator(second, dir.path, port, "second.jsonl", {"--set", "NAV STANDBY FREQUENCY:1=113.45"});
+    ASSERT_TRUE(e2e::waitUntil([&] { return setupOf(dir.read("second.jsonl")).size() == 110; }, 5s))
+        << dir.read("err.txt");
+    EXPECT_EQ(dir.read("out.txt"), "Connected to MSFS2020\nConnected to MSFS2020\n");
+    EXPECT_EQ(setupOf(dir.read("second.jsonl")), setupOf(dir.read("first.jsonl")));
+    EXPECT_TRUE(said("connection to the simulator lost")) << dir.read("err.txt");
+    ASSERT_TRUE(e2e::waitUntil([&] { return contains(dir.read("second.jsonl"), "TransmitClientEvent"); }, 7s));
+    // 0x11445: from the second simulator's 113.45, not the first one's 110.50.
+    EXPECT_TRUE(contains(dir.read("second.jsonl"), "\"sim_event\":\"NAV1_STBY_SET\",\"data\":70725"))
+        << dir.read("second.jsonl");
+
+    // It quits: the program says so and waits again, until it is stopped.
+    kill(second.pid, SIGTERM);
+    EXPECT_EQ(e2e::waitFor(second, 5s), 0);
+    ASSERT_TRUE(e2e::waitUntil(
+        [&] {
+            const std::string err = dir.read("err.txt");
+            const std::size_t quit = err.find("msfs-panel: the simulator quit");
+            return quit != std::string::npos && err.find("waiting for the simulator", quit) != std::string::npos;
+        },
+        3s))
+        << dir.read("err.txt");
+    EXPECT_EQ(e2e::waitFor(panel, 10s), 0) << dir.read("err.txt");
+    EXPECT_EQ(count(dir.read("err.txt"), "panel opened"), 1U);
+    const std::string leds = dir.read("leds.txt");
+    EXPECT_EQ(leds.substr(leds.size() - 6), "0b 00\n");  // dark at the end
+}
+
+// Without a panel and without a simulator: each said once, however long it
+// waits; Ctrl+C ends it at once with status 0.
+TEST(KeepRunning, SaysOnceWhatItWaitsForAndStopsAtOnceOnCtrlC)
+{
+    Dir dir;
+    e2e::writeConfig(dir.path, e2e::closedPort());
+    const e2e::Child program =
+        e2e::spawn({MSFS_PANEL_BIN, "--keep-running"}, dir.path, dir / "out.txt", dir / "err.txt");
+    std::this_thread::sleep_for(3500ms);  // the first attempts and a few panel retries
+    const auto start = std::chrono::steady_clock::now();
+    kill(program.pid, SIGINT);
+    EXPECT_EQ(e2e::waitFor(program, 5s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    const std::string err = dir.read("err.txt");
+    EXPECT_EQ(count(err, "msfs-panel: no panel found (USB 04d8:e6d6)"), 1U) << err;
+    EXPECT_EQ(count(err, "waiting for the simulator"), 1U) << err;
+    EXPECT_EQ(dir.read("out.txt"), "");
+}
+
+TEST(CommandLine, HelpAndVersionSucceedAndAnUnknownOptionIsAUsageError)
+{
+    Dir dir;
+    EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--help"}, dir.path, dir / "help", dir / "help.err"), 5s), 0);
+    EXPECT_TRUE(contains(dir.read("help"), "--keep-running"));
+    EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--version"}, dir.path, dir / "version", dir / "v.err"), 5s),
+              0);
+    EXPECT_TRUE(std::regex_match(dir.read("version"), std::regex("msfs-panel [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << dir.read("version");
+    EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--bogus"}, dir.path, dir / "bogus", dir / "bogus.err"), 5s),
+              2);
+    EXPECT_TRUE(contains(dir.read("bogus.err"), "usage: msfs-panel")) << dir.read("bogus.err");
+    EXPECT_EQ(dir.read("bogus"), "");
+}
+
+}  // namespace
