@@ -4,7 +4,8 @@
 
 #include <signal.h>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,19 @@ std::size_t count(const std::string& text, const std::string& part)
 // time stamps, to compare one connection's set-up with another's.
 std::vector<std::string> setupOf(const std::string& trace)
 {
-    static const std::regex stamp(",\"t_ns\":[0-9]+");
+    const std::string stamp = ",\"t_ns\":";
     std::vector<std::string> packets;
     std::size_t start = 0;
     while (packets.size() < 110 && start < trace.size()) {
         const std::size_t end = trace.find('\n', start);
         if (end == std::string::npos) break;
-        packets.push_back(std::regex_replace(trace.substr(start, end - start), stamp, ""));
+        std::string packet = trace.substr(start, end - start);
+        if (const std::size_t at = packet.find(stamp); at != std::string::npos) {
+            std::size_t digits = at + stamp.size();
+            while (digits < packet.size() && std::isdigit(static_cast<unsigned char>(packet[digits]))) ++digits;
+            packet.erase(at, digits - at);
+        }
+        packets.push_back(packet);
         start = end + 1;
     }
     return packets;
@@ -129,8 +136,10 @@ TEST(CommandLine, HelpAndVersionSucceedAndAnUnknownOptionIsAUsageError)
     EXPECT_TRUE(contains(dir.read("help"), "--keep-running"));
     EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--version"}, dir.path, dir / "version", dir / "v.err"), 5s),
               0);
-    EXPECT_TRUE(std::regex_match(dir.read("version"), std::regex("msfs-panel [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-        << dir.read("version");
+    const std::string version = dir.read("version");
+    EXPECT_EQ(version.rfind("msfs-panel ", 0), 0U) << version;
+    EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 2) << version;
+    EXPECT_EQ(version.back(), '\n');
     EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--bogus"}, dir.path, dir / "bogus", dir / "bogus.err"), 5s),
               2);
     EXPECT_TRUE(contains(dir.read("bogus.err"), "usage: msfs-panel")) << dir.read("bogus.err");
