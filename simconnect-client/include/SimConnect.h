@@ -55,6 +55,9 @@ typedef const char* LPCSTR;
 #ifndef E_INVALIDARG
 #define E_INVALIDARG ((HRESULT)0x80070057L)
 #endif
+#ifndef E_ABORT
+#define E_ABORT ((HRESULT)0x80004004L)
+#endif
 #ifndef SIMCONNECTAPI
 #define SIMCONNECTAPI extern "C" HRESULT
 #endif

@@ -10,12 +10,30 @@
 // for a dropped remote link: NTSTATUS STATUS_REMOTE_DISCONNECT.
 #define SIMCONNECT_NET_REMOTE_DISCONNECT ((int32_t)0xC000013C)
 
+// How this library's SimConnect_Open behaves over the network: it returns
+// S_OK only once the simulator has answered with its RECV_OPEN, waiting at
+// most 3 s for the connection and then 5 s for the answer. The RECV_OPEN
+// and whatever came with it reach the first SimConnect_CallDispatch, in
+// order. Otherwise it returns E_FAIL (E_INVALIDARG for a missing
+// SimConnect.cfg section, E_ABORT when cancelled, see below).
+
 // A one-line description of the last failure of this library on the calling
 // thread, naming what failed and where, e.g.
 //   connect(127.0.0.1:500): Connection refused (no SimConnect.cfg found; using the default)
+//   no answer from 192.168.1.20:500 within 5 s (from [SimConnect] in /home/pi/SimConnect.cfg)
 //   connection to 192.168.1.20:500 lost: closed by the simulator
 // "no error" before any failure. The text stays valid until the next call
 // into this library on the same thread.
 extern "C" const char* SimConnectNet_LastError(void);
+
+// Lets the program stop SimConnect_Open while it waits (to connect, to send
+// the Open, for the simulator's answer): the client calls `cancelled` at
+// least every 100 ms and at once after a signal interrupts a wait, on the
+// thread that called Open. When it returns non-zero, Open closes what it
+// opened and returns E_ABORT, and SimConnectNet_LastError() says what was
+// cancelled, e.g. "connect(127.0.0.1:500): cancelled". Null, the default,
+// means never. A signal alone never restarts a wait: each ends at its own
+// time limit, whatever interrupts it.
+extern "C" void SimConnectNet_SetCancelCheck(int (*cancelled)(void));
 
 #endif

@@ -15,6 +15,7 @@
 #include "simconnect_protocol/protocol.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -22,6 +23,8 @@ namespace scnet {
 namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
+// How long Open waits for the simulator's RECV_OPEN, as node-simconnect does.
+constexpr int kAnswerTimeoutMs = 5000;
 // A simulator that takes longer than this to accept a few hundred bytes is
 // treated as gone: the alternative is hanging the caller's loop.
 constexpr int kSendTimeoutMs = 2000;
@@ -29,6 +32,9 @@ constexpr int kSendTimeoutMs = 2000;
 constexpr int kMaxReadsPerDispatch = 64;
 
 constexpr HRESULT kRemoteDisconnect = SIMCONNECT_NET_REMOTE_DISCONNECT;
+
+// Set by the program's main thread, read by whichever thread opens.
+std::atomic<int (*)(void)> cancel_check{nullptr};
 
 struct Connection {
     SocketHandle socket = kNoSocket;
@@ -107,7 +113,7 @@ HRESULT sendPacket(HANDLE h, const char* call, const Packet& packet) {
     }
     const std::size_t n = scproto::encode(c->send_buffer, scproto::kProtocolKittyHawk, c->next_send_id, packet);
     Reason why;
-    const IoStatus status = sendAll(c->socket, std::span(c->send_buffer).first(n), kSendTimeoutMs, why);
+    const IoStatus status = sendAll(c->socket, std::span(c->send_buffer).first(n), patienceFor(kSendTimeoutMs), why);
     if (status != IoStatus::Ok) {
         return markLost(c, why.text);
     }
@@ -117,33 +123,89 @@ HRESULT sendPacket(HANDLE h, const char* call, const Packet& packet) {
 
 const char* orEmpty(const char* s) { return s ? s : ""; }
 
+// Takes the next whole record out of `from` into `record` (left empty when
+// none has all arrived yet) and reads its header. False when the stream is
+// corrupt: then `why` says how.
+bool nextRecord(scproto::StreamReassembler& from, std::span<const std::uint8_t>& record,
+                scproto::ServerHeader& header, Reason& why) {
+    scproto::Error error;
+    record = from.next(error);
+    if (error) {
+        std::snprintf(why.text, sizeof why.text, "corrupt stream from the simulator: %s",
+                      scproto::describe(error).c_str());
+        return false;
+    }
+    if (!record.empty()) {
+        if (scproto::Error bad = scproto::decodeServerHeader(record, header)) {
+            std::snprintf(why.text, sizeof why.text, "corrupt record from the simulator: %s",
+                          scproto::describe(bad).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 // Hands every whole record in the receiver to the callback. False when the
 // stream turned out corrupt (the connection is then marked lost).
 bool deliver(Connection* c, DispatchProc callback, void* context) {
-    scproto::Error error;
-    for (auto packet = c->receiver.next(error); !packet.empty(); packet = c->receiver.next(error)) {
-        scproto::ServerHeader header;
-        if (scproto::Error bad = scproto::decodeServerHeader(packet, header)) {
-            char reason[160];
-            std::snprintf(reason, sizeof reason, "corrupt record from the simulator: %s",
-                          scproto::describe(bad).c_str());
-            markLost(c, reason);
-            return false;
-        }
-        std::memcpy(c->record.data(), packet.data(), packet.size());
+    scproto::ServerHeader header;
+    std::span<const std::uint8_t> record;
+    Reason why;
+    bool intact = true;
+    while ((intact = nextRecord(c->receiver, record, header, why)) && !record.empty()) {
+        std::memcpy(c->record.data(), record.data(), record.size());
         callback(reinterpret_cast<SIMCONNECT_RECV*>(c->record.data()), header.size, context);
         if (c->close_requested) {
             return true;
         }
     }
-    if (error) {
-        char reason[160];
-        std::snprintf(reason, sizeof reason, "corrupt stream from the simulator: %s",
-                      scproto::describe(error).c_str());
-        markLost(c, reason);
-        return false;
+    if (!intact) {
+        markLost(c, why.text);
     }
-    return true;
+    return intact;
+}
+
+// Reads until the simulator's RECV_OPEN has come, leaving it and every
+// record around it in the receiver for the first CallDispatch. A second
+// reassembler cuts the same bytes, to look at the records without taking
+// them out of the first. Ok, or TimedOut, Cancelled, Closed, Failed with
+// `why` set.
+IoStatus awaitAnswer(Connection* c, const Patience& patience, Reason& why) {
+    scproto::StreamReassembler seen{scproto::kServerHeaderSize};
+    for (;;) {
+        if (const IoStatus waited = waitReadable(c->socket, patience, why); waited != IoStatus::Ok) {
+            return waited;
+        }
+        const std::span<std::uint8_t> room = c->receiver.writable();
+        if (room.empty()) {
+            // Only reached when the simulator sends a buffer full of records
+            // before its answer, which no simulator does.
+            std::snprintf(why.text, sizeof why.text, "%zu bytes of records without RECV_OPEN among them",
+                          c->receiver.buffered());
+            return IoStatus::Failed;
+        }
+        std::size_t got = 0;
+        const IoStatus status = receiveSome(c->socket, room, got, why);
+        if (status == IoStatus::WouldBlock) {
+            continue;
+        }
+        if (status != IoStatus::Ok) {
+            return status;
+        }
+        c->receiver.commit(got);
+        seen.feed(room.first(got));
+        scproto::ServerHeader header;
+        std::span<const std::uint8_t> record;
+        bool intact = true;
+        while ((intact = nextRecord(seen, record, header, why)) && !record.empty()) {
+            if (header.id == static_cast<std::uint32_t>(scproto::RecvId::Open)) {
+                return IoStatus::Ok;
+            }
+        }
+        if (!intact) {
+            return IoStatus::Failed;
+        }
+    }
 }
 
 }  // namespace
@@ -168,23 +230,53 @@ SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND, DWORD, 
         setLastError("SimConnect_Open: out of memory");
         return E_FAIL;
     }
+    const char* origin = config.server.origin.c_str();
+    int (*const cancelled)(void) = cancel_check.load();
     Reason why;
-    c->socket = connectTcp(config.server.address.c_str(), config.server.port.c_str(), kConnectTimeoutMs, c->peer,
-                           why);
-    if (c->socket == kNoSocket) {
-        setLastError("%s (%s)", why.text, config.server.origin.c_str());
+    IoStatus status = connectTcp(config.server.address.c_str(), config.server.port.c_str(),
+                                 patienceFor(kConnectTimeoutMs, cancelled), c->socket, c->peer, why);
+    if (status != IoStatus::Ok) {
+        setLastError("%s (%s)", why.text, origin);
         destroy(c);
-        return E_FAIL;
+        return status == IoStatus::Cancelled ? E_ABORT : E_FAIL;
     }
     scproto::OpenPacket open;
     open.app_name = orEmpty(szName);
     const std::size_t n = scproto::encode(c->send_buffer, scproto::kProtocolKittyHawk, c->next_send_id, open);
-    if (sendAll(c->socket, std::span(c->send_buffer).first(n), kSendTimeoutMs, why) != IoStatus::Ok) {
-        setLastError("connection to %s lost: %s (%s)", c->peer, why.text, config.server.origin.c_str());
+    status = sendAll(c->socket, std::span(c->send_buffer).first(n), patienceFor(kSendTimeoutMs, cancelled), why);
+    if (status == IoStatus::Cancelled) {
+        setLastError("sending the Open to %s: cancelled (%s)", c->peer, origin);
         destroy(c);
-        return kRemoteDisconnect;
+        return E_ABORT;
+    }
+    if (status != IoStatus::Ok) {
+        setLastError("connection to %s lost: %s (%s)", c->peer, why.text, origin);
+        destroy(c);
+        return E_FAIL;
     }
     ++c->next_send_id;
+    // The simulator answers an accepted Open with RECV_OPEN: until then we
+    // do not know that a SimConnect server, rather than anything listening
+    // on the port, has the connection.
+    status = awaitAnswer(c, patienceFor(kAnswerTimeoutMs, cancelled), why);
+    if (status != IoStatus::Ok) {
+        switch (status) {
+        case IoStatus::TimedOut:
+            setLastError("no answer from %s within %d s (%s)", c->peer, kAnswerTimeoutMs / 1000, origin);
+            break;
+        case IoStatus::Cancelled:
+            setLastError("waiting for %s to answer: cancelled (%s)", c->peer, origin);
+            break;
+        case IoStatus::Closed:
+            setLastError("%s closed the connection before answering (%s)", c->peer, origin);
+            break;
+        default:
+            setLastError("no answer from %s: %s (%s)", c->peer, why.text, origin);
+            break;
+        }
+        destroy(c);
+        return status == IoStatus::Cancelled ? E_ABORT : E_FAIL;
+    }
     if (!registerConnection(c)) {
         setLastError("SimConnect_Open: more than %zu connections open", kMaxConnections);
         destroy(c);
@@ -259,7 +351,8 @@ SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispa
         return E_FAIL;
     }
     c->dispatching = true;
-    bool ok = true;
+    // First what is already here: the records that came with Open's answer.
+    bool ok = deliver(c, pfcnDispatch, pContext) && !c->close_requested;
     for (int reads = 0; ok && reads < kMaxReadsPerDispatch; ++reads) {
         const std::span<std::uint8_t> room = c->receiver.writable();
         std::size_t got = 0;
@@ -301,3 +394,5 @@ SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwError
     *pdwError = c->next_send_id - 1;
     return S_OK;
 }
+
+extern "C" void SimConnectNet_SetCancelCheck(int (*cancelled)(void)) { cancel_check = cancelled; }

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
-#include <iterator>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -45,6 +44,107 @@ std::string sectionLabel(std::uint32_t index) {
     return index == 0 ? "[SimConnect]" : "[SimConnect." + std::to_string(index) + "]";
 }
 
+// A value from the file as it may appear in a message: at most 40 bytes,
+// with control and non-ASCII bytes as \xNN, so that a huge or hostile value
+// can neither flood the terminal nor drive it.
+std::string shown(std::string_view value) {
+    constexpr std::size_t kShown = 40;
+    std::string out;
+    for (const char ch : value.substr(0, kShown)) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte >= 0x7F) {
+            constexpr const char* kHex = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    if (value.size() > kShown) {
+        out += "...";
+    }
+    return out;
+}
+
+// What getaddrinfo can take as a host: printable ASCII without spaces, no
+// longer than a DNS name.
+bool plausibleHost(std::string_view host) {
+    if (host.size() > 253) {
+        return false;
+    }
+    for (const char ch : host) {
+        if (ch <= 0x20 || ch >= 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Appends a code point (below 0x110000) as UTF-8.
+void appendUtf8(std::string& out, std::uint32_t point) {
+    if (point < 0x80) {
+        out += static_cast<char>(point);
+    } else if (point < 0x800) {
+        out += static_cast<char>(0xC0 | (point >> 6));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        out += static_cast<char>(0xE0 | (point >> 12));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (point >> 18));
+        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
+// UTF-16 (after its byte-order mark) as UTF-8; empty `error` on success.
+std::string fromUtf16(std::string_view bytes, bool big_endian, std::string& error) {
+    if (bytes.size() % 2 != 0) {
+        error = "an odd number of bytes for UTF-16";
+        return {};
+    }
+    auto unit = [&](std::size_t i) {
+        const auto a = static_cast<unsigned char>(bytes[2 * i]), b = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return static_cast<std::uint32_t>(big_endian ? (a << 8) | b : (b << 8) | a);
+    };
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    const std::size_t units = bytes.size() / 2;
+    for (std::size_t i = 0; i < units; ++i) {
+        std::uint32_t point = unit(i);
+        if (point >= 0xD800 && point < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
+            point = 0x10000 + ((point - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+            ++i;
+        } else if (point >= 0xD800 && point < 0xE000) {
+            error = "a broken UTF-16 surrogate pair at byte " + std::to_string(2 * i + 2);
+            return {};
+        }
+        appendUtf8(out, point);
+    }
+    return out;
+}
+
+// The file's bytes as the text to parse: a UTF-8 byte-order mark dropped,
+// UTF-16 with its mark (PowerShell's `>` writes UTF-16 LE) made UTF-8.
+std::string decodeText(std::string_view bytes, std::string& error) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+        return std::string(bytes.substr(3));
+    }
+    if (bytes.starts_with("\xFF\xFE")) {
+        return fromUtf16(bytes.substr(2), false, error);
+    }
+    if (bytes.starts_with("\xFE\xFF")) {
+        return fromUtf16(bytes.substr(2), true, error);
+    }
+    if (bytes.find('\0') != std::string_view::npos) {
+        error = "NUL bytes in an ANSI or UTF-8 file (UTF-16 saved without a byte-order mark?)";
+    }
+    return std::string(bytes);
+}
+
 bool validPort(std::string_view port) {
     if (port.empty() || port.size() > 5) {
         return false;
@@ -61,19 +161,27 @@ bool validPort(std::string_view port) {
 
 }  // namespace
 
-ConfigResult parseConfig(std::string_view text, const std::string& path, std::uint32_t config_index) {
+ConfigResult parseConfig(std::string_view bytes, const std::string& path, std::uint32_t config_index) {
     ConfigResult result;
+    std::string encoding_error;
+    const std::string text = decodeText(bytes, encoding_error);
+    if (!encoding_error.empty()) {
+        result.status = ConfigStatus::Unreadable;
+        result.error = "SimConnect.cfg(" + path + "): cannot be read: " + encoding_error;
+        return result;
+    }
     bool found = false;
     bool inside = false;
     std::string section_name;
     std::string protocol = "IPv4";  // the SDK's default protocol
     std::size_t at = 0;
     while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) {
+        // CR, LF and CRLF all end a line (the empty line inside CRLF is skipped).
+        std::size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) {
             end = text.size();
         }
-        const std::string_view line = trim(text.substr(at, end - at));
+        const std::string_view line = trim(std::string_view(text).substr(at, end - at));
         at = end + 1;
         if (line.empty() || line.front() == ';' || line.front() == '#') {
             continue;
@@ -115,15 +223,19 @@ ConfigResult parseConfig(std::string_view text, const std::string& path, std::ui
     result.server.origin = "from " + section_name + " in " + path;
     if (!equalNoCase(protocol, "IPv4")) {
         result.status = ConfigStatus::BadValue;
-        result.error = "SimConnect.cfg(" + path + "): Protocol=" + protocol + " in " + section_name +
+        result.error = "SimConnect.cfg(" + path + "): Protocol=" + shown(protocol) + " in " + section_name +
                        " is not supported; only IPv4 is";
     } else if (!validPort(result.server.port)) {
         result.status = ConfigStatus::BadValue;
-        result.error = "SimConnect.cfg(" + path + "): Port=" + result.server.port + " in " + section_name +
+        result.error = "SimConnect.cfg(" + path + "): Port=" + shown(result.server.port) + " in " + section_name +
                        " is not a TCP port number";
     } else if (result.server.address.empty()) {
         result.status = ConfigStatus::BadValue;
         result.error = "SimConnect.cfg(" + path + "): empty Address in " + section_name;
+    } else if (!plausibleHost(result.server.address)) {
+        result.status = ConfigStatus::BadValue;
+        result.error = "SimConnect.cfg(" + path + "): Address=" + shown(result.server.address) + " in " +
+                       section_name + " is not a host name or IPv4 address";
     }
     return result;
 }
@@ -224,8 +336,22 @@ ConfigResult findServer(std::uint32_t config_index, const std::vector<std::strin
             result.error = "SimConnect.cfg(" + path + "): cannot be read";
             return result;
         }
-        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        return parseConfig(text, path, config_index);
+        // One byte more than allowed tells a file that is too large.
+        std::string bytes(kMaxConfigBytes + 1, '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        if (in.bad()) {
+            result.status = ConfigStatus::Unreadable;
+            result.error = "SimConnect.cfg(" + path + "): cannot be read";
+            return result;
+        }
+        if (bytes.size() > kMaxConfigBytes) {
+            result.status = ConfigStatus::Unreadable;
+            result.error = "SimConnect.cfg(" + path + "): too large for a configuration file (over " +
+                           std::to_string(kMaxConfigBytes / 1024) + " KiB)";
+            return result;
+        }
+        return parseConfig(bytes, path, config_index);
     }
     result.server.origin = "no SimConnect.cfg found; using the default";
     return result;

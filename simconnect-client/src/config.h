@@ -12,6 +12,8 @@ namespace scnet {
 inline constexpr const char* kDefaultAddress = "127.0.0.1";
 inline constexpr const char* kDefaultPort = "500";
 inline constexpr std::uint32_t kConfigIndexLocal = 0xFFFFFFFF;
+// A SimConnect.cfg is a few lines; anything larger is not one.
+inline constexpr std::size_t kMaxConfigBytes = 64 * 1024;
 
 struct ServerConfig {
     std::string address = kDefaultAddress;
@@ -25,7 +27,7 @@ enum class ConfigStatus {
     Ok,
     MissingSection,  // the file has no section for the requested index
     BadValue,        // a protocol other than IPv4, or an unusable port
-    Unreadable,
+    Unreadable,      // cannot be read, too large, or in an encoding we do not read
 };
 
 struct ConfigResult {
@@ -34,10 +36,13 @@ struct ConfigResult {
     std::string error;  // set unless status is Ok
 };
 
-// Reads the section for `config_index` from the text of a SimConnect.cfg
-// found at `path`. Index 0 takes [SimConnect] or [SimConnect.0], index N
-// [SimConnect.N]; section and key names compare case-insensitively.
-ConfigResult parseConfig(std::string_view text, const std::string& path, std::uint32_t config_index);
+// Reads the section for `config_index` from the bytes of a SimConnect.cfg
+// found at `path`: ANSI or UTF-8 (with or without a byte-order mark), or
+// UTF-16 LE or BE with one; lines end with CR, LF or CRLF. Index 0 takes
+// [SimConnect] or [SimConnect.0], index N [SimConnect.N]; section and key
+// names compare case-insensitively. Values quoted in `error` are cut short
+// and escaped.
+ConfigResult parseConfig(std::string_view bytes, const std::string& path, std::uint32_t config_index);
 
 // The directories searched, in order: the working directory, then $HOME;
 // on Windows the executable's folder, the working directory, then

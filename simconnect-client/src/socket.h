@@ -6,6 +6,8 @@
 #ifndef SIMCONNECT_NET_SOCKET_H
 #define SIMCONNECT_NET_SOCKET_H
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -19,16 +21,54 @@ struct Reason {
     char text[256] = "";
 };
 
-// Resolves `host` (name or dotted IPv4) and connects over TCP/IPv4 with
-// TCP_NODELAY, giving up after timeout_ms. The socket is left non-blocking.
-// `peer` receives "address:port" of the last address tried.
-SocketHandle connectTcp(const char* host, const char* port, int timeout_ms, char (&peer)[128], Reason& why);
+enum class IoStatus { Ok, WouldBlock, Closed, Failed, TimedOut, Cancelled };
 
-enum class IoStatus { Ok, WouldBlock, Closed, Failed };
+// How long a wait may last: until `deadline`, or until `cancelled` (when
+// set) returns non-zero. Waits block in slices of at most kCancelSliceMs and
+// call `cancelled` before each, so also at once after a signal cut one
+// short; a signal never moves the deadline.
+inline constexpr int kCancelSliceMs = 100;
+
+struct Patience {
+    std::chrono::steady_clock::time_point deadline;
+    int (*cancelled)(void) = nullptr;
+};
+
+inline Patience patienceFor(int timeout_ms, int (*cancelled)(void) = nullptr) {
+    return {std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms), cancelled};
+}
+
+// Before each slice of a wait: Ok with the slice's length in slice_ms, or
+// why the wait is over (TimedOut, Cancelled).
+inline IoStatus nextSlice(const Patience& patience, int& slice_ms) {
+    if (patience.cancelled && patience.cancelled() != 0) {
+        return IoStatus::Cancelled;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(patience.deadline -
+                                                                   std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        return IoStatus::TimedOut;
+    }
+    slice_ms = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), kCancelSliceMs));
+    return IoStatus::Ok;
+}
+
+// Resolves `host` (name or dotted IPv4) and connects over TCP/IPv4 with
+// TCP_NODELAY into `out`, trying each address it resolves to until one
+// answers or the patience runs out. The socket is left non-blocking. `peer`
+// receives "address:port" of the last address tried. Returns Ok, Cancelled
+// or Failed (a timeout included), with `why` set unless Ok.
+IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out,
+                    char (&peer)[128], Reason& why);
 
 // Sends all of `bytes` or fails: a partly sent packet would corrupt the
-// stream, so a peer that stops reading for timeout_ms counts as lost.
-IoStatus sendAll(SocketHandle s, std::span<const std::uint8_t> bytes, int timeout_ms, Reason& why);
+// stream, so a peer that stops reading until the deadline counts as lost.
+// Returns Ok, Closed, Failed or Cancelled.
+IoStatus sendAll(SocketHandle s, std::span<const std::uint8_t> bytes, const Patience& patience, Reason& why);
+
+// Waits until `s` has something to read (bytes, or its end). Returns Ok,
+// TimedOut, Cancelled or Failed.
+IoStatus waitReadable(SocketHandle s, const Patience& patience, Reason& why);
 
 // One non-blocking read into `into`; `got` is set when the result is Ok.
 IoStatus receiveSome(SocketHandle s, std::span<std::uint8_t> into, std::size_t& got, Reason& why);

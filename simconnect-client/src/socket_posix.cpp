@@ -16,32 +16,46 @@
 namespace scnet {
 namespace {
 
-// poll() that resumes after signals with the time that is left.
-int waitFor(int fd, short events, int timeout_ms) {
+// poll() in slices, checking for cancellation before each one; a signal
+// (EINTR) only starts the next slice early. Ok when ready; TimedOut,
+// Cancelled, or Failed with errno set.
+IoStatus waitFor(int fd, short events, const Patience& patience) {
     pollfd p{fd, events, 0};
     for (;;) {
-        const int r = ::poll(&p, 1, timeout_ms);
-        if (r >= 0 || errno != EINTR) {
-            return r;
+        int slice_ms = 0;
+        if (const IoStatus end = nextSlice(patience, slice_ms); end != IoStatus::Ok) {
+            return end;
+        }
+        const int r = ::poll(&p, 1, slice_ms);
+        if (r > 0) {
+            return IoStatus::Ok;
+        }
+        if (r < 0 && errno != EINTR) {
+            return IoStatus::Failed;
         }
     }
 }
 
-int connectOne(const addrinfo& ai, int timeout_ms, Reason& why, const char* peer) {
+IoStatus connectOne(const addrinfo& ai, const Patience& patience, int& out, Reason& why, const char* peer) {
     const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_CLOEXEC, ai.ai_protocol);
     if (fd < 0) {
         std::snprintf(why.text, sizeof why.text, "socket(%s): %s", peer, std::strerror(errno));
-        return -1;
+        return IoStatus::Failed;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     int err = 0;
     if (::connect(fd, ai.ai_addr, ai.ai_addrlen) != 0) {
         err = errno;
         if (err == EINPROGRESS) {
-            const int r = waitFor(fd, POLLOUT, timeout_ms);
-            if (r == 0) {
+            const IoStatus waited = waitFor(fd, POLLOUT, patience);
+            if (waited == IoStatus::Cancelled) {
+                std::snprintf(why.text, sizeof why.text, "connect(%s): cancelled", peer);
+                ::close(fd);
+                return IoStatus::Cancelled;
+            }
+            if (waited == IoStatus::TimedOut) {
                 err = ETIMEDOUT;
-            } else if (r < 0) {
+            } else if (waited == IoStatus::Failed) {
                 err = errno;
             } else {
                 socklen_t len = sizeof err;
@@ -52,16 +66,19 @@ int connectOne(const addrinfo& ai, int timeout_ms, Reason& why, const char* peer
     if (err != 0) {
         std::snprintf(why.text, sizeof why.text, "connect(%s): %s", peer, std::strerror(err));
         ::close(fd);
-        return -1;
+        return IoStatus::Failed;
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
+    out = fd;
+    return IoStatus::Ok;
 }
 
 }  // namespace
 
-SocketHandle connectTcp(const char* host, const char* port, int timeout_ms, char (&peer)[128], Reason& why) {
+IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out,
+                    char (&peer)[128], Reason& why) {
+    out = kNoSocket;
     std::snprintf(peer, sizeof peer, "%s:%s", host, port);
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -69,21 +86,25 @@ SocketHandle connectTcp(const char* host, const char* port, int timeout_ms, char
     addrinfo* found = nullptr;
     if (const int r = ::getaddrinfo(host, port, &hints, &found); r != 0) {
         std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): %s", peer, ::gai_strerror(r));
-        return kNoSocket;
+        return IoStatus::Failed;
     }
-    int fd = -1;
-    for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
+    IoStatus status = IoStatus::Failed;
+    for (const addrinfo* ai = found; ai && status == IoStatus::Failed; ai = ai->ai_next) {
         char ip[INET_ADDRSTRLEN] = "?";
         const auto* in = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
         ::inet_ntop(AF_INET, &in->sin_addr, ip, sizeof ip);
         std::snprintf(peer, sizeof peer, "%s:%u", ip, static_cast<unsigned>(ntohs(in->sin_port)));
-        fd = connectOne(*ai, timeout_ms, why, peer);
+        int fd = -1;
+        status = connectOne(*ai, patience, fd, why, peer);
+        if (status == IoStatus::Ok) {
+            out = fd;
+        }
     }
     ::freeaddrinfo(found);
-    return fd < 0 ? kNoSocket : fd;
+    return status;
 }
 
-IoStatus sendAll(SocketHandle s, std::span<const std::uint8_t> bytes, int timeout_ms, Reason& why) {
+IoStatus sendAll(SocketHandle s, std::span<const std::uint8_t> bytes, const Patience& patience, Reason& why) {
     const int fd = static_cast<int>(s);
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -96,19 +117,29 @@ IoStatus sendAll(SocketHandle s, std::span<const std::uint8_t> bytes, int timeou
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int r = waitFor(fd, POLLOUT, timeout_ms);
-            if (r > 0) {
+            const IoStatus waited = waitFor(fd, POLLOUT, patience);
+            if (waited == IoStatus::Ok) {
                 continue;
             }
             std::snprintf(why.text, sizeof why.text, "send: %s",
-                          r == 0 ? "the simulator stopped reading" : std::strerror(errno));
-            return IoStatus::Failed;
+                          waited == IoStatus::TimedOut    ? "the simulator stopped reading"
+                          : waited == IoStatus::Cancelled ? "cancelled"
+                                                          : std::strerror(errno));
+            return waited == IoStatus::Cancelled ? IoStatus::Cancelled : IoStatus::Failed;
         }
         const int err = n < 0 ? errno : EPIPE;
         std::snprintf(why.text, sizeof why.text, "send: %s", std::strerror(err));
         return err == EPIPE || err == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
     }
     return IoStatus::Ok;
+}
+
+IoStatus waitReadable(SocketHandle s, const Patience& patience, Reason& why) {
+    const IoStatus waited = waitFor(static_cast<int>(s), POLLIN, patience);
+    if (waited == IoStatus::Failed) {
+        std::snprintf(why.text, sizeof why.text, "poll: %s", std::strerror(errno));
+    }
+    return waited;
 }
 
 IoStatus receiveSome(SocketHandle s, std::span<std::uint8_t> into, std::size_t& got, Reason& why) {

@@ -70,45 +70,66 @@ void fail(Reason& why, const char* what, const char* argument, int code) {
     }
 }
 
-// select() for one socket. Returns >0 when ready, 0 on timeout, SOCKET_ERROR
-// on failure. A failed non-blocking connect is reported through the except
-// set, not the write set.
-int waitFor(SOCKET s, bool forWrite, int timeout_ms, bool& failed) {
-    // A Winsock fd_set is a count and an array of sockets; filled directly,
-    // as the FD_SET macro's do-while(0) draws a constant-condition warning
-    // from some MSVC versions.
-    fd_set ready{};
-    ready.fd_count = 1;
-    ready.fd_array[0] = s;
-    fd_set broken = ready;
-    timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    // The first argument is ignored by Winsock.
-    const int r = forWrite ? ::select(0, nullptr, &ready, &broken, &limit) : ::select(0, &ready, nullptr, &broken, &limit);
-    failed = r > 0 && FD_ISSET(s, &broken);
-    return r;
+// select() for one socket, in slices, checking for cancellation before each
+// one: Windows' console handler sets the program's flag from another thread
+// and does not interrupt select. Ok when ready, with `failed` set when the
+// socket landed in the except set (where a failed non-blocking connect is
+// reported); TimedOut, Cancelled, or Failed with WSAGetLastError() set.
+IoStatus waitFor(SOCKET s, bool forWrite, const Patience& patience, bool& failed) {
+    failed = false;
+    for (;;) {
+        int slice_ms = 0;
+        if (const IoStatus end = nextSlice(patience, slice_ms); end != IoStatus::Ok) {
+            return end;
+        }
+        // A Winsock fd_set is a count and an array of sockets; filled
+        // directly, as the FD_SET macro's do-while(0) draws a
+        // constant-condition warning from some MSVC versions. select()
+        // rewrites the sets, so they are filled again for every slice.
+        fd_set ready{};
+        ready.fd_count = 1;
+        ready.fd_array[0] = s;
+        fd_set broken = ready;
+        timeval limit{0, static_cast<long>(slice_ms) * 1000};
+        // The first argument is ignored by Winsock.
+        const int r = forWrite ? ::select(0, nullptr, &ready, &broken, &limit)
+                               : ::select(0, &ready, nullptr, &broken, &limit);
+        if (r > 0) {
+            failed = FD_ISSET(s, &broken) != 0;
+            return IoStatus::Ok;
+        }
+        if (r == SOCKET_ERROR && ::WSAGetLastError() != WSAEINTR) {
+            return IoStatus::Failed;
+        }
+    }
 }
 
-SOCKET connectOne(const addrinfo& ai, int timeout_ms, Reason& why, const char* peer) {
+IoStatus connectOne(const addrinfo& ai, const Patience& patience, SOCKET& out, Reason& why, const char* peer) {
     const SOCKET s = ::socket(ai.ai_family, ai.ai_socktype, ai.ai_protocol);
     if (s == INVALID_SOCKET) {
         fail(why, "socket", peer, ::WSAGetLastError());
-        return INVALID_SOCKET;
+        return IoStatus::Failed;
     }
     u_long nonBlocking = 1;
     if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
         fail(why, "ioctlsocket", peer, ::WSAGetLastError());
         ::closesocket(s);
-        return INVALID_SOCKET;
+        return IoStatus::Failed;
     }
     int err = 0;
     if (::connect(s, ai.ai_addr, static_cast<int>(ai.ai_addrlen)) != 0) {
         err = ::WSAGetLastError();
         if (err == WSAEWOULDBLOCK) {
             bool failed = false;
-            const int r = waitFor(s, true, timeout_ms, failed);
-            if (r == 0) {
+            const IoStatus waited = waitFor(s, true, patience, failed);
+            if (waited == IoStatus::Cancelled) {
+                std::snprintf(why.text, sizeof why.text, "connect(%s): cancelled", peer);
+                ::closesocket(s);
+                return IoStatus::Cancelled;
+            }
+            if (waited == IoStatus::TimedOut) {
                 err = WSAETIMEDOUT;
-            } else if (r == SOCKET_ERROR) {
+            } else if (waited == IoStatus::Failed) {
                 err = ::WSAGetLastError();
             } else {
                 int len = sizeof err;
@@ -123,22 +144,25 @@ SOCKET connectOne(const addrinfo& ai, int timeout_ms, Reason& why, const char* p
     if (err != 0) {
         fail(why, "connect", peer, err);
         ::closesocket(s);
-        return INVALID_SOCKET;
+        return IoStatus::Failed;
     }
     const BOOL one = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    return s;
+    out = s;
+    return IoStatus::Ok;
 }
 
 SOCKET native(SocketHandle s) { return static_cast<SOCKET>(s); }
 
 }  // namespace
 
-SocketHandle connectTcp(const char* host, const char* port, int timeout_ms, char (&peer)[128], Reason& why) {
+IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out,
+                    char (&peer)[128], Reason& why) {
+    out = kNoSocket;
     std::snprintf(peer, sizeof peer, "%s:%s", host, port);
     if (const int r = startWinsock(); r != 0) {
         fail(why, "WSAStartup", nullptr, r);
-        return kNoSocket;
+        return IoStatus::Failed;
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -147,21 +171,25 @@ SocketHandle connectTcp(const char* host, const char* port, int timeout_ms, char
     addrinfo* found = nullptr;
     if (const int r = ::getaddrinfo(host, port, &hints, &found); r != 0) {
         fail(why, "getaddrinfo", peer, r);
-        return kNoSocket;
+        return IoStatus::Failed;
     }
-    SOCKET s = INVALID_SOCKET;
-    for (const addrinfo* ai = found; ai && s == INVALID_SOCKET; ai = ai->ai_next) {
+    IoStatus status = IoStatus::Failed;
+    for (const addrinfo* ai = found; ai && status == IoStatus::Failed; ai = ai->ai_next) {
         char ip[INET_ADDRSTRLEN] = "?";
         auto* in = reinterpret_cast<sockaddr_in*>(ai->ai_addr);
         ::inet_ntop(AF_INET, &in->sin_addr, ip, sizeof ip);
         std::snprintf(peer, sizeof peer, "%s:%u", ip, static_cast<unsigned>(ntohs(in->sin_port)));
-        s = connectOne(*ai, timeout_ms, why, peer);
+        SOCKET s = INVALID_SOCKET;
+        status = connectOne(*ai, patience, s, why, peer);
+        if (status == IoStatus::Ok) {
+            out = static_cast<SocketHandle>(s);
+        }
     }
     ::freeaddrinfo(found);
-    return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+    return status;
 }
 
-IoStatus sendAll(SocketHandle handle, std::span<const std::uint8_t> bytes, int timeout_ms, Reason& why) {
+IoStatus sendAll(SocketHandle handle, std::span<const std::uint8_t> bytes, const Patience& patience, Reason& why) {
     const SOCKET s = native(handle);
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -175,14 +203,17 @@ IoStatus sendAll(SocketHandle handle, std::span<const std::uint8_t> bytes, int t
         const int err = n == 0 ? WSAECONNRESET : ::WSAGetLastError();
         if (err == WSAEWOULDBLOCK) {
             bool failed = false;
-            const int r = waitFor(s, true, timeout_ms, failed);
-            if (r > 0 && !failed) {
+            const IoStatus waited = waitFor(s, true, patience, failed);
+            if (waited == IoStatus::Ok && !failed) {
                 continue;
             }
-            if (r == 0) {
+            if (waited == IoStatus::TimedOut) {
                 std::snprintf(why.text, sizeof why.text, "send: the simulator stopped reading");
+            } else if (waited == IoStatus::Cancelled) {
+                std::snprintf(why.text, sizeof why.text, "send: cancelled");
+                return IoStatus::Cancelled;
             } else {
-                fail(why, "send", nullptr, r == SOCKET_ERROR ? ::WSAGetLastError() : WSAECONNRESET);
+                fail(why, "send", nullptr, waited == IoStatus::Failed ? ::WSAGetLastError() : WSAECONNRESET);
             }
             return IoStatus::Failed;
         }
@@ -191,6 +222,15 @@ IoStatus sendAll(SocketHandle handle, std::span<const std::uint8_t> bytes, int t
                                                                                      : IoStatus::Failed;
     }
     return IoStatus::Ok;
+}
+
+IoStatus waitReadable(SocketHandle handle, const Patience& patience, Reason& why) {
+    bool failed = false;
+    const IoStatus waited = waitFor(native(handle), false, patience, failed);
+    if (waited == IoStatus::Failed) {
+        fail(why, "select", nullptr, ::WSAGetLastError());
+    }
+    return waited;
 }
 
 IoStatus receiveSome(SocketHandle handle, std::span<std::uint8_t> into, std::size_t& got, Reason& why) {

@@ -38,6 +38,7 @@ TEST_F(ClientTest, CallsProduceTheCapturedBytesWithSendIdsFromOne) {
 
     TestServer server;
     writeCfg(cwd_, ipv4Section("SimConnect", server.port()));
+    server.serveOpen();
     HANDLE h = nullptr;
     ASSERT_EQ(SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0), S_OK) << SimConnectNet_LastError();
     ASSERT_NE(h, nullptr);

@@ -64,9 +64,12 @@ protected:
         return "[" + name + "]\nProtocol=IPv4\nAddress=" + address + "\nPort=" + std::to_string(port) + "\n";
     }
 
-    // Opens a connection to `server` through a cfg in the working directory.
+    // Opens a connection to `server` through a cfg in the working directory;
+    // the server answers the Open with RECV_OPEN, the first record the
+    // handle's dispatch will deliver.
     HANDLE openTo(TestServer& server) {
         writeCfg(cwd_, ipv4Section("SimConnect", server.port()));
+        server.serveOpen();
         HANDLE h = nullptr;
         const HRESULT r = SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0);
         EXPECT_EQ(r, S_OK) << SimConnectNet_LastError();

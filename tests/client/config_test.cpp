@@ -2,11 +2,6 @@
 // section, what when it is missing or wrong.
 #include "client_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
 enum class Expect { Connects, Refused, InvalidArg, Fails };
@@ -19,7 +14,39 @@ struct CfgCase {
     DWORD index;
     Expect expect;
     const char* error_part;  // expected in SimConnectNet_LastError(), if any
+    std::string (*save)(const std::string&) = nullptr;  // how cwd_cfg is saved: UTF-8 without a mark
 };
+
+// UTF-8 as UTF-16 code units, each written low byte first or high byte first.
+std::string utf16(const std::string& text, bool big_endian) {
+    std::string out;
+    auto put = [&](std::uint32_t unit) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        out += big_endian ? high : low;
+        out += big_endian ? low : high;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::uint32_t point = n == 1 ? lead : lead & (0x7F >> n);
+        for (std::size_t k = 1; k < n; ++k) {
+            point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        i += n;
+        if (point >= 0x10000) {
+            put(0xD800 + ((point - 0x10000) >> 10));
+            put(0xDC00 + ((point - 0x10000) & 0x3FF));
+        } else {
+            put(point);
+        }
+    }
+    return out;
+}
+
+std::string utf8WithMark(const std::string& text) { return "\xEF\xBB\xBF" + text; }
+std::string utf16LeWithMark(const std::string& text) { return utf16("\uFEFF" + text, false); }
+std::string utf16BeWithMark(const std::string& text) { return utf16("\uFEFF" + text, true); }
+std::string utf16LeWithoutMark(const std::string& text) { return utf16(text, false); }
 
 std::string fill(std::string text, int port, int dead) {
     for (std::size_t at; (at = text.find("%P")) != std::string::npos;) {
@@ -57,6 +84,23 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
         {"address that does not resolve", "[SimConnect]\nProtocol=IPv4\nAddress=no-such-host.invalid\nPort=%P\n", "",
          0, Expect::Fails, "getaddrinfo(no-such-host.invalid:"},
         {"index LOCAL ignores the file", dead, "", SIMCONNECT_OPEN_CONFIGINDEX_LOCAL, Expect::Fails, nullptr},
+        // Encodings and line ends as Windows editors and shells save them.
+        {"UTF-8 with a byte-order mark", good, "", 0, Expect::Connects, nullptr, utf8WithMark},
+        {"UTF-16 LE with a byte-order mark, CRLF, non-ASCII comment",
+         "; Z\u00FCrich \U0001F6E9\r\n[SimConnect]\r\nProtocol=IPv4\r\nAddress=127.0.0.1\r\nPort=%P\r\n", "", 0,
+         Expect::Connects, nullptr, utf16LeWithMark},
+        {"UTF-16 BE with a byte-order mark", good, "", 0, Expect::Connects, nullptr, utf16BeWithMark},
+        {"UTF-16 without a byte-order mark", good, "", 0, Expect::Fails, "NUL", utf16LeWithoutMark},
+        {"CR line ends", "[SimConnect]\rProtocol=IPv4\rAddress=127.0.0.1\rPort=%P\r", "", 0, Expect::Connects,
+         nullptr},
+        {"non-ASCII address", "[SimConnect]\nAddress=Z\u00FCrich\nPort=%P\n", "", 0, Expect::Fails,
+         "Address=Z\\xc3\\xbcrich", utf16LeWithMark},
+        // Values are quoted back cut short and with their odd bytes escaped.
+        {"long port value", "[SimConnect]\nAddress=127.0.0.1\nPort=" + std::string(10000, '7') + "\n", "", 0,
+         Expect::Fails, "Port=7777777777777777777777777777777777777777... "},
+        {"escape bytes in a value", "[SimConnect]\nProtocol=\x1b[2J\x7fPipe\n", "", 0, Expect::Fails,
+         "Protocol=\\x1b[2J\\x7fPipe "},
+        {"file far too large", std::string(70000, ';') + "\n" + good, "", 0, Expect::Fails, "too large"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -65,10 +109,14 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
         std::filesystem::remove(cwd_ / "SimConnect.cfg");
         std::filesystem::remove(home_ / "SimConnect.cfg");
         if (!c.cwd_cfg.empty()) {
-            writeCfg(cwd_, fill(c.cwd_cfg, server.port(), dead_port));
+            const std::string text = fill(c.cwd_cfg, server.port(), dead_port);
+            writeCfg(cwd_, c.save ? c.save(text) : text);
         }
         if (!c.home_cfg.empty()) {
             writeCfg(home_, fill(c.home_cfg, server.port(), dead_port));
+        }
+        if (c.expect == Expect::Connects) {
+            server.serveOpen();
         }
         HANDLE h = nullptr;
         const HRESULT r = SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, c.index);
@@ -102,6 +150,10 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
             if (c.error_part) {
                 EXPECT_NE(error.find(c.error_part), std::string::npos) << error;
             }
+            // Whatever the file holds, the message is one short printable line.
+            EXPECT_LT(error.size(), 300u) << error;
+            EXPECT_TRUE(std::all_of(error.begin(), error.end(), [](char ch) { return ch >= 0x20 && ch < 0x7F; }))
+                << error;
         }
     }
 }
@@ -110,31 +162,23 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
 // test may listen there (as root) it checks the connection arrives; else
 // it checks the failure names the default address and says why it used it.
 TEST_F(ClientTest, DefaultsWithoutAnyFile) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(500);
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    const bool listening =
-        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 1) == 0;
+    TestServer server(500);
+    if (server.listening()) {
+        server.serveOpen();
+    }
     HANDLE h = nullptr;
     const HRESULT r = SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0);
-    if (listening) {
+    if (server.listening()) {
         EXPECT_EQ(r, S_OK) << SimConnectNet_LastError();
-        const int client = ::accept(fd, nullptr, nullptr);
-        EXPECT_GE(client, 0);
-        ::close(client);
+        EXPECT_TRUE(server.accept());
     } else if (r != S_OK) {
         const std::string error = SimConnectNet_LastError();
-        EXPECT_NE(error.find("connect(127.0.0.1:500)"), std::string::npos) << error;
+        EXPECT_NE(error.find("127.0.0.1:500"), std::string::npos) << error;
         EXPECT_NE(error.find("no SimConnect.cfg found"), std::string::npos) << error;
     }
     if (r == S_OK) {
         SimConnect_Close(h);
     }
-    ::close(fd);
 }
 
 TEST_F(ClientTest, NoServerFailsAndSaysWhere) {

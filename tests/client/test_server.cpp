@@ -7,15 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <csignal>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
 constexpr int kWaitMs = 5000;
 
-int listenOn(int port) {
+int listenOn(int port, int backlog = 8) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -23,7 +22,7 @@ int listenOn(int port) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0) {
         ::close(fd);
         return -1;
     }
@@ -39,19 +38,58 @@ int boundPort(int fd) {
 
 }  // namespace
 
-TestServer::TestServer() : listener_(listenOn(0)) {
+TestServer::TestServer(int port) : listener_(listenOn(port)) {
     if (listener_ < 0) {
-        throw std::runtime_error("TestServer: cannot listen on 127.0.0.1");
+        if (port == 0) {
+            throw std::runtime_error("TestServer: cannot listen on 127.0.0.1");
+        }
+        return;
     }
     port_ = boundPort(listener_);
 }
 
 TestServer::~TestServer() {
+    if (opener_.joinable()) {
+        opener_.join();
+    }
     closeClient();
-    ::close(listener_);
+    if (listener_ >= 0) {
+        ::close(listener_);
+    }
+}
+
+void TestServer::serveOpen(OnOpen reply, Bytes then, std::chrono::milliseconds delay) {
+    opener_ = std::thread([this, reply, then = std::move(then), delay] {
+        if (!acceptNow()) {
+            return;
+        }
+        opener_accepted_ = true;
+        pending_ = receiveNow(scproto::kOpenPacketSize);
+        std::this_thread::sleep_for(delay);
+        if (reply == OnOpen::Close) {
+            closeClient();
+            return;
+        }
+        Bytes answer = reply == OnOpen::Answer ? record(scproto::kittyHawkOpen()) : Bytes{};
+        answer.insert(answer.end(), then.begin(), then.end());
+        // One send: what follows the answer arrives with it. A client that
+        // has gone by then is for the test to notice, not this thread.
+        try {
+            send(answer);
+        } catch (const std::runtime_error&) {
+        }
+    });
 }
 
 bool TestServer::accept() {
+    if (opener_.joinable()) {
+        opener_.join();
+        return opener_accepted_;
+    }
+    return acceptNow();
+}
+
+bool TestServer::acceptNow() {
     pollfd p{listener_, POLLIN, 0};
     if (::poll(&p, 1, kWaitMs) != 1) {
         return false;
@@ -63,6 +101,16 @@ bool TestServer::accept() {
 }
 
 Bytes TestServer::receive(std::size_t n) {
+    Bytes out;
+    const std::size_t early = std::min(n, pending_.size());
+    out.assign(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(early));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(early));
+    const Bytes rest = receiveNow(n - early);
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+Bytes TestServer::receiveNow(std::size_t n) {
     Bytes out;
     std::uint8_t buf[4096];
     while (out.size() < n) {
@@ -121,6 +169,66 @@ int unusedPort() {
     const int port = boundPort(fd);
     ::close(fd);
     return port;
+}
+
+FullListener::FullListener() : listener_(listenOn(0, 0)) {
+    if (listener_ < 0) {
+        throw std::runtime_error("FullListener: cannot listen on 127.0.0.1");
+    }
+    port_ = boundPort(listener_);
+    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port_));
+    if (::connect(filler_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(filler_);
+        filler_ = -1;
+    }
+}
+
+FullListener::~FullListener() {
+    if (filler_ >= 0) {
+        ::close(filler_);
+    }
+    ::close(listener_);
+}
+
+namespace {
+
+extern "C" void ignoreSignal(int) {}
+
+}  // namespace
+
+SignalStorm::SignalStorm(std::chrono::milliseconds every, std::chrono::milliseconds lasting)
+    : target_(::pthread_self()) {
+    struct sigaction action {};
+    action.sa_handler = ignoreSignal;
+    action.sa_flags = 0;  // no SA_RESTART
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    sender_ = std::thread([this, every, lasting] {
+        const auto end = std::chrono::steady_clock::now() + lasting;
+        while (!stop_.load() && std::chrono::steady_clock::now() + every < end) {
+            std::this_thread::sleep_for(every);
+            ::pthread_kill(target_, SIGALRM);
+            ++delivered_;
+        }
+    });
+}
+
+SignalStorm::~SignalStorm() {
+    stop_ = true;
+    sender_.join();
+    // The handler stays: a signal still on its way must not end the tests.
+}
+
+Bytes concat(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const auto& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
 }
 
 namespace {
