@@ -112,6 +112,15 @@ Command parseArguments(int argc, char** argv, RunOptions& options)
     return Command::Run;
 }
 
+#if defined(MSFS_PANEL_NET_CLIENT)
+// Our client asks this while it connects and waits for the simulator's
+// answer, so that Ctrl+C is honoured within a tenth of a second there too.
+extern "C" int stopWasRequested(void)
+{
+    return quitFlag != 0 ? 1 : 0;
+}
+#endif
+
 // Lets a console handler that is waiting for the clean-up return.
 void reportLoopEnded()
 {
@@ -135,6 +144,9 @@ int main(int argc, char** argv)
     }
     options.last_error = &simConnectFailure;
     installStopHandlers();
+#if defined(MSFS_PANEL_NET_CLIENT)
+    SimConnectNet_SetCancelCheck(&stopWasRequested);
+#endif
     const RunOutcome outcome = runPanel(panelState, msfsInterface, options);
     reportLoopEnded();
     // Standard output keeps its one line; failures go to standard error, so

@@ -2,11 +2,15 @@
 // not answer, and the command line around it.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -127,6 +131,77 @@ TEST(KeepRunning, SaysOnceWhatItWaitsForAndStopsAtOnceOnCtrlC)
     EXPECT_EQ(count(err, "msfs-panel: no panel found (USB 04d8:e6d6)"), 1U) << err;
     EXPECT_EQ(count(err, "waiting for the simulator"), 1U) << err;
     EXPECT_EQ(dir.read("out.txt"), "");
+}
+
+// A listening socket of the test's own on 127.0.0.1. `silent`: it accepts
+// and never says a word. Otherwise its queue is filled by a connection of its
+// own and never accepted, so that a connect to it hangs: Linux drops the SYNs
+// that would overflow it.
+class Listener {
+public:
+    explicit Listener(bool silent)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd_, silent ? 8 : 0) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            return;
+        }
+        port_ = ntohs(addr.sin_port);
+        if (!silent) {
+            filler_ = socket(AF_INET, SOCK_STREAM, 0);
+            if (connect(filler_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) port_ = 0;
+        }
+    }
+    ~Listener()
+    {
+        if (filler_ >= 0) close(filler_);
+        close(fd_);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int filler_ = -1;
+    int port_ = 0;
+};
+
+// Something that accepts the connection but is not a simulator answering
+// (a frozen one, a wrong port): not connected, and said so, in bounded time.
+TEST(Connect, APeerThatNeverAnswersIsNoSimulator)
+{
+    Dir dir;
+    Listener silent(true);
+    ASSERT_NE(silent.port(), 0);
+    e2e::writeConfig(dir.path, silent.port());
+    const auto start = std::chrono::steady_clock::now();
+    const e2e::Child program = e2e::spawn({MSFS_PANEL_BIN}, dir.path, dir / "out.txt", dir / "err.txt");
+    EXPECT_EQ(e2e::waitFor(program, 10s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 7s);
+    EXPECT_EQ(dir.read("out.txt"), "");
+    EXPECT_TRUE(contains(dir.read("err.txt"), "no answer from 127.0.0.1:" + std::to_string(silent.port())))
+        << dir.read("err.txt");
+}
+
+TEST(Connect, CtrlCWhileConnectingStopsAtOnceWithStatusZero)
+{
+    Dir dir;
+    Listener full(false);
+    ASSERT_NE(full.port(), 0);
+    e2e::writeConfig(dir.path, full.port());
+    const e2e::Child program = e2e::spawn({MSFS_PANEL_BIN}, dir.path, dir / "out.txt", dir / "err.txt");
+    std::this_thread::sleep_for(700ms);  // well inside the 3 s connect
+    const auto start = std::chrono::steady_clock::now();
+    kill(program.pid, SIGINT);
+    EXPECT_EQ(e2e::waitFor(program, 5s), 0) << dir.read("err.txt");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(dir.read("out.txt"), "");
+    EXPECT_FALSE(contains(dir.read("err.txt"), "cannot connect")) << dir.read("err.txt");
 }
 
 TEST(CommandLine, HelpAndVersionSucceedAndAnUnknownOptionIsAUsageError)
