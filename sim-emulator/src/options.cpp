@@ -70,7 +70,7 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
                            option == "--event-delay-frames" || option == "--set" || option == "--trace" ||
                            option == "--state-out" || option == "--port-file";
         if (!known) {
-            return usage("option", option, "unknown (see --help)");
+            return usage("option", option, "unknown");
         }
         if (!takeValue()) {
             return usage(option, "", "needs a value");

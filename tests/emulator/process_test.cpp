@@ -401,6 +401,8 @@ TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
         EXPECT_EQ(emu.runToEnd(args), 2) << args[0];
         EXPECT_EQ(emu.err().rfind("sim-emulator: ", 0), 0u) << emu.err();
         EXPECT_NE(emu.err().find(args[0] + (args[0] == "--bogus" ? ")" : "(")), std::string::npos) << emu.err();
+        const std::string err = emu.err();
+        EXPECT_EQ(err.find("--help"), err.rfind("--help")) << "the hint once: " << err;
     }
 }
 
