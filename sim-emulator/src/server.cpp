@@ -73,8 +73,12 @@ std::optional<std::string> Server::listen() {
     if (listen_fd_ < 0) {
         return where + std::strerror(errno);
     }
+    // A restarted emulator binds the port again at once, even while the
+    // connections of the one before are still closing.
     const int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+        return where + "SO_REUSEADDR: " + std::strerror(errno);
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(options_.port);

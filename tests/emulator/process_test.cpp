@@ -415,5 +415,28 @@ TEST(EmulatorProcess, PortInUseExitsWithStatus1) {
     EXPECT_EQ(first.stop(SIGTERM), 0);
 }
 
+// Tests of the program kill the emulator and start it again on the same
+// port while the program's connection is still half open.
+TEST(EmulatorProcess, StartsAgainAtOnceOnThePortItWasKilledOn) {
+    EmulatorProcess first;
+    ASSERT_TRUE(first.start({"--quiet"}));
+    TestClient held;
+    ASSERT_TRUE(held.connect(first.port()));
+    held.open();
+    ASSERT_EQ(held.next()->id(), RecvId::Open);
+    EXPECT_EQ(first.stop(SIGKILL), -1);
+
+    EmulatorProcess second;
+    ASSERT_TRUE(second.start({"--quiet", "--port", std::to_string(first.port())})) << second.err();
+    EXPECT_EQ(second.port(), first.port());
+    TestClient c;
+    ASSERT_TRUE(c.connect(second.port()));
+    c.open();
+    const auto r = c.next();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(second.stop(SIGTERM), 0);
+}
+
 }  // namespace
 }  // namespace emutest
