@@ -74,8 +74,7 @@ void Display::applied(const AppliedEvent& a, const Model& model, bool show_clien
         }
         return;
     }
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    out_.write(line + "\n");
 }
 
 void Display::redraw(const Simulator& sim, const ViewInfo& view) {
@@ -132,15 +131,13 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
     for (const auto& line : recent_) {
         s += "  " + line + "\n";
     }
-    std::fputs(s.c_str(), out_);
-    std::fflush(out_);
+    out_.write(s);
     drawn_ = true;
 }
 
 void Display::finish() {
     if (drawn_) {
-        std::fputs("\n", out_);
-        std::fflush(out_);
+        out_.write("\n");
     }
 }
 

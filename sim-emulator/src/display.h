@@ -4,9 +4,9 @@
 #ifndef SIM_EMULATOR_DISPLAY_H
 #define SIM_EMULATOR_DISPLAY_H
 
+#include "output.h"
 #include "simulator.h"
 
-#include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
@@ -25,7 +25,7 @@ struct ViewInfo {
 
 class Display {
 public:
-    Display(std::FILE* out, bool terminal, bool quiet) : out_(out), terminal_(terminal), quiet_(quiet) {}
+    Display(Output& out, bool terminal, bool quiet) : out_(out), terminal_(terminal), quiet_(quiet) {}
 
     // Records an applied event; in line mode prints it at once. The client
     // number is shown once more than one client has been seen.
@@ -38,7 +38,7 @@ public:
     void finish();
 
 private:
-    std::FILE* out_;
+    Output& out_;
     bool terminal_;
     bool quiet_;
     bool drawn_ = false;

@@ -195,7 +195,8 @@ when the block differs from the last one sent; origin, interval and limit
 count periods as in SimConnect. TAGGED is not supported (sent untagged).
 
 Exit status: 0 after SIGINT/SIGTERM or --once, 1 on a runtime error (e.g.
-port in use), 2 on a usage error.
+port in use, or a write to the trace, the state file or standard output
+that failed, said on standard error when it happens), 2 on a usage error.
 )";
     return text;
 }

@@ -52,7 +52,7 @@ std::uint64_t monotonicNs() {
     return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
-Server::Server(const Options& options, Simulator& sim, Display& display, std::FILE* trace)
+Server::Server(const Options& options, Simulator& sim, Display& display, Output* trace)
     : options_(options), sim_(sim), display_(display), trace_(trace),
       scratch_(scproto::kMaxPacketSize), block_(scproto::kMaxPacketSize) {}
 
@@ -239,10 +239,8 @@ JsonLine Server::traceLine(const Client& c) const {
 
 void Server::writeTrace(JsonLine& line, std::uint64_t t_ns) {
     line.uint("t_ns", t_ns);
-    const std::string text = line.finish();
     if (trace_) {
-        std::fputs(text.c_str(), trace_);
-        std::fflush(trace_);
+        trace_->write(line.finish());
     }
 }
 

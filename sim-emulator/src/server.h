@@ -9,6 +9,7 @@
 #include "display.h"
 #include "json.h"
 #include "options.h"
+#include "output.h"
 #include "simulator.h"
 
 #include "simconnect_protocol/protocol.h"
@@ -26,7 +27,7 @@ namespace simemu {
 class Server {
 public:
     // trace may be null (no --trace).
-    Server(const Options& options, Simulator& sim, Display& display, std::FILE* trace);
+    Server(const Options& options, Simulator& sim, Display& display, Output* trace);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -87,7 +88,7 @@ private:
     const Options& options_;
     Simulator& sim_;
     Display& display_;
-    std::FILE* trace_;
+    Output* trace_;
     int listen_fd_ = -1;
     std::uint16_t port_ = 0;
     int next_number_ = 0;

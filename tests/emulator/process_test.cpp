@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -436,6 +439,47 @@ TEST(EmulatorProcess, StartsAgainAtOnceOnThePortItWasKilledOn) {
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(r->id(), RecvId::Open);
     EXPECT_EQ(second.stop(SIGTERM), 0);
+}
+
+// A full disk, as a device node of our own where we may make one: the old
+// state writer renamed its temporary file over the target, which as root
+// would have replaced /dev/full itself.
+std::string fullDevice(const std::string& path) {
+    if (::mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) {
+        return path;
+    }
+    return ::geteuid() == 0 ? std::string() : "/dev/full";
+}
+
+TEST(EmulatorProcess, AFailedWriteIsSaidOnceAndEndsWithStatus1) {
+    for (const std::string what : {"--trace", "--state-out", "standard output"}) {
+        EmulatorProcess emu;
+        const bool toStdout = what == "standard output";
+        const std::string full = fullDevice(emu.path(toStdout ? "stdout" : "full"));
+        if (full.empty()) {
+            GTEST_SKIP() << "cannot make a full device here";
+        }
+        std::vector<std::string> args{"--once"};
+        if (!toStdout) {
+            args.insert(args.end(), {what, full});
+        }
+        ASSERT_TRUE(emu.start(args));
+        {
+            TestClient c;
+            ASSERT_TRUE(c.connect(emu.port()));
+            c.open();
+            c.map(1, "AP_MASTER");
+            c.transmit(1, 0);
+            c.transmit(1, 0);
+            ASSERT_EQ(c.next()->id(), RecvId::Open);
+        }
+        EXPECT_EQ(emu.wait(), 1) << what;
+        const std::string said = "sim-emulator: " + (toStdout ? what : what + "(" + full + ")") +
+                                 ": No space left on device\n";
+        const std::string err = emu.err();
+        EXPECT_NE(err.find(said), std::string::npos) << err;
+        EXPECT_EQ(err.find(said), err.rfind(said)) << "said once: " << err;
+    }
 }
 
 }  // namespace
