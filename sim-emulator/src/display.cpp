@@ -1,5 +1,7 @@
 #include "display.h"
 
+#include "text.h"
+
 #include <cinttypes>
 
 namespace simemu {
@@ -35,7 +37,7 @@ std::string describeApplied(const AppliedEvent& a, const Model& model) {
     std::string text;
     switch (a.name_class) {
     case NameClass::Sim: {
-        text = a.name + dataText(a.event->data_format, a.data) + " -> ";
+        text = printable(a.name) + dataText(a.event->data_format, a.data) + " -> ";
         if (!a.effect.ignored.empty()) {
             text += "ignored: " + std::string(a.effect.ignored);
             break;
@@ -47,12 +49,12 @@ std::string describeApplied(const AppliedEvent& a, const Model& model) {
         break;
     }
     case NameClass::Custom:
-        text = (a.name.empty() ? std::string("(empty name)") : a.name) + dataText(DataFormat::Unsigned, a.data) +
+        text = (a.name.empty() ? std::string("(empty name)") : printable(a.name)) + dataText(DataFormat::Unsigned, a.data) +
                " -> " + (a.name.empty() ? "private client event" : "custom event") + ", no effect here (" +
                std::to_string(a.count) + (a.count == 1 ? " time)" : " times)");
         break;
     case NameClass::Unknown:
-        text = a.name + dataText(DataFormat::Unsigned, a.data) + " -> unknown to the simulator, no effect (" +
+        text = printable(a.name) + dataText(DataFormat::Unsigned, a.data) + " -> unknown to the simulator, no effect (" +
                std::to_string(a.count) + (a.count == 1 ? " time)" : " times)");
         break;
     }
@@ -92,7 +94,7 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
         s += " none";
     }
     for (const auto& c : view.clients) {
-        s += "  [" + c + "]";
+        s += "  [" + std::to_string(c.number) + " " + (c.name ? printable(*c.name) : "(not open)") + "]";
     }
     s += "\n\n";
     std::snprintf(buf, sizeof buf,
@@ -125,7 +127,7 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
     s += "  custom events: " + std::to_string(custom) + " (" + std::to_string(sim.customCounts().size()) +
          " names)";
     for (const auto& [name, count] : sim.unknownCounts()) {
-        s += "   unknown " + name + " x" + std::to_string(count);
+        s += "   unknown " + printable(name) + " x" + std::to_string(count);
     }
     s += "\n\nlast events:\n";
     for (const auto& line : recent_) {

@@ -8,6 +8,7 @@
 #include "simulator.h"
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,11 @@ struct ViewInfo {
     std::string address;  // "127.0.0.1:500"
     unsigned frame_ms = 0;
     unsigned delay_frames = 0;
-    std::vector<std::string> clients;  // "1 Request Data"
+    struct Client {
+        int number = 0;
+        std::optional<std::string> name;  // from its Open, as sent
+    };
+    std::vector<Client> clients;
 };
 
 class Display {

@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include "text.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -111,7 +113,7 @@ ViewInfo Server::view() const {
     v.delay_frames = options_.event_delay_frames;
     for (const auto& c : clients_) {
         if (c->number > 0) {
-            v.clients.push_back(std::to_string(c->number) + " " + (c->opened ? c->name : "(not open)"));
+            v.clients.push_back({c->number, c->opened ? std::optional(c->name) : std::nullopt});
         }
     }
     return v;
@@ -280,7 +282,7 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> packet, std::
         const auto n = scproto::encode(scratch_, kServerVersion, scproto::kittyHawkOpen());
         queue(c, std::span(scratch_).first(n));
         if (!options_.quiet && !display_.live()) {
-            std::fprintf(stderr, "sim-emulator: client %d opened as \"%s\"\n", c.number, c.name.c_str());
+            std::fprintf(stderr, "sim-emulator: client %d opened as \"%s\"\n", c.number, printable(c.name).c_str());
         }
         return;
     }

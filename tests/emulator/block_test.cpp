@@ -2,9 +2,12 @@
 #include "display.h"
 #include "json.h"
 #include "options.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <variant>
 
@@ -169,6 +172,33 @@ TEST(Display, DescribesEachAppliedEvent) {
     EXPECT_EQ(lines[3], "AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -500");
     EXPECT_EQ(lines[4], "(empty name) 0 -> private client event, no effect here (1 time)");
     EXPECT_EQ(lines[5], "TOGGLE_GPS_DRIVES_NAV2 0 -> unknown to the simulator, no effect (1 time)");
+}
+
+TEST(Display, ShowsClientTextEscaped) {
+    EXPECT_EQ(printable("Request Data"), "Request Data");
+    EXPECT_EQ(printable(std::string_view("a\x1b[2J\n\\\xe9\0", 9)), R"(a\x1b[2J\x0a\x5c\xe9\x00)");
+    EXPECT_EQ(printable(std::string(300, 'x')), std::string(80, 'x') + "...");
+
+    // The live view: its own escapes (home, clear) and nothing a client sent.
+    char* text = nullptr;
+    std::size_t size = 0;
+    {
+        Output out(open_memstream(&text, &size), "memory", true);
+        Display display(out, true, false);
+        Simulator sim;
+        sim.receive(1, "\x1b]0;title\x07", 0);
+        display.applied(sim.advanceFrame().at(0), sim.model(), false);
+        display.redraw(sim, ViewInfo{"127.0.0.1:500", 16, 0, {{1, "Evil\x1b[2J"}, {2, std::nullopt}}});
+        ASSERT_TRUE(out.close());
+    }
+    const std::string view(text, size);
+    std::free(text);
+    EXPECT_EQ(view.rfind("\x1b[H\x1b[J", 0), 0u);
+    EXPECT_EQ(std::count(view.begin(), view.end(), '\x1b'), 2) << view;
+    EXPECT_EQ(view.find('\x07'), std::string::npos);
+    EXPECT_NE(view.find(R"([1 Evil\x1b[2J]  [2 (not open)])"), std::string::npos) << view;
+    EXPECT_NE(view.find(R"(unknown \x1b]0;title\x07 x1)"), std::string::npos) << view;
+    EXPECT_NE(view.find(R"(  \x1b]0;title\x07 0 -> unknown)"), std::string::npos) << view;
 }
 
 TEST(Options, DefaultsAndValues) {

@@ -482,5 +482,35 @@ TEST(EmulatorProcess, AFailedWriteIsSaidOnceAndEndsWithStatus1) {
     }
 }
 
+// Names a client sends may carry terminal controls or a line feed that
+// forges a line of the emulator's own; the trace escapes them as JSON.
+TEST(EmulatorProcess, ClientTextReachesTheTerminalEscaped) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--once"}));
+    const std::string forged = "\nsim-emulator: client 9 disconnected";
+    {
+        TestClient c;
+        ASSERT_TRUE(c.connect(emu.port()));
+        c.open("Evil\x1b]0;pwned\x07" + forged);
+        c.map(1, "\x1b[2J" + forged);
+        c.transmit(1, 0);
+        ASSERT_EQ(c.next()->id(), RecvId::Open);
+    }
+    EXPECT_EQ(emu.wait(), 0);
+    const std::string out = emu.out();
+    const std::string err = emu.err();
+    for (const std::string& text : {out, err}) {
+        EXPECT_EQ(std::find_if(text.begin(), text.end(),
+                               [](char ch) { return ch != '\n' && (ch < 0x20 || ch > 0x7e); }),
+                  text.end())
+            << text;
+        EXPECT_EQ(text.find("\nsim-emulator: client 9"), std::string::npos) << text;
+    }
+    EXPECT_NE(err.find(R"(opened as "Evil\x1b]0;pwned\x07\x0asim-emulator: client 9 disconnected")"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(out.find(R"(\x1b[2J\x0asim-emulator: client 9 disconnected 0 -> unknown)"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace emutest

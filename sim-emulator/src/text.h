@@ -1,0 +1,19 @@
+// Text helpers: names matched as SimConnect matches them, and text a client
+// sent made safe to show on a terminal.
+#ifndef SIM_EMULATOR_TEXT_H
+#define SIM_EMULATOR_TEXT_H
+
+#include <string>
+#include <string_view>
+
+namespace simemu {
+
+// Client-supplied text (an Open name, an event, variable or unit name) as
+// it may be shown in the live view, the event lines or a message: printable
+// ASCII kept, a backslash and every other byte as \xNN, so that no escape
+// sequence or line feed reaches the terminal; cut after 80 bytes with "...".
+std::string printable(std::string_view text);
+
+}  // namespace simemu
+
+#endif
