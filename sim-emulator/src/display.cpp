@@ -46,6 +46,9 @@ std::string describeApplied(const AppliedEvent& a, const Model& model) {
             const Var v = a.effect.vars[static_cast<std::size_t>(i)];
             text += (i ? ", " : "") + std::string(info(v).name) + " = " + show(model, v);
         }
+        if (a.effect.limited) {
+            text += " (held by --limit)";
+        }
         break;
     }
     case NameClass::Custom:

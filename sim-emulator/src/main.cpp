@@ -58,6 +58,9 @@ int main(int argc, char** argv) {
     for (const auto& s : options.settings) {
         sim.model().set(s.var, s.value);  // checked while parsing
     }
+    for (const auto& l : options.limits) {
+        sim.model().limit(l);
+    }
 
     std::FILE* trace_file = nullptr;
     if (!options.trace_path.empty()) {

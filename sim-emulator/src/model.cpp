@@ -491,29 +491,52 @@ Effect Model::apply(const EventInfo& event, std::uint32_t data) {
     if (!effect.ignored.empty()) {
         effect.count = 0;
     }
+    for (int i = 0; i < effect.count; ++i) {
+        effect.limited = holdWithinLimit(effect.vars[static_cast<std::size_t>(i)]) || effect.limited;
+    }
     return effect;
 }
 
-std::optional<Setting> parseSetting(std::string_view text, std::string& error) {
-    const std::size_t eq = text.find('=');
-    if (eq == std::string_view::npos) {
-        error = "expected NAME=VALUE";
+void Model::limit(const Limit& l) {
+    limits_[static_cast<std::size_t>(l.var)] = l;
+    holdWithinLimit(l.var);
+}
+
+bool Model::holdWithinLimit(Var v) {
+    const auto& l = limits_[static_cast<std::size_t>(v)];
+    if (!l) {
+        return false;
+    }
+    const double now = value(v);
+    const double held = std::clamp(now, l->min, l->max);
+    if (held == now) {
+        return false;
+    }
+    set(v, held);  // the bounds were checked by parseLimit
+    return true;
+}
+
+std::optional<double> Model::valueSetBy(const EventInfo& event, std::uint32_t data) const {
+    Model probe = *this;
+    if (!probe.apply(event, data).ignored.empty()) {
         return std::nullopt;
     }
-    const std::string_view name = trim(text.substr(0, eq));
-    const std::string_view valueText = trim(text.substr(eq + 1));
-    const auto var = findVar(name);
-    if (!var) {
-        error = "unknown variable \"" + std::string(name) + "\"";
-        return std::nullopt;
-    }
+    return probe.value(event.target);
+}
+
+namespace {
+
+// A value of the variable as --set and --limit take it, checked against
+// what the variable can hold.
+std::optional<double> parseValue(Var var, std::string_view text, std::string& error) {
+    const std::string_view valueText = trim(text);
     if (valueText.empty()) {
-        error = "no value for " + std::string(info(*var).name);
+        error = "no value for " + std::string(info(var).name);
         return std::nullopt;
     }
     const std::string valueString(valueText);
     double value = 0.0;
-    const Family family = info(*var).family;
+    const Family family = info(var).family;
     if (family == Family::Squawk) {
         // "0x1200" is the BCO16 value itself; "1200" the squawk digits,
         // which are the same nibbles.
@@ -547,11 +570,65 @@ std::optional<Setting> parseSetting(std::string_view text, std::string& error) {
         }
     }
     Model probe;
-    if (auto why = probe.set(*var, value)) {
-        error = "\"" + valueString + "\" for " + std::string(info(*var).name) + ": " + *why;
+    if (auto why = probe.set(var, value)) {
+        error = "\"" + valueString + "\" for " + std::string(info(var).name) + ": " + *why;
         return std::nullopt;
     }
-    return Setting{*var, value};
+    return value;
+}
+
+// The variable named before the '=' of "NAME=...", and what follows it.
+std::optional<std::pair<Var, std::string_view>> splitName(std::string_view text, std::string_view form,
+                                                          std::string& error) {
+    const std::size_t eq = text.find('=');
+    if (eq == std::string_view::npos) {
+        error = "expected " + std::string(form);
+        return std::nullopt;
+    }
+    const std::string_view name = trim(text.substr(0, eq));
+    const auto var = findVar(name);
+    if (!var) {
+        error = "unknown variable \"" + std::string(name) + "\"";
+        return std::nullopt;
+    }
+    return std::pair{*var, text.substr(eq + 1)};
+}
+
+}  // namespace
+
+std::optional<Setting> parseSetting(std::string_view text, std::string& error) {
+    const auto named = splitName(text, "NAME=VALUE", error);
+    if (!named) {
+        return std::nullopt;
+    }
+    const auto value = parseValue(named->first, named->second, error);
+    if (!value) {
+        return std::nullopt;
+    }
+    return Setting{named->first, *value};
+}
+
+std::optional<Limit> parseLimit(std::string_view text, std::string& error) {
+    const auto named = splitName(text, "NAME=MIN:MAX", error);
+    if (!named) {
+        return std::nullopt;
+    }
+    const auto [var, range] = *named;
+    const std::size_t colon = range.find(':');
+    if (colon == std::string_view::npos || range.find(':', colon + 1) != std::string_view::npos) {
+        error = "expected MIN:MAX after the name, e.g. -2000:2000";
+        return std::nullopt;
+    }
+    const auto min = parseValue(var, range.substr(0, colon), error);
+    const auto max = min ? parseValue(var, range.substr(colon + 1), error) : std::nullopt;
+    if (!max) {
+        return std::nullopt;
+    }
+    if (*min > *max) {
+        error = "MIN " + formatValue(var, *min) + " above MAX " + formatValue(var, *max);
+        return std::nullopt;
+    }
+    return Limit{var, *min, *max};
 }
 
 std::string formatValue(Var v, double value) {

@@ -79,6 +79,14 @@ struct Effect {
     std::array<Var, 2> vars{};
     int count = 0;
     std::string_view ignored;  // non-empty when the event's data was rejected
+    bool limited = false;      // a variable was held within its --limit
+};
+
+// A range a variable is held within, in its own unit (--limit).
+struct Limit {
+    Var var = Var::Count;
+    double min = 0.0;
+    double max = 0.0;
 };
 
 class Model {
@@ -96,11 +104,25 @@ public:
     // when the value lies outside what the variable can hold.
     std::optional<std::string> set(Var v, double value);
 
+    // Applies the event, then holds the variables it changed within their
+    // limits.
     Effect apply(const EventInfo& event, std::uint32_t data);
+
+    // Holds the variable within the range from now on: after every event,
+    // and its current value at once. The bounds must be values set() takes.
+    void limit(const Limit& limit);
+
+    // What an event that carries its value in its data (a set event, whose
+    // data_format is not None) would leave its variable at, limits
+    // included; nothing when the simulator would ignore the data. Such
+    // events do not depend on the state, so this holds whenever they apply.
+    std::optional<double> valueSetBy(const EventInfo& event, std::uint32_t data) const;
 
 private:
     void setCanonical(Var v, double value);
+    bool holdWithinLimit(Var v);
     std::array<double, kVarCount> values_{};
+    std::array<std::optional<Limit>, kVarCount> limits_{};
 };
 
 // Parses "NAME=VALUE" as given to --set. Transponder values are BCO16,
@@ -112,6 +134,10 @@ struct Setting {
     double value = 0.0;
 };
 std::optional<Setting> parseSetting(std::string_view text, std::string& error);
+
+// Parses "NAME=MIN:MAX" as given to --limit, each bound written as a --set
+// value of that variable.
+std::optional<Limit> parseLimit(std::string_view text, std::string& error);
 
 // Display text of a value in the variable's own unit, e.g. "124.850", "1200".
 std::string formatValue(Var v, double value);

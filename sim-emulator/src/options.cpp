@@ -67,7 +67,8 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
             continue;
         }
         const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
-                           option == "--event-delay-frames" || option == "--set" || option == "--trace" ||
+                           option == "--event-delay-frames" || option == "--set" || option == "--limit" ||
+                           option == "--trace" ||
                            option == "--state-out" || option == "--port-file";
         if (!known) {
             return usage("option", option, "unknown");
@@ -105,6 +106,13 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
                 return usage(option, value, error);
             }
             out.settings.push_back(*setting);
+        } else if (option == "--limit") {
+            std::string error;
+            const auto limit = parseLimit(value, error);
+            if (!limit) {
+                return usage(option, value, error);
+            }
+            out.limits.push_back(*limit);
         } else if (value.empty()) {
             return usage(option, value, "needs a file name");
         } else if (option == "--trace") {
@@ -135,6 +143,10 @@ Options:
   --set "NAME=VALUE"     starting value of a variable by its SimConnect name,
                          in the unit listed below; repeatable. Transponder as
                          BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false
+  --limit "NAME=MIN:MAX" hold a variable within MIN..MAX (each written as for
+                         --set) after every event and from the start, as an
+                         aircraft holds an autopilot target to what it
+                         allows; repeatable
   --trace FILE           JSON Lines, one object per client packet
   --state-out FILE       at exit, every variable as one JSON object
   --once                 exit when the first client (the first connection
@@ -177,6 +189,10 @@ Events and their effect:
   AP_MASTER, AP_PANEL_HEADING_HOLD, AP_NAV1_HOLD, AP_APR_HOLD,
   AP_PANEL_ALTITUDE_HOLD, AP_PANEL_VS_HOLD, TOGGLE_GPS_DRIVES_NAV1
                                       toggle their Bool
+The trace line of a transmission whose event carries its value in its data
+(the sets above) has "applied": the value the event leaves its variable at,
+in the unit listed above and after --limit, or null when the simulator
+ignores the data.
 Choices where the simulator's behaviour is not documented: a set event whose
 data is not valid BCD/BCO or lies outside the band changes nothing; the
 barometer stops at its limits; an event that is applied is applied once per

@@ -391,7 +391,18 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> packet, std::
         } else {
             line.null("sim_event");
         }
-        line.uint("data", p.data).uint("group", p.group_id).uint("flags", p.flags);
+        line.uint("data", p.data);
+        if (mapped != c.events.end()) {
+            const EventInfo* event = findEvent(mapped->second);
+            if (event && event->data_format != DataFormat::None) {
+                if (const auto applied = sim_.model().valueSetBy(*event, p.data)) {
+                    line.number("applied", *applied);
+                } else {
+                    line.null("applied");
+                }
+            }
+        }
+        line.uint("group", p.group_id).uint("flags", p.flags);
         writeTrace(line, t_ns);
         if (!c.opened) {
             return sendException(c, ExceptionCode::Unopened, h.send_id, 0);

@@ -154,6 +154,7 @@ TEST(Json, StateHoldsEveryVariableAndTheCounts) {
 
 TEST(Display, DescribesEachAppliedEvent) {
     Simulator sim;
+    sim.model().limit({Var::ApVerticalSpeed, -400, 2000});
     sim.receive(1, "NAV1_STBY_SET", 0x11345);
     sim.receive(1, "COM_STBY_RADIO_SWAP", 0);
     sim.receive(1, "XPNDR_SET", 0x1280);
@@ -169,7 +170,7 @@ TEST(Display, DescribesEachAppliedEvent) {
     EXPECT_EQ(lines[0], "NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113.45");
     EXPECT_EQ(lines[1], "COM_STBY_RADIO_SWAP -> COM ACTIVE FREQUENCY:1 = 118.000, COM STANDBY FREQUENCY:1 = 124.850");
     EXPECT_EQ(lines[2], "XPNDR_SET 0x1280 -> ignored: not a BCO16 squawk code");
-    EXPECT_EQ(lines[3], "AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -500");
+    EXPECT_EQ(lines[3], "AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -400 (held by --limit)");
     EXPECT_EQ(lines[4], "(empty name) 0 -> private client event, no effect here (1 time)");
     EXPECT_EQ(lines[5], "TOGGLE_GPS_DRIVES_NAV2 0 -> unknown to the simulator, no effect (1 time)");
 }
@@ -234,6 +235,7 @@ TEST(Options, UsageErrorsNameTheOption) {
         {"--port", "65536"},        {"--port", "-1"},         {"--port"},
         {"--bind", "localhost"},    {"--frame-ms", "0"},      {"--frame-ms", "1.5"},
         {"--event-delay-frames", "x"}, {"--set", "NOPE=1"},   {"--trace", ""},
+        {"--limit", "NOPE=1:2"},    {"--limit", "AUTOPILOT MASTER=1:0"},
         {"--verbose"},              {"--once=1"},             {"stray"}};
     for (const auto& args : bad) {
         Options o;

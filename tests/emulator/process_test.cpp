@@ -213,6 +213,36 @@ TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
     EXPECT_EQ(emu.stop(SIGTERM), 0);
 }
 
+// As an aircraft holds an autopilot target to what it allows; the trace
+// shows the value the event left, beside the data sent.
+TEST(EmulatorProcess, LimitHoldsAVariableWithinItsRange) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--once", "--frame-ms", "2", "--trace", emu.path("trace.jsonl"), "--state-out",
+                           emu.path("state.json"), "--set", "AUTOPILOT VERTICAL HOLD VAR=1900", "--limit",
+                           "AUTOPILOT VERTICAL HOLD VAR=-2000:2000"}));
+    {
+        TestClient c;
+        ASSERT_TRUE(c.connect(emu.port()));
+        setUpProgram(c);
+        Record holder;
+        auto d = nextData(c, 1, holder);
+        ASSERT_TRUE(d.has_value());
+        EXPECT_EQ(autopilotBlock(*d).vertical_speed, 1900.0);
+        c.transmit(9, 2500);
+        do {
+            d = nextData(c, 1, holder);
+            ASSERT_TRUE(d.has_value());
+        } while (autopilotBlock(*d).vertical_speed == 1900.0);
+        EXPECT_EQ(autopilotBlock(*d).vertical_speed, 2000.0);
+    }
+    EXPECT_EQ(emu.wait(), 0);
+    const std::string state = readFile(emu.path("state.json"));
+    EXPECT_NE(state.find("\"AUTOPILOT VERTICAL HOLD VAR\": 2000,"), std::string::npos) << state;
+    const std::string trace = readFile(emu.path("trace.jsonl"));
+    EXPECT_NE(trace.find(R"("sim_event":"AP_VS_VAR_SET_ENGLISH","data":2500,"applied":2000,)"), std::string::npos)
+        << trace;
+}
+
 TEST(EmulatorProcess, OnceSendsOneRecordAndNeverStopsARequest) {
     EmulatorProcess emu;
     ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2"}));
@@ -328,9 +358,9 @@ TEST(EmulatorProcess, OnceWritesTraceStateAndEventLinesWhenTheClientLeaves) {
         R"({"send_id":7,"call":"RequestDataOnSimObject","request":0,"define":0,"object":0,"period":3,"flags":0,)"
         R"("origin":0,"interval":0,"limit":0,"t_ns":)",
         R"({"send_id":8,"call":"TransmitClientEvent","object":0,"event":2,"sim_event":"NAV1_STBY_SET","data":70469,)"
-        R"("group":1,"flags":16,"t_ns":)",
+        R"("applied":113.45,"group":1,"flags":16,"t_ns":)",
         R"({"send_id":9,"call":"TransmitClientEvent","object":0,"event":9,"sim_event":"AP_VS_VAR_SET_ENGLISH",)"
-        R"("data":4294966796,"group":1,"flags":16,"t_ns":)",
+        R"("data":4294966796,"applied":-500,"group":1,"flags":16,"t_ns":)",
         R"({"send_id":10,"call":"TransmitClientEvent","object":0,"event":63,"sim_event":"","data":0,)",
         R"({"send_id":11,"call":"TransmitClientEvent","object":0,"event":40,"sim_event":"MobiFlight.AS530_ENT_Push",)",
         R"({"send_id":12,"call":"TransmitClientEvent","object":0,"event":40,)",
@@ -398,7 +428,8 @@ TEST(EmulatorProcess, MalformedPacketDropsOnlyThatClient) {
 TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
     const std::vector<std::vector<std::string>> cases{
         {"--port", "70000"}, {"--frame-ms", "0"}, {"--set", "NO SUCH VARIABLE=1"},
-        {"--set", "TRANSPONDER CODE:1=0x1289"}, {"--bogus"}, {"--port"}};
+        {"--set", "TRANSPONDER CODE:1=0x1289"}, {"--bogus"}, {"--port"},
+        {"--limit", "AUTOPILOT VERTICAL HOLD VAR=2000:-2000"}};
     for (const auto& args : cases) {
         EmulatorProcess emu;
         EXPECT_EQ(emu.runToEnd(args), 2) << args[0];
