@@ -8,6 +8,7 @@ namespace simemu {
 namespace {
 
 constexpr std::size_t kRecentLines = 12;
+constexpr std::size_t kNoteLines = 3;
 
 std::string dataText(DataFormat format, std::uint32_t data) {
     char buf[32];
@@ -136,8 +137,21 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
     for (const auto& line : recent_) {
         s += "  " + line + "\n";
     }
+    if (!notes_.empty()) {
+        s += "\nnotes:\n";
+        for (const auto& line : notes_) {
+            s += "  " + line + "\n";
+        }
+    }
     out_.write(s);
     drawn_ = true;
+}
+
+void Display::note(std::string text) {
+    notes_.push_back(std::move(text));
+    if (notes_.size() > kNoteLines) {
+        notes_.pop_front();
+    }
 }
 
 void Display::finish() {

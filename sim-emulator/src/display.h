@@ -39,6 +39,8 @@ public:
     bool live() const { return terminal_ && !quiet_; }
     // Redraws the live view (terminal mode only; the caller paces it).
     void redraw(const Simulator& sim, const ViewInfo& view);
+    // A message for whoever watches, shown in the live view (the last few).
+    void note(std::string text);
     // Leaves the terminal below the last view.
     void finish();
 
@@ -48,6 +50,7 @@ private:
     bool quiet_;
     bool drawn_ = false;
     std::deque<std::string> recent_;
+    std::deque<std::string> notes_;
 };
 
 }  // namespace simemu

@@ -151,7 +151,8 @@ Options:
   --state-out FILE       at exit, every variable as one JSON object
   --once                 exit when the first client (the first connection
                          that sent a packet) has disconnected
-  --quiet                no listening message, no live view
+  --quiet                no listening message, no live view, no line per
+                         client; refusals and failures are still said
   --port-file FILE       write the bound port number there once listening
   --help                 this text
 
@@ -166,7 +167,7 @@ Variables (SimConnect name, unit, starting value):
         unit.resize(std::max<std::size_t>(unit.size() + 1, 13), ' ');
         text += line + unit + formatValue(v, initial.value(v)) + "\n";
     }
-    text += R"(
+    text += R"help(
 The transponder is BCO16, one octal digit per nibble: squawk 1200 is 0x1200,
 which --state-out writes as the integer 4608.
 Variables are read in any unit of their family: MHz/kHz/Hz/Frequency BCD16,
@@ -205,6 +206,16 @@ and "#nnnn" event names are accepted and their transmissions counted. An
 event ID never mapped draws ERROR (1), index 2, on transmission.
 TOGGLE_GPS_DRIVES_NAV2 does not exist in MSFS and is unknown here too.
 
+Limits, each refusal said once on standard error (or in the live view):
+at most 64 clients (MSFS's MaxClients default), further connections are
+closed at once; at most 1000 event names mapped per client (MSFS's limit),
+more draw TOO_MANY_EVENT_NAMES (8), index 1; at most 4096 events per client
+waiting for their frame, more draw ERROR (1), index 0, and their trace line
+has "refused". A client's waiting events are dropped when it disconnects,
+except the first client's under --once, whose leaving ends the run. Custom
+and unknown names are counted one by one up to 4096 names, further ones
+together as "(other names)".
+
 Requests: period NEVER stops a request, ONCE sends once, VISUAL_FRAME and
 SIM_FRAME send every frame, SECOND every second; flag CHANGED sends only
 when the block differs from the last one sent; origin, interval and limit
@@ -213,7 +224,7 @@ count periods as in SimConnect. TAGGED is not supported (sent untagged).
 Exit status: 0 after SIGINT/SIGTERM or --once, 1 on a runtime error (e.g.
 port in use, or a write to the trace, the state file or standard output
 that failed, said on standard error when it happens), 2 on a usage error.
-)";
+)help";
     return text;
 }
 

@@ -30,6 +30,10 @@ constexpr std::uint32_t kFlagChanged = 1;
 constexpr std::size_t kMaxDefines = 1024;
 constexpr std::size_t kMaxDatums = 1024;
 constexpr std::size_t kMaxRequests = 1024;
+// MSFS's own limit on the event names one client maps.
+constexpr std::size_t kMaxEventNames = 1000;
+// MSFS's MaxClients default in SimConnect.xml.
+constexpr std::size_t kMaxClients = 64;
 // A client that reads nothing while data streams to it is dropped rather
 // than buffered without end.
 constexpr std::size_t kMaxPending = 8u << 20;
@@ -56,7 +60,7 @@ std::uint64_t monotonicNs() {
 
 Server::Server(const Options& options, Simulator& sim, Display& display, Output* trace)
     : options_(options), sim_(sim), display_(display), trace_(trace),
-      scratch_(scproto::kMaxPacketSize), block_(scproto::kMaxPacketSize) {}
+      inbox_(scproto::kMaxPacketSize), scratch_(scproto::kMaxPacketSize), block_(scproto::kMaxPacketSize) {}
 
 Server::~Server() {
     for (auto& c : clients_) {
@@ -97,7 +101,7 @@ std::optional<std::string> Server::listen() {
         }
         return where + reason;
     }
-    if (::listen(listen_fd_, 16) != 0) {
+    if (::listen(listen_fd_, static_cast<int>(kMaxClients)) != 0) {
         return where + std::strerror(errno);
     }
     socklen_t len = sizeof addr;
@@ -184,6 +188,15 @@ void Server::acceptClients() {
         if (fd < 0) {
             return;
         }
+        if (clients_.size() >= kMaxClients) {
+            ::close(fd);
+            if (!refusing_clients_) {
+                refusing_clients_ = true;
+                say(std::to_string(kMaxClients) +
+                    " clients connected, as many as MSFS takes by default; closing new connections until one leaves");
+            }
+            continue;
+        }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Client>();
@@ -196,12 +209,7 @@ void Server::readClient(Client& c) {
     // A bounded number of reads per pass, so that a client that never stops
     // sending cannot hold back the frame clock.
     for (int reads = 0; reads < 16 && !c.closing; ++reads) {
-        const std::span<std::uint8_t> room = c.rx.writable();
-        if (room.empty()) {
-            malformed(c, "receive buffer full", std::nullopt, monotonicNs());
-            return;
-        }
-        const ssize_t got = ::recv(c.fd, room.data(), room.size(), 0);
+        const ssize_t got = ::recv(c.fd, inbox_.data(), inbox_.size(), 0);
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             return;
         }
@@ -209,24 +217,48 @@ void Server::readClient(Client& c) {
             closeClient(c);
             return;
         }
-        const std::uint64_t t_ns = monotonicNs();
-        c.rx.commit(static_cast<std::size_t>(got));
-        for (;;) {
-            scproto::Error error;
-            const auto packet = c.rx.next(error);
-            if (error) {
-                malformed(c, scproto::describe(error), std::nullopt, t_ns);
-                return;
-            }
-            if (packet.empty()) {
-                break;
-            }
-            handlePacket(c, packet, t_ns);
-            if (c.closing) {
-                return;
-            }
+        if (!cutPackets(c, std::span(inbox_).first(static_cast<std::size_t>(got)), monotonicNs())) {
+            return;
         }
     }
+}
+
+// The client's unfinished packet and the bytes just received go through the
+// shared reassembler; what it holds back at the end is the tail of those
+// bytes, the start of the next packet, and becomes the client's new
+// unfinished packet.
+bool Server::cutPackets(Client& c, std::span<const std::uint8_t> received, std::uint64_t t_ns) {
+    cutter_.reset();
+    // The reassembler holds two maximum-size packets; the unfinished packet
+    // is less than one and a receive at most one, so both always fit.
+    if (cutter_.feed(c.partial) != c.partial.size() || cutter_.feed(received) != received.size()) {
+        malformed(c, "receive buffer full", std::nullopt, t_ns);
+        return false;
+    }
+    for (;;) {
+        scproto::Error error;
+        const auto packet = cutter_.next(error);
+        if (error) {
+            malformed(c, scproto::describe(error), std::nullopt, t_ns);
+            return false;
+        }
+        if (packet.empty()) {
+            break;
+        }
+        handlePacket(c, packet, t_ns);
+        if (c.closing) {
+            return false;
+        }
+    }
+    const std::size_t left = cutter_.buffered();
+    if (left <= received.size()) {
+        c.partial.assign(received.end() - static_cast<std::ptrdiff_t>(left), received.end());
+    } else {
+        c.partial.erase(c.partial.begin(),
+                        c.partial.end() - static_cast<std::ptrdiff_t>(left - received.size()));
+        c.partial.insert(c.partial.end(), received.begin(), received.end());
+    }
+    return true;
 }
 
 JsonLine Server::traceLine(const Client& c) const {
@@ -300,7 +332,15 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> packet, std::
             // MSFS keeps the first mapping of an ID.
             return sendException(c, ExceptionCode::EventIdDuplicate, h.send_id, 1);
         }
-        c.events.emplace(p.event_id, std::string(p.event_name));
+        if (c.events.size() >= kMaxEventNames) {
+            if (!c.refusing_names) {
+                c.refusing_names = true;
+                say("client " + std::to_string(c.number) + " has mapped " + std::to_string(kMaxEventNames) +
+                    " event names, as many as MSFS takes; answering more with TOO_MANY_EVENT_NAMES");
+            }
+            return sendException(c, ExceptionCode::TooManyEventNames, h.send_id, 1);
+        }
+        c.events.emplace(p.event_id, std::make_shared<const std::string>(p.event_name));
         if (classifyEventName(p.event_name) == NameClass::Unknown) {
             sendException(c, ExceptionCode::NameUnrecognized, h.send_id, 2);
         }
@@ -385,21 +425,26 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> packet, std::
             return failed(e);
         }
         const auto mapped = c.events.find(p.event_id);
+        // Only an opened client has mapped events.
+        const bool isMapped = mapped != c.events.end();
+        // Queued before the line is written, so that the line can say
+        // whether it was.
+        const bool queued = isMapped && sim_.receive(c.number, mapped->second, p.data);
         line.uint("object", p.object_id).uint("event", p.event_id);
-        if (mapped != c.events.end()) {
-            line.string("sim_event", mapped->second);
+        if (isMapped) {
+            line.string("sim_event", *mapped->second);
         } else {
             line.null("sim_event");
         }
         line.uint("data", p.data);
-        if (mapped != c.events.end()) {
-            const EventInfo* event = findEvent(mapped->second);
-            if (event && event->data_format != DataFormat::None) {
-                if (const auto applied = sim_.model().valueSetBy(*event, p.data)) {
-                    line.number("applied", *applied);
-                } else {
-                    line.null("applied");
-                }
+        if (isMapped && !queued) {
+            line.string("refused", "too many events waiting");
+        } else if (const EventInfo* event = queued ? findEvent(*mapped->second) : nullptr;
+                   event && event->data_format != DataFormat::None) {
+            if (const auto applied = sim_.model().valueSetBy(*event, p.data)) {
+                line.number("applied", *applied);
+            } else {
+                line.null("applied");
             }
         }
         line.uint("group", p.group_id).uint("flags", p.flags);
@@ -407,11 +452,19 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> packet, std::
         if (!c.opened) {
             return sendException(c, ExceptionCode::Unopened, h.send_id, 0);
         }
-        if (mapped == c.events.end()) {
+        if (!isMapped) {
             // What MSFS answers for an ID that was never mapped.
             return sendException(c, ExceptionCode::Error, h.send_id, 2);
         }
-        sim_.receive(c.number, mapped->second, p.data);
+        if (!queued) {
+            if (!c.refusing_events) {
+                c.refusing_events = true;
+                say("client " + std::to_string(c.number) + " has " + std::to_string(kMaxWaitingEvents) +
+                    " events waiting for their frame; answering more with ERROR until some are applied");
+            }
+            return sendException(c, ExceptionCode::Error, h.send_id, 0);
+        }
+        c.refusing_events = false;
         return;
     }
     }
@@ -433,6 +486,14 @@ void Server::malformed(Client& c, const std::string& reason, std::optional<std::
                      reason.c_str());
     }
     closeClient(c);
+}
+
+void Server::say(const std::string& text) {
+    if (display_.live()) {
+        display_.note(text);
+    } else {
+        std::fprintf(stderr, "sim-emulator: %s\n", text.c_str());
+    }
 }
 
 void Server::sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index) {
@@ -556,8 +617,16 @@ void Server::dropClosed() {
             if (c.number == 1) {
                 first_gone_ = true;
             }
+            // Its waiting events go with it, except when its leaving ends
+            // an --once run: the final state counts every event received.
+            if (!(options_.once && c.number == 1)) {
+                sim_.forget(c.number);
+            }
         }
         it = clients_.erase(it);
+    }
+    if (clients_.size() < kMaxClients) {
+        refusing_clients_ = false;
     }
 }
 

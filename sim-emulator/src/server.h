@@ -62,16 +62,22 @@ private:
         int number = 0;  // 0 until its first packet
         bool opened = false;
         bool closing = false;
+        // A refusal is said once, until the client is below the cap again.
+        bool refusing_events = false;
+        bool refusing_names = false;
         std::string name;
-        scproto::StreamReassembler rx{scproto::kClientHeaderSize};
+        // The start of a packet whose end has not arrived yet: a client's
+        // buffer grows only as far as the packets it actually sends.
+        std::vector<std::uint8_t> partial;
         std::vector<std::uint8_t> tx;
-        std::map<std::uint32_t, std::string> events;
+        std::map<std::uint32_t, Simulator::Name> events;
         std::map<std::uint32_t, std::vector<Datum>> defines;
         std::map<std::uint32_t, Request> requests;
     };
 
     void acceptClients();
     void readClient(Client& c);
+    bool cutPackets(Client& c, std::span<const std::uint8_t> received, std::uint64_t t_ns);
     void handlePacket(Client& c, std::span<const std::uint8_t> packet, std::uint64_t t_ns);
     void malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns);
     void sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index);
@@ -82,6 +88,9 @@ private:
     void dropClosed();
     void closeClient(Client& c);
     JsonLine traceLine(const Client& c) const;
+    // A refusal or a failure, for whoever watches: on standard error, or in
+    // the live view. Not silenced by --quiet.
+    void say(const std::string& text);
     void writeTrace(JsonLine& line, std::uint64_t t_ns);
     ViewInfo view() const;
 
@@ -93,7 +102,12 @@ private:
     std::uint16_t port_ = 0;
     int next_number_ = 0;
     bool first_gone_ = false;
+    bool refusing_clients_ = false;
     std::vector<std::unique_ptr<Client>> clients_;
+    // One buffer to receive into and one reassembler to cut packets, shared
+    // by all clients (one thread serves them in turn).
+    std::vector<std::uint8_t> inbox_;
+    scproto::StreamReassembler cutter_{scproto::kClientHeaderSize};
     std::vector<std::uint8_t> scratch_;
     std::vector<std::uint8_t> block_;
 };

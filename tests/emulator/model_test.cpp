@@ -303,5 +303,26 @@ TEST(Simulator, CountsCustomAndUnknownNamesAndFlushesAtExit) {
     EXPECT_EQ(sim.pending(), 0u);
 }
 
+TEST(Simulator, BoundsWhatClientsLeaveBehind) {
+    Simulator sim(1000);
+    for (std::size_t i = 0; i < kMaxWaitingEvents; ++i) {
+        ASSERT_TRUE(sim.receive(1, "Test." + std::to_string(i), 0));
+    }
+    EXPECT_FALSE(sim.receive(1, "Test.More", 0));
+    EXPECT_TRUE(sim.receive(2, "Test.Other", 0)) << "the cap is per client";
+    EXPECT_TRUE(sim.receive(2, "Test.More", 0));
+    sim.forget(2);
+    EXPECT_EQ(sim.waiting(2), 0u);
+    EXPECT_EQ(sim.pending(), kMaxWaitingEvents);
+    sim.flush();
+    EXPECT_TRUE(sim.receive(1, "Test.Again", 0)) << "room once applied";
+    sim.receive(1, "Test.Again", 0);
+    sim.flush();
+    // 4096 names counted one by one; the next ones together.
+    EXPECT_EQ(sim.customCounts().size(), kMaxCountedNames + 1);
+    EXPECT_EQ(sim.customCounts().at(std::string(kOtherNames)), 2u);
+    EXPECT_FALSE(sim.customCounts().contains("Test.Other"));
+}
+
 }  // namespace
 }  // namespace simemu

@@ -9,7 +9,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <memory>
 #include <sstream>
+#include <thread>
 
 namespace emutest {
 namespace {
@@ -423,6 +425,125 @@ TEST(EmulatorProcess, MalformedPacketDropsOnlyThatClient) {
     EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
                             [](const std::string& l) { return l.find(R"("send_id":7,"call":"Malformed")") != std::string::npos; }),
               1);
+}
+
+std::size_t occurrences(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// A client may keep 4096 events waiting for their frame and map 1000 names
+// (MSFS's own limit); beyond that it is told so. A client that leaves takes
+// its waiting events with it, except the one whose leaving ends an --once
+// run, whose events the final state still counts.
+TEST(EmulatorProcess, WaitingEventsAndMappedNamesAreCapped) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--once", "--event-delay-frames", "100000", "--state-out",
+                           emu.path("state.json")}));
+    TestClient first;
+    ASSERT_TRUE(first.connect(emu.port()));
+    first.open();
+    ASSERT_EQ(first.next()->id(), RecvId::Open);
+    {
+        TestClient second;
+        ASSERT_TRUE(second.connect(emu.port()));
+        second.open("Second");
+        for (std::uint32_t id = 1; id <= 1000; ++id) {
+            second.map(id, "Test.Gone" + std::to_string(id));
+        }
+        const auto oneTooMany = second.map(1001, "Test.Gone1001");
+        second.transmit(1, 0);
+        const auto seen = exceptionsUntil(second, second.transmit(kUnmappedEvent, 0));
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ((std::array{seen[0].exception, seen[0].send_id, seen[0].index}),
+                  (std::array<std::uint32_t, 3>{8, oneTooMany, 1}));
+    }
+    first.map(1, "Test.Kept");
+    Bytes burst;
+    for (int i = 0; i < 5000; ++i) {
+        const Bytes p = first.transmitPacket(1, 0);
+        burst.insert(burst.end(), p.begin(), p.end());
+    }
+    first.sendRaw(burst);
+    const auto seen = exceptionsUntil(first, first.transmit(kUnmappedEvent, 0));
+    ASSERT_EQ(seen.size(), 5000u - 4096u);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ((std::array{seen[i].exception, seen[i].send_id, seen[i].index}),
+                  (std::array<std::uint32_t, 3>{1, static_cast<std::uint32_t>(2 + 1 + 4096 + i), 0}));
+    }
+    first.close();
+    EXPECT_EQ(emu.wait(), 0);
+    const std::string state = readFile(emu.path("state.json"));
+    EXPECT_NE(state.find("\"custom_events\": {\"Test.Kept\": 4096}"), std::string::npos) << state;
+    const std::string err = emu.err();
+    EXPECT_EQ(occurrences(err, "sim-emulator: client 1 has 4096 events waiting"), 1u) << err;
+    EXPECT_EQ(occurrences(err, "sim-emulator: client 2 has mapped 1000 event names"), 1u) << err;
+}
+
+// 64 clients, MSFS's MaxClients default; more are closed at once, and an
+// idle one costs a few KiB, not a maximum-size packet buffer.
+TEST(EmulatorProcess, ConnectionsAreCappedAndCheapWhenIdle) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "5"}));
+    const long before = emu.residentKiB();
+    std::vector<std::unique_ptr<TestClient>> held;
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(held.back()->connect(emu.port()));
+        held.back()->open();
+        ASSERT_EQ(held.back()->next()->id(), RecvId::Open) << "client " << i + 1;
+    }
+    const long grown = emu.residentKiB() - before;
+    EXPECT_LT(grown, 2048) << "KiB for 64 idle clients";
+    for (int i = 0; i < 3; ++i) {
+        TestClient extra;
+        ASSERT_TRUE(extra.connect(emu.port()));
+        extra.open();
+        EXPECT_FALSE(extra.next().has_value());
+        EXPECT_TRUE(extra.peerClosed());
+    }
+    const auto sentinel = held[0]->transmit(kUnmappedEvent, 0);
+    EXPECT_TRUE(exceptionsUntil(*held[0], sentinel).empty());
+    held.pop_back();
+    // Room again once the emulator has seen that one go.
+    bool served = false;
+    for (int attempt = 0; attempt < 20 && !served; ++attempt) {
+        TestClient later;
+        ASSERT_TRUE(later.connect(emu.port()));
+        later.open();
+        const auto r = later.next();
+        served = r.has_value() && r->id() == RecvId::Open;
+    }
+    EXPECT_TRUE(served);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    EXPECT_EQ(occurrences(emu.err(), "64 clients connected"), 1u) << emu.err();
+}
+
+// A packet far larger than any the emulator knows, arriving in pieces: the
+// client's buffer grows to hold it, and the stream goes on behind it.
+TEST(EmulatorProcess, ALargePacketInPiecesIsTakenWhole) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--trace", emu.path("trace.jsonl")}));
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    Bytes big(60000, 0);
+    const std::uint8_t header[16] = {0x60, 0xEA, 0, 0, 5, 0, 0, 0, 0x7F, 0, 0, 0xF0, 1, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), big.begin());
+    for (std::size_t at = 0; at < big.size(); at += 20000) {
+        c.sendRaw(Bytes(big.begin() + static_cast<std::ptrdiff_t>(at),
+                        big.begin() + static_cast<std::ptrdiff_t>(at + 20000)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    c.open();
+    const auto r = c.next();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    EXPECT_NE(readFile(emu.path("trace.jsonl")).find(R"("send_id":1,"call":"Unsupported","function":127,"size":60000,)"),
+              std::string::npos);
 }
 
 TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
