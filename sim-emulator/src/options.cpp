@@ -208,7 +208,7 @@ TOGGLE_GPS_DRIVES_NAV2 does not exist in MSFS and is unknown here too.
 
 Limits, each refusal said once on standard error (or in the live view):
 at most 64 clients (MSFS's MaxClients default), further connections are
-closed at once; at most 1000 event names mapped per client (MSFS's limit),
+closed at once (out of file descriptors, they wait until a client leaves); at most 1000 event names mapped per client (MSFS's limit),
 more draw TOO_MANY_EVENT_NAMES (8), index 1; at most 4096 events per client
 waiting for their frame, more draw ERROR (1), index 0, and their trace line
 has "refused". A client's waiting events are dropped when it disconnects,

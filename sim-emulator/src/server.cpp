@@ -38,6 +38,9 @@ constexpr std::size_t kMaxClients = 64;
 // than buffered without end.
 constexpr std::size_t kMaxPending = 8u << 20;
 constexpr int kRedrawMs = 200;
+// How long the listener rests after accept failed for want of descriptors
+// or memory, unless a client leaves first.
+constexpr std::uint64_t kAcceptRetryNs = 250'000'000;
 
 const char* callName(std::uint32_t function) {
     switch (static_cast<scproto::FunctionId>(function)) {
@@ -131,7 +134,8 @@ void Server::run(int stop_fd) {
     while (!(options_.once && first_gone_)) {
         fds.clear();
         fds.push_back({stop_fd, POLLIN, 0});
-        fds.push_back({listen_fd_, POLLIN, 0});
+        // poll() skips a negative descriptor: the listener while it rests.
+        fds.push_back({monotonicNs() >= accept_resume_ns_ ? listen_fd_ : -1, POLLIN, 0});
         for (const auto& c : clients_) {
             fds.push_back({c->fd, static_cast<short>(POLLIN | (c->tx.empty() ? 0 : POLLOUT)), 0});
         }
@@ -183,9 +187,35 @@ void Server::run(int stop_fd) {
 }
 
 void Server::acceptClients() {
-    for (;;) {
+    for (std::size_t n = 0; n < kMaxClients; ++n) {
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK) {
+                // Every waiting connection taken: the episode is over. (A
+                // success alone is not: each client that leaves frees one
+                // descriptor, taken by the next connection in the queue.)
+                if (accept_failing_) {
+                    accept_failing_ = false;
+                    say("accepting connections again");
+                }
+                return;
+            }
+            if (error == EINTR) {
+                return;
+            }
+            if (error == ECONNABORTED || error == EPROTO) {
+                continue;  // that connection is gone; the next may be fine
+            }
+            // Out of descriptors (EMFILE, ENFILE) or memory: the connection
+            // stays queued and the listener readable, so polling it again
+            // at once would spin. Rest it until a client leaves.
+            accept_resume_ns_ = monotonicNs() + kAcceptRetryNs;
+            if (!accept_failing_) {
+                accept_failing_ = true;
+                say(std::string("cannot accept connections (accept: ") + std::strerror(error) +
+                    "); trying again as clients leave");
+            }
             return;
         }
         if (clients_.size() >= kMaxClients) {
@@ -607,6 +637,7 @@ void Server::dropClosed() {
             continue;
         }
         ::close(c.fd);
+        accept_resume_ns_ = 0;  // a descriptor is free again
         if (c.number > 0) {
             JsonLine line = traceLine(c);
             line.string("call", "Disconnect");

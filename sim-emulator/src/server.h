@@ -103,6 +103,8 @@ private:
     int next_number_ = 0;
     bool first_gone_ = false;
     bool refusing_clients_ = false;
+    bool accept_failing_ = false;
+    std::uint64_t accept_resume_ns_ = 0;  // the listener rests until then
     std::vector<std::unique_ptr<Client>> clients_;
     // One buffer to receive into and one reassembler to cut packets, shared
     // by all clients (one thread serves them in turn).

@@ -522,6 +522,34 @@ TEST(EmulatorProcess, ConnectionsAreCappedAndCheapWhenIdle) {
     EXPECT_EQ(occurrences(emu.err(), "64 clients connected"), 1u) << emu.err();
 }
 
+// Out of descriptors, accept fails while the listening socket stays
+// readable: the emulator must wait for a client to leave, not spin on it.
+TEST(EmulatorProcess, OutOfDescriptorsItWaitsInsteadOfSpinning) {
+    EmulatorProcess emu;
+    emu.limitOpenFiles(30);
+    ASSERT_TRUE(emu.start({"--quiet"}));
+    std::vector<std::unique_ptr<TestClient>> held;
+    for (int i = 0; i < 40; ++i) {
+        held.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(held.back()->connect(emu.port()));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double before = emu.cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_LT(emu.cpuSeconds() - before, 0.3) << "CPU seconds in 1.5 s";
+    held.clear();
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    c.open();
+    const auto r = c.next();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    const std::string err = emu.err();
+    EXPECT_EQ(occurrences(err, "sim-emulator: cannot accept connections (accept: Too many open files)"), 1u) << err;
+    EXPECT_EQ(occurrences(err, "sim-emulator: accepting connections again"), 1u) << err;
+}
+
 // A packet far larger than any the emulator knows, arriving in pieces: the
 // client's buffer grows to hold it, and the stream goes on behind it.
 TEST(EmulatorProcess, ALargePacketInPiecesIsTakenWhole) {
