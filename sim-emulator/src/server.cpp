@@ -1,7 +1,5 @@
 #include "server.h"
 
-#include "text.h"
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -18,20 +16,6 @@
 namespace simemu {
 namespace {
 
-// Server header version: MSFS 2020 answers protocol 5 clients with 5.
-constexpr std::uint32_t kServerVersion = 5;
-// SIMCONNECT_RECV_SIMOBJECT_DATA.dwObjectID of the user aircraft.
-constexpr std::uint32_t kUserObjectId = 1;
-constexpr std::uint32_t kPeriodNever = 0;
-constexpr std::uint32_t kPeriodOnce = 1;
-constexpr std::uint32_t kPeriodSecond = 4;
-constexpr std::uint32_t kFlagChanged = 1;
-// Bounds on what one client may build up; far above any real use.
-constexpr std::size_t kMaxDefines = 1024;
-constexpr std::size_t kMaxDatums = 1024;
-constexpr std::size_t kMaxRequests = 1024;
-// MSFS's own limit on the event names one client maps.
-constexpr std::size_t kMaxEventNames = 1000;
 // MSFS's MaxClients default in SimConnect.xml.
 constexpr std::size_t kMaxClients = 64;
 // A client that reads nothing while data streams to it is dropped rather
@@ -41,17 +25,6 @@ constexpr int kRedrawMs = 200;
 // How long the listener rests after accept failed for want of descriptors
 // or memory, unless a client leaves first.
 constexpr std::uint64_t kAcceptRetryNs = 250'000'000;
-
-const char* callName(std::uint32_t function) {
-    switch (static_cast<scproto::FunctionId>(function)) {
-    case scproto::FunctionId::Open: return "Open";
-    case scproto::FunctionId::MapClientEventToSimEvent: return "MapClientEventToSimEvent";
-    case scproto::FunctionId::TransmitClientEvent: return "TransmitClientEvent";
-    case scproto::FunctionId::AddToDataDefinition: return "AddToDataDefinition";
-    case scproto::FunctionId::RequestDataOnSimObject: return "RequestDataOnSimObject";
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -308,228 +281,12 @@ void Server::writeTrace(JsonLine& line, std::uint64_t t_ns) {
     }
 }
 
-void Server::handlePacket(Client& c, std::span<const std::uint8_t> packet, std::uint64_t t_ns) {
-    if (c.number == 0) {
-        c.number = ++next_number_;
-    }
-    scproto::ClientHeader h;
-    if (const auto e = scproto::decodeClientHeader(packet, h)) {
-        malformed(c, scproto::describe(e), std::nullopt, t_ns);
-        return;
-    }
-    const std::uint32_t function = h.type & ~scproto::kFunctionTypeBase;
-    const char* call = callName(function);
-    if (!call) {
-        // Well-formed but a function we do not emulate: noted, not fatal.
-        JsonLine line = traceLine(c);
-        line.uint("send_id", h.send_id).string("call", "Unsupported").uint("function", function).uint("size", h.size);
-        writeTrace(line, t_ns);
-        return;
-    }
-    const auto failed = [&](const scproto::Error& e) {
-        malformed(c, std::string(call) + ": " + scproto::describe(e), h.send_id, t_ns);
-    };
-    JsonLine line = traceLine(c);
-    line.uint("send_id", h.send_id).string("call", call);
-    switch (static_cast<scproto::FunctionId>(function)) {
-    case scproto::FunctionId::Open: {
-        scproto::OpenPacket p;
-        if (const auto e = scproto::decode(packet, p)) {
-            return failed(e);
-        }
-        line.string("name", p.app_name).uint("protocol", h.protocol);
-        writeTrace(line, t_ns);
-        c.opened = true;
-        c.name = std::string(p.app_name);
-        const auto n = scproto::encode(scratch_, kServerVersion, scproto::kittyHawkOpen());
-        queue(c, std::span(scratch_).first(n));
-        if (!options_.quiet && !display_.live()) {
-            std::fprintf(stderr, "sim-emulator: client %d opened as \"%s\"\n", c.number, printable(c.name).c_str());
-        }
-        return;
-    }
-    case scproto::FunctionId::MapClientEventToSimEvent: {
-        scproto::MapClientEventPacket p;
-        if (const auto e = scproto::decode(packet, p)) {
-            return failed(e);
-        }
-        line.uint("event", p.event_id).string("name", p.event_name);
-        writeTrace(line, t_ns);
-        if (!c.opened) {
-            return sendException(c, ExceptionCode::Unopened, h.send_id, 0);
-        }
-        if (c.events.contains(p.event_id)) {
-            // MSFS keeps the first mapping of an ID.
-            return sendException(c, ExceptionCode::EventIdDuplicate, h.send_id, 1);
-        }
-        if (c.events.size() >= kMaxEventNames) {
-            if (!c.refusing_names) {
-                c.refusing_names = true;
-                say("client " + std::to_string(c.number) + " has mapped " + std::to_string(kMaxEventNames) +
-                    " event names, as many as MSFS takes; answering more with TOO_MANY_EVENT_NAMES");
-            }
-            return sendException(c, ExceptionCode::TooManyEventNames, h.send_id, 1);
-        }
-        c.events.emplace(p.event_id, std::make_shared<const std::string>(p.event_name));
-        if (classifyEventName(p.event_name) == NameClass::Unknown) {
-            sendException(c, ExceptionCode::NameUnrecognized, h.send_id, 2);
-        }
-        return;
-    }
-    case scproto::FunctionId::AddToDataDefinition: {
-        scproto::AddToDataDefinitionPacket p;
-        if (const auto e = scproto::decode(packet, p)) {
-            return failed(e);
-        }
-        line.uint("define", p.define_id)
-            .string("datum", p.datum_name)
-            .string("units", p.units_name)
-            .uint("type", p.datum_type)
-            .number("epsilon", static_cast<double>(p.epsilon))
-            .uint("datum_id", p.datum_id);
-        writeTrace(line, t_ns);
-        if (!c.opened) {
-            return sendException(c, ExceptionCode::Unopened, h.send_id, 0);
-        }
-        if (!c.defines.contains(p.define_id) && c.defines.size() >= kMaxDefines) {
-            return sendException(c, ExceptionCode::DefinitionError, h.send_id, 1);
-        }
-        auto& datums = c.defines[p.define_id];
-        const auto resolved = resolveDatum(p.datum_name, p.units_name, p.datum_type);
-        if (const auto* r = std::get_if<Rejection>(&resolved)) {
-            return sendException(c, r->code, h.send_id, r->index);
-        }
-        if (datums.size() >= kMaxDatums) {
-            return sendException(c, ExceptionCode::DefinitionError, h.send_id, 1);
-        }
-        datums.push_back(std::get<Datum>(resolved));
-        return;
-    }
-    case scproto::FunctionId::RequestDataOnSimObject: {
-        scproto::RequestDataPacket p;
-        if (const auto e = scproto::decode(packet, p)) {
-            return failed(e);
-        }
-        line.uint("request", p.request_id)
-            .uint("define", p.define_id)
-            .uint("object", p.object_id)
-            .uint("period", p.period)
-            .uint("flags", p.flags)
-            .uint("origin", p.origin)
-            .uint("interval", p.interval)
-            .uint("limit", p.limit);
-        writeTrace(line, t_ns);
-        if (!c.opened) {
-            return sendException(c, ExceptionCode::Unopened, h.send_id, 0);
-        }
-        if (p.period == kPeriodNever) {
-            c.requests.erase(p.request_id);
-            return;
-        }
-        if (!c.defines.contains(p.define_id)) {
-            return sendException(c, ExceptionCode::UnrecognizedId, h.send_id, 2);
-        }
-        if (p.object_id != 0 && p.object_id != kUserObjectId) {
-            return sendException(c, ExceptionCode::UnrecognizedId, h.send_id, 3);
-        }
-        if (p.period > kPeriodSecond) {
-            return sendException(c, ExceptionCode::InvalidEnum, h.send_id, 4);
-        }
-        if (!c.requests.contains(p.request_id) && c.requests.size() >= kMaxRequests) {
-            return sendException(c, ExceptionCode::TooManyRequests, h.send_id, 1);
-        }
-        Request r;
-        r.define_id = p.define_id;
-        r.period = p.period;
-        r.flags = p.flags;
-        r.origin = p.origin;
-        r.interval = p.interval;
-        r.limit = p.limit;
-        r.start_frame = sim_.frame();
-        c.requests[p.request_id] = std::move(r);
-        return;
-    }
-    case scproto::FunctionId::TransmitClientEvent: {
-        scproto::TransmitClientEventPacket p;
-        if (const auto e = scproto::decode(packet, p)) {
-            return failed(e);
-        }
-        const auto mapped = c.events.find(p.event_id);
-        // Only an opened client has mapped events.
-        const bool isMapped = mapped != c.events.end();
-        // Queued before the line is written, so that the line can say
-        // whether it was.
-        const bool queued = isMapped && sim_.receive(c.number, mapped->second, p.data);
-        line.uint("object", p.object_id).uint("event", p.event_id);
-        if (isMapped) {
-            line.string("sim_event", *mapped->second);
-        } else {
-            line.null("sim_event");
-        }
-        line.uint("data", p.data);
-        if (isMapped && !queued) {
-            line.string("refused", "too many events waiting");
-        } else if (const EventInfo* event = queued ? findEvent(*mapped->second) : nullptr;
-                   event && event->data_format != DataFormat::None) {
-            if (const auto applied = sim_.model().valueSetBy(*event, p.data)) {
-                line.number("applied", *applied);
-            } else {
-                line.null("applied");
-            }
-        }
-        line.uint("group", p.group_id).uint("flags", p.flags);
-        writeTrace(line, t_ns);
-        if (!c.opened) {
-            return sendException(c, ExceptionCode::Unopened, h.send_id, 0);
-        }
-        if (!isMapped) {
-            // What MSFS answers for an ID that was never mapped.
-            return sendException(c, ExceptionCode::Error, h.send_id, 2);
-        }
-        if (!queued) {
-            if (!c.refusing_events) {
-                c.refusing_events = true;
-                say("client " + std::to_string(c.number) + " has " + std::to_string(kMaxWaitingEvents) +
-                    " events waiting for their frame; answering more with ERROR until some are applied");
-            }
-            return sendException(c, ExceptionCode::Error, h.send_id, 0);
-        }
-        c.refusing_events = false;
-        return;
-    }
-    }
-}
-
-void Server::malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id,
-                       std::uint64_t t_ns) {
-    if (c.number == 0) {
-        c.number = ++next_number_;
-    }
-    JsonLine line = traceLine(c);
-    if (send_id) {
-        line.uint("send_id", *send_id);
-    }
-    line.string("call", "Malformed").string("reason", reason);
-    writeTrace(line, t_ns);
-    if (!options_.quiet && !display_.live()) {
-        std::fprintf(stderr, "sim-emulator: client %d sent a malformed packet (%s); disconnecting it\n", c.number,
-                     reason.c_str());
-    }
-    closeClient(c);
-}
-
 void Server::say(const std::string& text) {
     if (display_.live()) {
         display_.note(text);
     } else {
         std::fprintf(stderr, "sim-emulator: %s\n", text.c_str());
     }
-}
-
-void Server::sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index) {
-    const scproto::RecvException r{static_cast<std::uint32_t>(code), send_id, index};
-    const auto n = scproto::encode(scratch_, kServerVersion, r);
-    queue(c, std::span(scratch_).first(n));
 }
 
 void Server::queue(Client& c, std::span<const std::uint8_t> bytes) {
@@ -564,65 +321,6 @@ void Server::flush(Client& c) {
         done += static_cast<std::size_t>(n);
     }
     c.tx.erase(c.tx.begin(), c.tx.begin() + static_cast<std::ptrdiff_t>(done));
-}
-
-void Server::frame() {
-    // Events first, so that this frame's data already shows them.
-    for (const auto& applied : sim_.advanceFrame()) {
-        display_.applied(applied, sim_.model(), next_number_ > 1);
-    }
-    for (auto& c : clients_) {
-        if (c->opened && !c->closing) {
-            serveRequests(*c);
-        }
-    }
-}
-
-void Server::serveRequests(Client& c) {
-    const std::uint64_t frames_per_second =
-        std::max<std::uint64_t>(1, (1000 + options_.frame_ms / 2) / options_.frame_ms);
-    for (auto it = c.requests.begin(); it != c.requests.end();) {
-        Request& r = it->second;
-        const auto define = c.defines.find(r.define_id);
-        bool due = true;
-        if (r.period != kPeriodOnce) {
-            if (r.period == kPeriodSecond && (sim_.frame() - r.start_frame) % frames_per_second != 0) {
-                ++it;
-                continue;
-            }
-            ++r.periods;
-            due = r.periods > r.origin && (r.periods - r.origin - 1) % (std::uint64_t{r.interval} + 1) == 0;
-        }
-        std::size_t bytes = 0;
-        if (due && define != c.defines.end()) {
-            bytes = buildDataBlock(sim_.model(), define->second, block_);
-            const std::span<const std::uint8_t> data(block_.data(), bytes);
-            if ((r.flags & kFlagChanged) && r.sent > 0 && std::ranges::equal(data, r.last)) {
-                due = false;
-            } else {
-                if (r.flags & kFlagChanged) {
-                    r.last.assign(data.begin(), data.end());
-                }
-                scproto::RecvSimObjectData rec;
-                rec.request_id = it->first;
-                rec.object_id = kUserObjectId;
-                rec.define_id = r.define_id;
-                rec.flags = r.flags;
-                rec.entry_number = 1;
-                rec.out_of = 1;
-                rec.define_count = static_cast<std::uint32_t>(define->second.size());
-                rec.data = data;
-                const auto n = scproto::encode(scratch_, kServerVersion, rec);
-                queue(c, std::span(scratch_).first(n));
-                ++r.sent;
-            }
-        }
-        if (c.closing) {
-            return;
-        }
-        const bool finished = (r.period == kPeriodOnce && due) || (r.limit != 0 && r.sent >= r.limit);
-        it = finished ? c.requests.erase(it) : std::next(it);
-    }
 }
 
 void Server::closeClient(Client& c) {

@@ -45,6 +45,9 @@ public:
     void shutdown();
 
 private:
+    // Server header version: MSFS 2020 answers protocol 5 clients with 5.
+    static constexpr std::uint32_t kServerVersion = 5;
+
     struct Request {
         std::uint32_t define_id = 0;
         std::uint32_t period = 0;
@@ -75,24 +78,45 @@ private:
         std::map<std::uint32_t, Request> requests;
     };
 
+    // server.cpp: connections, buffers, the trace.
     void acceptClients();
     void readClient(Client& c);
     bool cutPackets(Client& c, std::span<const std::uint8_t> received, std::uint64_t t_ns);
-    void handlePacket(Client& c, std::span<const std::uint8_t> packet, std::uint64_t t_ns);
-    void malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns);
-    void sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index);
     void queue(Client& c, std::span<const std::uint8_t> bytes);
     void flush(Client& c);
-    void frame();
-    void serveRequests(Client& c);
-    void dropClosed();
     void closeClient(Client& c);
+    void dropClosed();
     JsonLine traceLine(const Client& c) const;
+    void writeTrace(JsonLine& line, std::uint64_t t_ns);
     // A refusal or a failure, for whoever watches: on standard error, or in
     // the live view. Not silenced by --quiet.
     void say(const std::string& text);
-    void writeTrace(JsonLine& line, std::uint64_t t_ns);
     ViewInfo view() const;
+
+    // session.cpp: the packets, one handler per kind, and the data streamed.
+    struct Incoming {
+        Client& client;
+        scproto::ClientHeader header;
+        std::span<const std::uint8_t> bytes;  // the whole packet
+        std::uint64_t t_ns;                   // when it arrived
+        const char* call;                     // its function's name in the trace
+    };
+    void handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::uint64_t t_ns);
+    template <typename Packet>
+    bool decodePacket(const Incoming& in, Packet& p);
+    JsonLine callLine(const Incoming& in) const;
+    void onOpen(const Incoming& in);
+    void onMapClientEvent(const Incoming& in);
+    void onAddToDataDefinition(const Incoming& in);
+    void onRequestData(const Incoming& in);
+    void onTransmitClientEvent(const Incoming& in);
+    void traceTransmit(const Incoming& in, const scproto::TransmitClientEventPacket& p, const Simulator::Name* name,
+                       bool queued);
+    void reject(const Incoming& in, ExceptionCode code, std::uint32_t index);
+    void sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index);
+    void malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns);
+    void frame();
+    void serveRequests(Client& c);
 
     const Options& options_;
     Simulator& sim_;
