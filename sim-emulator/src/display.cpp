@@ -1,6 +1,7 @@
 #include "display.h"
 
 #include "text.h"
+#include "value_text.h"
 
 #include <cinttypes>
 

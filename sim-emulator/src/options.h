@@ -3,7 +3,7 @@
 #ifndef SIM_EMULATOR_OPTIONS_H
 #define SIM_EMULATOR_OPTIONS_H
 
-#include "model.h"
+#include "value_text.h"
 
 #include <cstdint>
 #include <optional>

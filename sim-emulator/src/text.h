@@ -14,6 +14,13 @@ namespace simemu {
 // sequence or line feed reaches the terminal; cut after 80 bytes with "...".
 std::string printable(std::string_view text);
 
+// ASCII letters compared and lowered without the locale, as SimConnect
+// matches names.
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+std::string lowerCase(std::string_view text);
+// Without leading and trailing spaces and tabs.
+std::string_view trim(std::string_view text);
+
 }  // namespace simemu
 
 #endif

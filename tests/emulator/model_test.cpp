@@ -1,4 +1,5 @@
 #include "model.h"
+#include "value_text.h"
 #include "simulator.h"
 
 #include <gtest/gtest.h>
