@@ -19,6 +19,7 @@ enum class ExceptionCode : std::uint32_t {
     UnrecognizedId = 3,
     Unopened = 4,
     NameUnrecognized = 7,
+    TooManyEventNames = 8,
     EventIdDuplicate = 9,
     TooManyRequests = 12,
     InvalidDataType = 18,

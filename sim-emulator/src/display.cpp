@@ -1,11 +1,15 @@
 #include "display.h"
 
+#include "text.h"
+#include "value_text.h"
+
 #include <cinttypes>
 
 namespace simemu {
 namespace {
 
 constexpr std::size_t kRecentLines = 12;
+constexpr std::size_t kNoteLines = 3;
 
 std::string dataText(DataFormat format, std::uint32_t data) {
     char buf[32];
@@ -35,7 +39,7 @@ std::string describeApplied(const AppliedEvent& a, const Model& model) {
     std::string text;
     switch (a.name_class) {
     case NameClass::Sim: {
-        text = a.name + dataText(a.event->data_format, a.data) + " -> ";
+        text = printable(a.name) + dataText(a.event->data_format, a.data) + " -> ";
         if (!a.effect.ignored.empty()) {
             text += "ignored: " + std::string(a.effect.ignored);
             break;
@@ -44,15 +48,18 @@ std::string describeApplied(const AppliedEvent& a, const Model& model) {
             const Var v = a.effect.vars[static_cast<std::size_t>(i)];
             text += (i ? ", " : "") + std::string(info(v).name) + " = " + show(model, v);
         }
+        if (a.effect.limited) {
+            text += " (held by --limit)";
+        }
         break;
     }
     case NameClass::Custom:
-        text = (a.name.empty() ? std::string("(empty name)") : a.name) + dataText(DataFormat::Unsigned, a.data) +
+        text = (a.name.empty() ? std::string("(empty name)") : printable(a.name)) + dataText(DataFormat::Unsigned, a.data) +
                " -> " + (a.name.empty() ? "private client event" : "custom event") + ", no effect here (" +
                std::to_string(a.count) + (a.count == 1 ? " time)" : " times)");
         break;
     case NameClass::Unknown:
-        text = a.name + dataText(DataFormat::Unsigned, a.data) + " -> unknown to the simulator, no effect (" +
+        text = printable(a.name) + dataText(DataFormat::Unsigned, a.data) + " -> unknown to the simulator, no effect (" +
                std::to_string(a.count) + (a.count == 1 ? " time)" : " times)");
         break;
     }
@@ -74,8 +81,7 @@ void Display::applied(const AppliedEvent& a, const Model& model, bool show_clien
         }
         return;
     }
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    out_.write(line + "\n");
 }
 
 void Display::redraw(const Simulator& sim, const ViewInfo& view) {
@@ -93,7 +99,7 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
         s += " none";
     }
     for (const auto& c : view.clients) {
-        s += "  [" + c + "]";
+        s += "  [" + std::to_string(c.number) + " " + (c.name ? printable(*c.name) : "(not open)") + "]";
     }
     s += "\n\n";
     std::snprintf(buf, sizeof buf,
@@ -126,21 +132,32 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
     s += "  custom events: " + std::to_string(custom) + " (" + std::to_string(sim.customCounts().size()) +
          " names)";
     for (const auto& [name, count] : sim.unknownCounts()) {
-        s += "   unknown " + name + " x" + std::to_string(count);
+        s += "   unknown " + printable(name) + " x" + std::to_string(count);
     }
     s += "\n\nlast events:\n";
     for (const auto& line : recent_) {
         s += "  " + line + "\n";
     }
-    std::fputs(s.c_str(), out_);
-    std::fflush(out_);
+    if (!notes_.empty()) {
+        s += "\nnotes:\n";
+        for (const auto& line : notes_) {
+            s += "  " + line + "\n";
+        }
+    }
+    out_.write(s);
     drawn_ = true;
+}
+
+void Display::note(std::string text) {
+    notes_.push_back(std::move(text));
+    if (notes_.size() > kNoteLines) {
+        notes_.pop_front();
+    }
 }
 
 void Display::finish() {
     if (drawn_) {
-        std::fputs("\n", out_);
-        std::fflush(out_);
+        out_.write("\n");
     }
 }
 

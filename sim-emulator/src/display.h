@@ -4,10 +4,11 @@
 #ifndef SIM_EMULATOR_DISPLAY_H
 #define SIM_EMULATOR_DISPLAY_H
 
+#include "output.h"
 #include "simulator.h"
 
-#include <cstdio>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,16 @@ struct ViewInfo {
     std::string address;  // "127.0.0.1:500"
     unsigned frame_ms = 0;
     unsigned delay_frames = 0;
-    std::vector<std::string> clients;  // "1 Request Data"
+    struct Client {
+        int number = 0;
+        std::optional<std::string> name;  // from its Open, as sent
+    };
+    std::vector<Client> clients;
 };
 
 class Display {
 public:
-    Display(std::FILE* out, bool terminal, bool quiet) : out_(out), terminal_(terminal), quiet_(quiet) {}
+    Display(Output& out, bool terminal, bool quiet) : out_(out), terminal_(terminal), quiet_(quiet) {}
 
     // Records an applied event; in line mode prints it at once. The client
     // number is shown once more than one client has been seen.
@@ -34,15 +39,18 @@ public:
     bool live() const { return terminal_ && !quiet_; }
     // Redraws the live view (terminal mode only; the caller paces it).
     void redraw(const Simulator& sim, const ViewInfo& view);
+    // A message for whoever watches, shown in the live view (the last few).
+    void note(std::string text);
     // Leaves the terminal below the last view.
     void finish();
 
 private:
-    std::FILE* out_;
+    Output& out_;
     bool terminal_;
     bool quiet_;
     bool drawn_ = false;
     std::deque<std::string> recent_;
+    std::deque<std::string> notes_;
 };
 
 }  // namespace simemu

@@ -2,6 +2,7 @@
 #include "display.h"
 #include "json.h"
 #include "options.h"
+#include "output.h"
 #include "server.h"
 #include "simulator.h"
 
@@ -39,27 +40,6 @@ bool installSignals(std::string& error) {
     return true;
 }
 
-// Written under a temporary name and renamed, so a test polling for the
-// file never reads it half-written.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    const std::string tmp = path + ".tmp";
-    std::FILE* f = std::fopen(tmp.c_str(), "w");
-    if (!f) {
-        error = std::strerror(errno);
-        return false;
-    }
-    const bool ok = std::fputs(text.c_str(), f) >= 0;
-    if (std::fclose(f) != 0 || !ok) {
-        error = "write failed";
-        return false;
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,33 +58,40 @@ int main(int argc, char** argv) {
     for (const auto& s : options.settings) {
         sim.model().set(s.var, s.value);  // checked while parsing
     }
+    for (const auto& l : options.limits) {
+        sim.model().limit(l);
+    }
 
-    std::FILE* trace = nullptr;
+    std::FILE* trace_file = nullptr;
     if (!options.trace_path.empty()) {
-        trace = std::fopen(options.trace_path.c_str(), "w");
-        if (!trace) {
+        trace_file = std::fopen(options.trace_path.c_str(), "w");
+        if (!trace_file) {
             std::fprintf(stderr, "sim-emulator: --trace(%s): %s\n", options.trace_path.c_str(), std::strerror(errno));
             return 1;
         }
     }
+    simemu::Output trace(trace_file, "--trace(" + options.trace_path + ")", true);
     std::string error;
     if (!installSignals(error)) {
         std::fprintf(stderr, "sim-emulator: %s\n", error.c_str());
         return 1;
     }
 
-    simemu::Display display(stdout, ::isatty(STDOUT_FILENO) == 1, options.quiet);
-    int status = 0;
+    simemu::Output out(stdout, "standard output", false);
+    simemu::Display display(out, ::isatty(STDOUT_FILENO) == 1, options.quiet);
     {
-        simemu::Server server(options, sim, display, trace);
+        simemu::Server server(options, sim, display, trace_file ? &trace : nullptr);
         if (const auto failure = server.listen()) {
             std::fprintf(stderr, "sim-emulator: %s\n", failure->c_str());
             return 1;
         }
-        if (!options.port_file.empty() &&
-            !writeFileAtomically(options.port_file, std::to_string(server.port()) + "\n", error)) {
-            std::fprintf(stderr, "sim-emulator: --port-file(%s): %s\n", options.port_file.c_str(), error.c_str());
-            return 1;
+        if (!options.port_file.empty()) {
+            if (const auto failure =
+                    simemu::writeFileAtomically(options.port_file, std::to_string(server.port()) + "\n")) {
+                std::fprintf(stderr, "sim-emulator: --port-file(%s): %s\n", options.port_file.c_str(),
+                             failure->c_str());
+                return 1;
+            }
         }
         if (!options.quiet) {
             std::fprintf(stderr, "sim-emulator: listening on %s:%u\n", options.bind.c_str(), server.port());
@@ -117,13 +104,14 @@ int main(int argc, char** argv) {
         display.applied(applied, sim.model(), false);
     }
     display.finish();
-    if (trace) {
-        std::fclose(trace);
+    bool ok = trace.close();
+    if (!options.state_out_path.empty()) {
+        if (const auto failure = simemu::writeFileAtomically(options.state_out_path, simemu::stateJson(sim))) {
+            std::fprintf(stderr, "sim-emulator: --state-out(%s): %s\n", options.state_out_path.c_str(),
+                         failure->c_str());
+            ok = false;
+        }
     }
-    if (!options.state_out_path.empty() &&
-        !writeFileAtomically(options.state_out_path, simemu::stateJson(sim), error)) {
-        std::fprintf(stderr, "sim-emulator: --state-out(%s): %s\n", options.state_out_path.c_str(), error.c_str());
-        status = 1;
-    }
-    return status;
+    ok = out.close() && ok;
+    return ok ? 0 : 1;
 }

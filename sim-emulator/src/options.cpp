@@ -67,10 +67,11 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
             continue;
         }
         const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
-                           option == "--event-delay-frames" || option == "--set" || option == "--trace" ||
+                           option == "--event-delay-frames" || option == "--set" || option == "--limit" ||
+                           option == "--trace" ||
                            option == "--state-out" || option == "--port-file";
         if (!known) {
-            return usage("option", option, "unknown (see --help)");
+            return usage("option", option, "unknown");
         }
         if (!takeValue()) {
             return usage(option, "", "needs a value");
@@ -105,6 +106,13 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
                 return usage(option, value, error);
             }
             out.settings.push_back(*setting);
+        } else if (option == "--limit") {
+            std::string error;
+            const auto limit = parseLimit(value, error);
+            if (!limit) {
+                return usage(option, value, error);
+            }
+            out.limits.push_back(*limit);
         } else if (value.empty()) {
             return usage(option, value, "needs a file name");
         } else if (option == "--trace") {
@@ -135,11 +143,16 @@ Options:
   --set "NAME=VALUE"     starting value of a variable by its SimConnect name,
                          in the unit listed below; repeatable. Transponder as
                          BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false
+  --limit "NAME=MIN:MAX" hold a variable within MIN..MAX (each written as for
+                         --set) after every event and from the start, as an
+                         aircraft holds an autopilot target to what it
+                         allows; repeatable
   --trace FILE           JSON Lines, one object per client packet
   --state-out FILE       at exit, every variable as one JSON object
   --once                 exit when the first client (the first connection
                          that sent a packet) has disconnected
-  --quiet                no listening message, no live view
+  --quiet                no listening message, no live view, no line per
+                         client; refusals and failures are still said
   --port-file FILE       write the bound port number there once listening
   --help                 this text
 
@@ -154,7 +167,7 @@ Variables (SimConnect name, unit, starting value):
         unit.resize(std::max<std::size_t>(unit.size() + 1, 13), ' ');
         text += line + unit + formatValue(v, initial.value(v)) + "\n";
     }
-    text += R"(
+    text += R"help(
 The transponder is BCO16, one octal digit per nibble: squawk 1200 is 0x1200,
 which --state-out writes as the integer 4608.
 Variables are read in any unit of their family: MHz/kHz/Hz/Frequency BCD16,
@@ -177,6 +190,10 @@ Events and their effect:
   AP_MASTER, AP_PANEL_HEADING_HOLD, AP_NAV1_HOLD, AP_APR_HOLD,
   AP_PANEL_ALTITUDE_HOLD, AP_PANEL_VS_HOLD, TOGGLE_GPS_DRIVES_NAV1
                                       toggle their Bool
+The trace line of a transmission whose event carries its value in its data
+(the sets above) has "applied": the value the event leaves its variable at,
+in the unit listed above and after --limit, or null when the simulator
+ignores the data.
 Choices where the simulator's behaviour is not documented: a set event whose
 data is not valid BCD/BCO or lies outside the band changes nothing; the
 barometer stops at its limits; an event that is applied is applied once per
@@ -189,14 +206,25 @@ and "#nnnn" event names are accepted and their transmissions counted. An
 event ID never mapped draws ERROR (1), index 2, on transmission.
 TOGGLE_GPS_DRIVES_NAV2 does not exist in MSFS and is unknown here too.
 
+Limits, each refusal said once on standard error (or in the live view):
+at most 64 clients (MSFS's MaxClients default), further connections are
+closed at once (out of file descriptors, they wait until a client leaves); at most 1000 event names mapped per client (MSFS's limit),
+more draw TOO_MANY_EVENT_NAMES (8), index 1; at most 4096 events per client
+waiting for their frame, more draw ERROR (1), index 0, and their trace line
+has "refused". A client's waiting events are dropped when it disconnects,
+except the first client's under --once, whose leaving ends the run. Custom
+and unknown names are counted one by one up to 4096 names, further ones
+together as "(other names)".
+
 Requests: period NEVER stops a request, ONCE sends once, VISUAL_FRAME and
 SIM_FRAME send every frame, SECOND every second; flag CHANGED sends only
 when the block differs from the last one sent; origin, interval and limit
 count periods as in SimConnect. TAGGED is not supported (sent untagged).
 
 Exit status: 0 after SIGINT/SIGTERM or --once, 1 on a runtime error (e.g.
-port in use), 2 on a usage error.
-)";
+port in use, or a write to the trace, the state file or standard output
+that failed, said on standard error when it happens), 2 on a usage error.
+)help";
     return text;
 }
 

@@ -3,7 +3,7 @@
 #ifndef SIM_EMULATOR_OPTIONS_H
 #define SIM_EMULATOR_OPTIONS_H
 
-#include "model.h"
+#include "value_text.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +20,7 @@ struct Options {
     unsigned frame_ms = 16;
     unsigned event_delay_frames = 0;
     std::vector<Setting> settings;  // --set, in order
+    std::vector<Limit> limits;      // --limit, in order
     std::string trace_path;
     std::string state_out_path;
     std::string port_file;

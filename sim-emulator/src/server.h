@@ -9,6 +9,7 @@
 #include "display.h"
 #include "json.h"
 #include "options.h"
+#include "output.h"
 #include "simulator.h"
 
 #include "simconnect_protocol/protocol.h"
@@ -26,7 +27,7 @@ namespace simemu {
 class Server {
 public:
     // trace may be null (no --trace).
-    Server(const Options& options, Simulator& sim, Display& display, std::FILE* trace);
+    Server(const Options& options, Simulator& sim, Display& display, Output* trace);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -44,6 +45,9 @@ public:
     void shutdown();
 
 private:
+    // Server header version: MSFS 2020 answers protocol 5 clients with 5.
+    static constexpr std::uint32_t kServerVersion = 5;
+
     struct Request {
         std::uint32_t define_id = 0;
         std::uint32_t period = 0;
@@ -61,38 +65,75 @@ private:
         int number = 0;  // 0 until its first packet
         bool opened = false;
         bool closing = false;
+        // A refusal is said once, until the client is below the cap again.
+        bool refusing_events = false;
+        bool refusing_names = false;
         std::string name;
-        scproto::StreamReassembler rx{scproto::kClientHeaderSize};
+        // The start of a packet whose end has not arrived yet: a client's
+        // buffer grows only as far as the packets it actually sends.
+        std::vector<std::uint8_t> partial;
         std::vector<std::uint8_t> tx;
-        std::map<std::uint32_t, std::string> events;
+        std::map<std::uint32_t, Simulator::Name> events;
         std::map<std::uint32_t, std::vector<Datum>> defines;
         std::map<std::uint32_t, Request> requests;
     };
 
+    // server.cpp: connections, buffers, the trace.
     void acceptClients();
     void readClient(Client& c);
-    void handlePacket(Client& c, std::span<const std::uint8_t> packet, std::uint64_t t_ns);
-    void malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns);
-    void sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index);
+    bool cutPackets(Client& c, std::span<const std::uint8_t> received, std::uint64_t t_ns);
     void queue(Client& c, std::span<const std::uint8_t> bytes);
     void flush(Client& c);
-    void frame();
-    void serveRequests(Client& c);
-    void dropClosed();
     void closeClient(Client& c);
+    void dropClosed();
     JsonLine traceLine(const Client& c) const;
     void writeTrace(JsonLine& line, std::uint64_t t_ns);
+    // A refusal or a failure, for whoever watches: on standard error, or in
+    // the live view. Not silenced by --quiet.
+    void say(const std::string& text);
     ViewInfo view() const;
+
+    // session.cpp: the packets, one handler per kind, and the data streamed.
+    struct Incoming {
+        Client& client;
+        scproto::ClientHeader header;
+        std::span<const std::uint8_t> bytes;  // the whole packet
+        std::uint64_t t_ns;                   // when it arrived
+        const char* call;                     // its function's name in the trace
+    };
+    void handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::uint64_t t_ns);
+    template <typename Packet>
+    bool decodePacket(const Incoming& in, Packet& p);
+    JsonLine callLine(const Incoming& in) const;
+    void onOpen(const Incoming& in);
+    void onMapClientEvent(const Incoming& in);
+    void onAddToDataDefinition(const Incoming& in);
+    void onRequestData(const Incoming& in);
+    void onTransmitClientEvent(const Incoming& in);
+    void traceTransmit(const Incoming& in, const scproto::TransmitClientEventPacket& p, const Simulator::Name* name,
+                       bool queued);
+    void reject(const Incoming& in, ExceptionCode code, std::uint32_t index);
+    void sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index);
+    void malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns);
+    void frame();
+    void serveRequests(Client& c);
 
     const Options& options_;
     Simulator& sim_;
     Display& display_;
-    std::FILE* trace_;
+    Output* trace_;
     int listen_fd_ = -1;
     std::uint16_t port_ = 0;
     int next_number_ = 0;
     bool first_gone_ = false;
+    bool refusing_clients_ = false;
+    bool accept_failing_ = false;
+    std::uint64_t accept_resume_ns_ = 0;  // the listener rests until then
     std::vector<std::unique_ptr<Client>> clients_;
+    // One buffer to receive into and one reassembler to cut packets, shared
+    // by all clients (one thread serves them in turn).
+    std::vector<std::uint8_t> inbox_;
+    scproto::StreamReassembler cutter_{scproto::kClientHeaderSize};
     std::vector<std::uint8_t> scratch_;
     std::vector<std::uint8_t> block_;
 };

@@ -1,29 +1,63 @@
 #include "simulator.h"
 
+#include <algorithm>
+
 namespace simemu {
 
-void Simulator::receive(int client, std::string_view name, std::uint32_t data) {
-    queue_.push_back(Pending{frame_ + 1 + delay_frames_, client, std::string(name), data});
+bool Simulator::receive(int client, Name name, std::uint32_t data) {
+    std::size_t& waiting = waiting_[client];
+    if (waiting >= kMaxWaitingEvents) {
+        return false;
+    }
+    ++waiting;
+    queue_.push_back(Pending{frame_ + 1 + delay_frames_, client, std::move(name), data});
+    return true;
 }
 
-void Simulator::applyOne(Pending& p) {
+bool Simulator::receive(int client, std::string_view name, std::uint32_t data) {
+    return receive(client, std::make_shared<const std::string>(name), data);
+}
+
+void Simulator::forget(int client) {
+    std::erase_if(queue_, [client](const Pending& p) { return p.client == client; });
+    waiting_.erase(client);
+}
+
+std::size_t Simulator::waiting(int client) const {
+    const auto it = waiting_.find(client);
+    return it == waiting_.end() ? 0 : it->second;
+}
+
+std::uint64_t Simulator::count(std::map<std::string, std::uint64_t>& counts, const std::string& name) {
+    auto it = counts.find(name);
+    if (it == counts.end()) {
+        const bool room = custom_.size() + unknown_.size() < kMaxCountedNames;
+        it = counts.try_emplace(room ? name : std::string(kOtherNames), 0).first;
+    }
+    return ++it->second;
+}
+
+void Simulator::applyOne(const Pending& p) {
+    if (const auto it = waiting_.find(p.client); it != waiting_.end() && --it->second == 0) {
+        waiting_.erase(it);
+    }
     AppliedEvent a;
     a.client = p.client;
     a.data = p.data;
-    a.name_class = classifyEventName(p.name);
+    a.name = *p.name;
+    a.name_class = classifyEventName(a.name);
     switch (a.name_class) {
     case NameClass::Sim:
-        a.event = findEvent(p.name);
+        a.event = findEvent(a.name);
         a.effect = model_.apply(*a.event, p.data);
         break;
     case NameClass::Custom:
-        a.count = ++custom_[p.name];
+        a.count = count(custom_, a.name);
         break;
     case NameClass::Unknown:
-        a.count = ++unknown_[p.name];
+        a.count = count(unknown_, a.name);
         break;
     }
-    a.name = std::move(p.name);
     applied_.push_back(std::move(a));
 }
 

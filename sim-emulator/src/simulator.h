@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,16 +25,35 @@ struct AppliedEvent {
     std::uint64_t count = 0;  // transmissions so far, for custom and unknown names
 };
 
+// Events one client may have waiting for their frame: far above what a
+// panel sends in the longest delay a test plays, low enough that a client
+// transmitting without end cannot take the machine's memory.
+inline constexpr std::size_t kMaxWaitingEvents = 4096;
+// Custom and unknown names counted one by one; transmissions of further
+// names are counted together under kOtherNames, so that clients coming and
+// going with new names cannot grow the counts without end.
+inline constexpr std::size_t kMaxCountedNames = 4096;
+inline constexpr std::string_view kOtherNames = "(other names)";
+
 class Simulator {
 public:
+    // An event name as a client mapped it, shared by the client's table and
+    // every waiting transmission of it.
+    using Name = std::shared_ptr<const std::string>;
+
     explicit Simulator(unsigned delay_frames = 0) : delay_frames_(delay_frames) {}
 
     Model& model() { return model_; }
     const Model& model() const { return model_; }
 
     // Queues a transmitted event. It takes effect at the next frame
-    // boundary plus the configured delay.
-    void receive(int client, std::string_view name, std::uint32_t data);
+    // boundary plus the configured delay. False, and nothing queued, when
+    // the client already has kMaxWaitingEvents waiting.
+    bool receive(int client, Name name, std::uint32_t data);
+    bool receive(int client, std::string_view name, std::uint32_t data);
+
+    // Drops the waiting events of a client that has gone.
+    void forget(int client);
 
     // Crosses one frame boundary and applies the events now due. The
     // returned list is valid until the next call.
@@ -45,6 +65,7 @@ public:
 
     std::uint64_t frame() const { return frame_; }
     std::size_t pending() const { return queue_.size(); }
+    std::size_t waiting(int client) const;
     // Transmissions of events with an empty, dotted or "#nnnn" name.
     const std::map<std::string, std::uint64_t>& customCounts() const { return custom_; }
     // Transmissions of plain names the simulator does not know.
@@ -54,15 +75,17 @@ private:
     struct Pending {
         std::uint64_t due = 0;
         int client = 0;
-        std::string name;
+        Name name;
         std::uint32_t data = 0;
     };
-    void applyOne(Pending& p);
+    void applyOne(const Pending& p);
+    std::uint64_t count(std::map<std::string, std::uint64_t>& counts, const std::string& name);
 
     Model model_;
     unsigned delay_frames_ = 0;
     std::uint64_t frame_ = 0;
     std::deque<Pending> queue_;
+    std::map<int, std::size_t> waiting_;  // per client, those with any
     std::vector<AppliedEvent> applied_;
     std::map<std::string, std::uint64_t> custom_;
     std::map<std::string, std::uint64_t> unknown_;

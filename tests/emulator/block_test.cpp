@@ -2,9 +2,12 @@
 #include "display.h"
 #include "json.h"
 #include "options.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <variant>
 
@@ -151,6 +154,7 @@ TEST(Json, StateHoldsEveryVariableAndTheCounts) {
 
 TEST(Display, DescribesEachAppliedEvent) {
     Simulator sim;
+    sim.model().limit({Var::ApVerticalSpeed, -400, 2000});
     sim.receive(1, "NAV1_STBY_SET", 0x11345);
     sim.receive(1, "COM_STBY_RADIO_SWAP", 0);
     sim.receive(1, "XPNDR_SET", 0x1280);
@@ -166,9 +170,36 @@ TEST(Display, DescribesEachAppliedEvent) {
     EXPECT_EQ(lines[0], "NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113.45");
     EXPECT_EQ(lines[1], "COM_STBY_RADIO_SWAP -> COM ACTIVE FREQUENCY:1 = 118.000, COM STANDBY FREQUENCY:1 = 124.850");
     EXPECT_EQ(lines[2], "XPNDR_SET 0x1280 -> ignored: not a BCO16 squawk code");
-    EXPECT_EQ(lines[3], "AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -500");
+    EXPECT_EQ(lines[3], "AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -400 (held by --limit)");
     EXPECT_EQ(lines[4], "(empty name) 0 -> private client event, no effect here (1 time)");
     EXPECT_EQ(lines[5], "TOGGLE_GPS_DRIVES_NAV2 0 -> unknown to the simulator, no effect (1 time)");
+}
+
+TEST(Display, ShowsClientTextEscaped) {
+    EXPECT_EQ(printable("Request Data"), "Request Data");
+    EXPECT_EQ(printable(std::string_view("a\x1b[2J\n\\\xe9\0", 9)), R"(a\x1b[2J\x0a\x5c\xe9\x00)");
+    EXPECT_EQ(printable(std::string(300, 'x')), std::string(80, 'x') + "...");
+
+    // The live view: its own escapes (home, clear) and nothing a client sent.
+    char* text = nullptr;
+    std::size_t size = 0;
+    {
+        Output out(open_memstream(&text, &size), "memory", true);
+        Display display(out, true, false);
+        Simulator sim;
+        sim.receive(1, "\x1b]0;title\x07", 0);
+        display.applied(sim.advanceFrame().at(0), sim.model(), false);
+        display.redraw(sim, ViewInfo{"127.0.0.1:500", 16, 0, {{1, "Evil\x1b[2J"}, {2, std::nullopt}}});
+        ASSERT_TRUE(out.close());
+    }
+    const std::string view(text, size);
+    std::free(text);
+    EXPECT_EQ(view.rfind("\x1b[H\x1b[J", 0), 0u);
+    EXPECT_EQ(std::count(view.begin(), view.end(), '\x1b'), 2) << view;
+    EXPECT_EQ(view.find('\x07'), std::string::npos);
+    EXPECT_NE(view.find(R"([1 Evil\x1b[2J]  [2 (not open)])"), std::string::npos) << view;
+    EXPECT_NE(view.find(R"(unknown \x1b]0;title\x07 x1)"), std::string::npos) << view;
+    EXPECT_NE(view.find(R"(  \x1b]0;title\x07 0 -> unknown)"), std::string::npos) << view;
 }
 
 TEST(Options, DefaultsAndValues) {
@@ -204,6 +235,7 @@ TEST(Options, UsageErrorsNameTheOption) {
         {"--port", "65536"},        {"--port", "-1"},         {"--port"},
         {"--bind", "localhost"},    {"--frame-ms", "0"},      {"--frame-ms", "1.5"},
         {"--event-delay-frames", "x"}, {"--set", "NOPE=1"},   {"--trace", ""},
+        {"--limit", "NOPE=1:2"},    {"--limit", "AUTOPILOT MASTER=1:0"},
         {"--verbose"},              {"--once=1"},             {"stray"}};
     for (const auto& args : bad) {
         Options o;

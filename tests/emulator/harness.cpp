@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,6 +73,10 @@ int EmulatorProcess::spawn(const std::vector<std::string>& args) {
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
+        if (open_files_ > 0) {
+            const rlimit limit{static_cast<rlim_t>(open_files_), static_cast<rlim_t>(open_files_)};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         std::vector<char*> argv;
         for (auto& a : all) {
             argv.push_back(a.data());
@@ -130,6 +135,35 @@ int EmulatorProcess::stop(int signal) {
     }
     ::kill(pid_, signal);
     return wait();
+}
+
+long EmulatorProcess::residentKiB() const {
+    std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+double EmulatorProcess::cpuSeconds() const {
+    // utime and stime are fields 14 and 15, counted after the ")" that
+    // ends the command name (which may itself hold spaces).
+    const std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n >= 14) {
+            ticks += std::stoull(field);
+        }
+    }
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 TestClient::~TestClient() { close(); }

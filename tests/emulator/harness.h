@@ -41,11 +41,19 @@ public:
     std::string out() const { return readFile(path("stdout")); }
     std::string err() const { return readFile(path("stderr")); }
 
+    // The open-file limit (RLIMIT_NOFILE) the next start gives the process.
+    void limitOpenFiles(int n) { open_files_ = n; }
+    // Of the running process, from /proc: resident memory in KiB and CPU
+    // time (user and system) in seconds; -1 when unreadable.
+    long residentKiB() const;
+    double cpuSeconds() const;
+
 private:
     int spawn(const std::vector<std::string>& args);
     std::string dir_;
     pid_t pid_ = -1;
     int port_ = 0;
+    int open_files_ = -1;
 };
 
 struct Record {

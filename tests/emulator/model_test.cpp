@@ -1,4 +1,5 @@
 #include "model.h"
+#include "value_text.h"
 #include "simulator.h"
 
 #include <gtest/gtest.h>
@@ -212,6 +213,54 @@ TEST(Model, ParsesSettings) {
     }
 }
 
+TEST(Model, LimitsHoldAVariableAfterEachEventAndAtTheStart) {
+    Model m;
+    ASSERT_FALSE(m.set(Var::ApVerticalSpeed, 1900).has_value());
+    m.limit({Var::ApVerticalSpeed, -2000, 1000});
+    EXPECT_EQ(m.value(Var::ApVerticalSpeed), 1000);
+    const EventInfo& vs = *findEvent("AP_VS_VAR_SET_ENGLISH");
+    EXPECT_EQ(m.valueSetBy(vs, static_cast<std::uint32_t>(-2500)), -2000);
+    EXPECT_TRUE(m.apply(vs, static_cast<std::uint32_t>(-2500)).limited);
+    EXPECT_EQ(m.value(Var::ApVerticalSpeed), -2000);
+    EXPECT_FALSE(m.apply(vs, 500).limited);
+    EXPECT_EQ(m.value(Var::ApVerticalSpeed), 500);
+    EXPECT_FALSE(m.valueSetBy(*findEvent("NAV1_STBY_SET"), 0x13A45).has_value());  // ignored: not BCD
+
+    // In the variable's own unit, whichever of a shared pair the event names.
+    m.limit({Var::KohlsmanMb, 1000, 1013.5});
+    const EventInfo& inc = *findEvent("KOHLSMAN_INC");
+    for (int i = 0; i < 5; ++i) {
+        m.apply(inc, 0);
+    }
+    EXPECT_DOUBLE_EQ(m.value(Var::KohlsmanMb), 1013.5);
+    EXPECT_DOUBLE_EQ(m.value(Var::KohlsmanHg), 1013.5 / 33.8639);
+}
+
+TEST(Model, ParsesLimits) {
+    std::string error;
+    const auto l = parseLimit("TRANSPONDER CODE:1 = 0x1200:7777", error);
+    ASSERT_TRUE(l.has_value()) << error;
+    EXPECT_EQ(l->var, Var::Transponder);
+    EXPECT_EQ(l->min, 0x1200);
+    EXPECT_EQ(l->max, 0x7777);
+    const auto negative = parseLimit("AUTOPILOT VERTICAL HOLD VAR=-2000:-1000", error);
+    ASSERT_TRUE(negative.has_value()) << error;
+    EXPECT_EQ(negative->min, -2000);
+    const std::pair<const char*, const char*> bad[] = {
+        {"AUTOPILOT VERTICAL HOLD VAR", "expected NAME=MIN:MAX"},
+        {"NO SUCH VAR=1:2", "unknown variable \"NO SUCH VAR\""},
+        {"AUTOPILOT VERTICAL HOLD VAR=2000", "expected MIN:MAX"},
+        {"AUTOPILOT VERTICAL HOLD VAR=2000:-2000", "MIN 2000 above MAX -2000"},
+        {"AUTOPILOT VERTICAL HOLD VAR=low:2000", "\"low\" is not a number"},
+        {"AUTOPILOT VERTICAL HOLD VAR=-2000:", "no value"},
+        {"NAV STANDBY FREQUENCY:1=100:110", "outside the NAV band"},
+    };
+    for (const auto& [text, why] : bad) {
+        EXPECT_FALSE(parseLimit(text, error).has_value()) << text;
+        EXPECT_NE(error.find(why), std::string::npos) << text << ": " << error;
+    }
+}
+
 TEST(Simulator, AppliesEventsAtTheNextFrameBoundary) {
     Simulator sim;
     sim.receive(1, "NAV1_STBY_SET", 0x11345);
@@ -253,6 +302,27 @@ TEST(Simulator, CountsCustomAndUnknownNamesAndFlushesAtExit) {
     EXPECT_EQ(sim.unknownCounts().at("TOGGLE_GPS_DRIVES_NAV2"), 1u);
     EXPECT_EQ(sim.model().value(Var::Transponder), 0x7000);
     EXPECT_EQ(sim.pending(), 0u);
+}
+
+TEST(Simulator, BoundsWhatClientsLeaveBehind) {
+    Simulator sim(1000);
+    for (std::size_t i = 0; i < kMaxWaitingEvents; ++i) {
+        ASSERT_TRUE(sim.receive(1, "Test." + std::to_string(i), 0));
+    }
+    EXPECT_FALSE(sim.receive(1, "Test.More", 0));
+    EXPECT_TRUE(sim.receive(2, "Test.Other", 0)) << "the cap is per client";
+    EXPECT_TRUE(sim.receive(2, "Test.More", 0));
+    sim.forget(2);
+    EXPECT_EQ(sim.waiting(2), 0u);
+    EXPECT_EQ(sim.pending(), kMaxWaitingEvents);
+    sim.flush();
+    EXPECT_TRUE(sim.receive(1, "Test.Again", 0)) << "room once applied";
+    sim.receive(1, "Test.Again", 0);
+    sim.flush();
+    // 4096 names counted one by one; the next ones together.
+    EXPECT_EQ(sim.customCounts().size(), kMaxCountedNames + 1);
+    EXPECT_EQ(sim.customCounts().at(std::string(kOtherNames)), 2u);
+    EXPECT_FALSE(sim.customCounts().contains("Test.Other"));
 }
 
 }  // namespace

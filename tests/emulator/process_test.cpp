@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <memory>
 #include <sstream>
+#include <thread>
 
 namespace emutest {
 namespace {
@@ -210,6 +215,36 @@ TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
     EXPECT_EQ(emu.stop(SIGTERM), 0);
 }
 
+// As an aircraft holds an autopilot target to what it allows; the trace
+// shows the value the event left, beside the data sent.
+TEST(EmulatorProcess, LimitHoldsAVariableWithinItsRange) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--once", "--frame-ms", "2", "--trace", emu.path("trace.jsonl"), "--state-out",
+                           emu.path("state.json"), "--set", "AUTOPILOT VERTICAL HOLD VAR=1900", "--limit",
+                           "AUTOPILOT VERTICAL HOLD VAR=-2000:2000"}));
+    {
+        TestClient c;
+        ASSERT_TRUE(c.connect(emu.port()));
+        setUpProgram(c);
+        Record holder;
+        auto d = nextData(c, 1, holder);
+        ASSERT_TRUE(d.has_value());
+        EXPECT_EQ(autopilotBlock(*d).vertical_speed, 1900.0);
+        c.transmit(9, 2500);
+        do {
+            d = nextData(c, 1, holder);
+            ASSERT_TRUE(d.has_value());
+        } while (autopilotBlock(*d).vertical_speed == 1900.0);
+        EXPECT_EQ(autopilotBlock(*d).vertical_speed, 2000.0);
+    }
+    EXPECT_EQ(emu.wait(), 0);
+    const std::string state = readFile(emu.path("state.json"));
+    EXPECT_NE(state.find("\"AUTOPILOT VERTICAL HOLD VAR\": 2000,"), std::string::npos) << state;
+    const std::string trace = readFile(emu.path("trace.jsonl"));
+    EXPECT_NE(trace.find(R"("sim_event":"AP_VS_VAR_SET_ENGLISH","data":2500,"applied":2000,)"), std::string::npos)
+        << trace;
+}
+
 TEST(EmulatorProcess, OnceSendsOneRecordAndNeverStopsARequest) {
     EmulatorProcess emu;
     ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2"}));
@@ -325,9 +360,9 @@ TEST(EmulatorProcess, OnceWritesTraceStateAndEventLinesWhenTheClientLeaves) {
         R"({"send_id":7,"call":"RequestDataOnSimObject","request":0,"define":0,"object":0,"period":3,"flags":0,)"
         R"("origin":0,"interval":0,"limit":0,"t_ns":)",
         R"({"send_id":8,"call":"TransmitClientEvent","object":0,"event":2,"sim_event":"NAV1_STBY_SET","data":70469,)"
-        R"("group":1,"flags":16,"t_ns":)",
+        R"("applied":113.45,"group":1,"flags":16,"t_ns":)",
         R"({"send_id":9,"call":"TransmitClientEvent","object":0,"event":9,"sim_event":"AP_VS_VAR_SET_ENGLISH",)"
-        R"("data":4294966796,"group":1,"flags":16,"t_ns":)",
+        R"("data":4294966796,"applied":-500,"group":1,"flags":16,"t_ns":)",
         R"({"send_id":10,"call":"TransmitClientEvent","object":0,"event":63,"sim_event":"","data":0,)",
         R"({"send_id":11,"call":"TransmitClientEvent","object":0,"event":40,"sim_event":"MobiFlight.AS530_ENT_Push",)",
         R"({"send_id":12,"call":"TransmitClientEvent","object":0,"event":40,)",
@@ -392,15 +427,165 @@ TEST(EmulatorProcess, MalformedPacketDropsOnlyThatClient) {
               1);
 }
 
+std::size_t occurrences(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// A client may keep 4096 events waiting for their frame and map 1000 names
+// (MSFS's own limit); beyond that it is told so. A client that leaves takes
+// its waiting events with it, except the one whose leaving ends an --once
+// run, whose events the final state still counts.
+TEST(EmulatorProcess, WaitingEventsAndMappedNamesAreCapped) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--once", "--event-delay-frames", "100000", "--state-out",
+                           emu.path("state.json")}));
+    TestClient first;
+    ASSERT_TRUE(first.connect(emu.port()));
+    first.open();
+    ASSERT_EQ(first.next()->id(), RecvId::Open);
+    {
+        TestClient second;
+        ASSERT_TRUE(second.connect(emu.port()));
+        second.open("Second");
+        for (std::uint32_t id = 1; id <= 1000; ++id) {
+            second.map(id, "Test.Gone" + std::to_string(id));
+        }
+        const auto oneTooMany = second.map(1001, "Test.Gone1001");
+        second.transmit(1, 0);
+        const auto seen = exceptionsUntil(second, second.transmit(kUnmappedEvent, 0));
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ((std::array{seen[0].exception, seen[0].send_id, seen[0].index}),
+                  (std::array<std::uint32_t, 3>{8, oneTooMany, 1}));
+    }
+    first.map(1, "Test.Kept");
+    Bytes burst;
+    for (int i = 0; i < 5000; ++i) {
+        const Bytes p = first.transmitPacket(1, 0);
+        burst.insert(burst.end(), p.begin(), p.end());
+    }
+    first.sendRaw(burst);
+    const auto seen = exceptionsUntil(first, first.transmit(kUnmappedEvent, 0));
+    ASSERT_EQ(seen.size(), 5000u - 4096u);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ((std::array{seen[i].exception, seen[i].send_id, seen[i].index}),
+                  (std::array<std::uint32_t, 3>{1, static_cast<std::uint32_t>(2 + 1 + 4096 + i), 0}));
+    }
+    first.close();
+    EXPECT_EQ(emu.wait(), 0);
+    const std::string state = readFile(emu.path("state.json"));
+    EXPECT_NE(state.find("\"custom_events\": {\"Test.Kept\": 4096}"), std::string::npos) << state;
+    const std::string err = emu.err();
+    EXPECT_EQ(occurrences(err, "sim-emulator: client 1 has 4096 events waiting"), 1u) << err;
+    EXPECT_EQ(occurrences(err, "sim-emulator: client 2 has mapped 1000 event names"), 1u) << err;
+}
+
+// 64 clients, MSFS's MaxClients default; more are closed at once, and an
+// idle one costs a few KiB, not a maximum-size packet buffer.
+TEST(EmulatorProcess, ConnectionsAreCappedAndCheapWhenIdle) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "5"}));
+    const long before = emu.residentKiB();
+    std::vector<std::unique_ptr<TestClient>> held;
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(held.back()->connect(emu.port()));
+        held.back()->open();
+        ASSERT_EQ(held.back()->next()->id(), RecvId::Open) << "client " << i + 1;
+    }
+    const long grown = emu.residentKiB() - before;
+    EXPECT_LT(grown, 2048) << "KiB for 64 idle clients";
+    for (int i = 0; i < 3; ++i) {
+        TestClient extra;
+        ASSERT_TRUE(extra.connect(emu.port()));
+        extra.open();
+        EXPECT_FALSE(extra.next().has_value());
+        EXPECT_TRUE(extra.peerClosed());
+    }
+    const auto sentinel = held[0]->transmit(kUnmappedEvent, 0);
+    EXPECT_TRUE(exceptionsUntil(*held[0], sentinel).empty());
+    held.pop_back();
+    // Room again once the emulator has seen that one go.
+    bool served = false;
+    for (int attempt = 0; attempt < 20 && !served; ++attempt) {
+        TestClient later;
+        ASSERT_TRUE(later.connect(emu.port()));
+        later.open();
+        const auto r = later.next();
+        served = r.has_value() && r->id() == RecvId::Open;
+    }
+    EXPECT_TRUE(served);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    EXPECT_EQ(occurrences(emu.err(), "64 clients connected"), 1u) << emu.err();
+}
+
+// Out of descriptors, accept fails while the listening socket stays
+// readable: the emulator must wait for a client to leave, not spin on it.
+TEST(EmulatorProcess, OutOfDescriptorsItWaitsInsteadOfSpinning) {
+    EmulatorProcess emu;
+    emu.limitOpenFiles(30);
+    ASSERT_TRUE(emu.start({"--quiet"}));
+    std::vector<std::unique_ptr<TestClient>> held;
+    for (int i = 0; i < 40; ++i) {
+        held.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(held.back()->connect(emu.port()));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double before = emu.cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_LT(emu.cpuSeconds() - before, 0.3) << "CPU seconds in 1.5 s";
+    held.clear();
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    c.open();
+    const auto r = c.next();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    const std::string err = emu.err();
+    EXPECT_EQ(occurrences(err, "sim-emulator: cannot accept connections (accept: Too many open files)"), 1u) << err;
+    EXPECT_EQ(occurrences(err, "sim-emulator: accepting connections again"), 1u) << err;
+}
+
+// A packet far larger than any the emulator knows, arriving in pieces: the
+// client's buffer grows to hold it, and the stream goes on behind it.
+TEST(EmulatorProcess, ALargePacketInPiecesIsTakenWhole) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--trace", emu.path("trace.jsonl")}));
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    Bytes big(60000, 0);
+    const std::uint8_t header[16] = {0x60, 0xEA, 0, 0, 5, 0, 0, 0, 0x7F, 0, 0, 0xF0, 1, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), big.begin());
+    for (std::size_t at = 0; at < big.size(); at += 20000) {
+        c.sendRaw(Bytes(big.begin() + static_cast<std::ptrdiff_t>(at),
+                        big.begin() + static_cast<std::ptrdiff_t>(at + 20000)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    c.open();
+    const auto r = c.next();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
+    EXPECT_NE(readFile(emu.path("trace.jsonl")).find(R"("send_id":1,"call":"Unsupported","function":127,"size":60000,)"),
+              std::string::npos);
+}
+
 TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
     const std::vector<std::vector<std::string>> cases{
         {"--port", "70000"}, {"--frame-ms", "0"}, {"--set", "NO SUCH VARIABLE=1"},
-        {"--set", "TRANSPONDER CODE:1=0x1289"}, {"--bogus"}, {"--port"}};
+        {"--set", "TRANSPONDER CODE:1=0x1289"}, {"--bogus"}, {"--port"},
+        {"--limit", "AUTOPILOT VERTICAL HOLD VAR=2000:-2000"}};
     for (const auto& args : cases) {
         EmulatorProcess emu;
         EXPECT_EQ(emu.runToEnd(args), 2) << args[0];
         EXPECT_EQ(emu.err().rfind("sim-emulator: ", 0), 0u) << emu.err();
         EXPECT_NE(emu.err().find(args[0] + (args[0] == "--bogus" ? ")" : "(")), std::string::npos) << emu.err();
+        const std::string err = emu.err();
+        EXPECT_EQ(err.find("--help"), err.rfind("--help")) << "the hint once: " << err;
     }
 }
 
@@ -411,6 +596,100 @@ TEST(EmulatorProcess, PortInUseExitsWithStatus1) {
     EXPECT_EQ(second.runToEnd({"--port", std::to_string(first.port()), "--quiet"}), 1);
     EXPECT_NE(second.err().find("Address already in use"), std::string::npos) << second.err();
     EXPECT_EQ(first.stop(SIGTERM), 0);
+}
+
+// Tests of the program kill the emulator and start it again on the same
+// port while the program's connection is still half open.
+TEST(EmulatorProcess, StartsAgainAtOnceOnThePortItWasKilledOn) {
+    EmulatorProcess first;
+    ASSERT_TRUE(first.start({"--quiet"}));
+    TestClient held;
+    ASSERT_TRUE(held.connect(first.port()));
+    held.open();
+    ASSERT_EQ(held.next()->id(), RecvId::Open);
+    EXPECT_EQ(first.stop(SIGKILL), -1);
+
+    EmulatorProcess second;
+    ASSERT_TRUE(second.start({"--quiet", "--port", std::to_string(first.port())})) << second.err();
+    EXPECT_EQ(second.port(), first.port());
+    TestClient c;
+    ASSERT_TRUE(c.connect(second.port()));
+    c.open();
+    const auto r = c.next();
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->id(), RecvId::Open);
+    EXPECT_EQ(second.stop(SIGTERM), 0);
+}
+
+// A full disk, as a device node of our own where we may make one: the old
+// state writer renamed its temporary file over the target, which as root
+// would have replaced /dev/full itself.
+std::string fullDevice(const std::string& path) {
+    if (::mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) {
+        return path;
+    }
+    return ::geteuid() == 0 ? std::string() : "/dev/full";
+}
+
+TEST(EmulatorProcess, AFailedWriteIsSaidOnceAndEndsWithStatus1) {
+    for (const std::string what : {"--trace", "--state-out", "standard output"}) {
+        EmulatorProcess emu;
+        const bool toStdout = what == "standard output";
+        const std::string full = fullDevice(emu.path(toStdout ? "stdout" : "full"));
+        if (full.empty()) {
+            GTEST_SKIP() << "cannot make a full device here";
+        }
+        std::vector<std::string> args{"--once"};
+        if (!toStdout) {
+            args.insert(args.end(), {what, full});
+        }
+        ASSERT_TRUE(emu.start(args));
+        {
+            TestClient c;
+            ASSERT_TRUE(c.connect(emu.port()));
+            c.open();
+            c.map(1, "AP_MASTER");
+            c.transmit(1, 0);
+            c.transmit(1, 0);
+            ASSERT_EQ(c.next()->id(), RecvId::Open);
+        }
+        EXPECT_EQ(emu.wait(), 1) << what;
+        const std::string said = "sim-emulator: " + (toStdout ? what : what + "(" + full + ")") +
+                                 ": No space left on device\n";
+        const std::string err = emu.err();
+        EXPECT_NE(err.find(said), std::string::npos) << err;
+        EXPECT_EQ(err.find(said), err.rfind(said)) << "said once: " << err;
+    }
+}
+
+// Names a client sends may carry terminal controls or a line feed that
+// forges a line of the emulator's own; the trace escapes them as JSON.
+TEST(EmulatorProcess, ClientTextReachesTheTerminalEscaped) {
+    EmulatorProcess emu;
+    ASSERT_TRUE(emu.start({"--once"}));
+    const std::string forged = "\nsim-emulator: client 9 disconnected";
+    {
+        TestClient c;
+        ASSERT_TRUE(c.connect(emu.port()));
+        c.open("Evil\x1b]0;pwned\x07" + forged);
+        c.map(1, "\x1b[2J" + forged);
+        c.transmit(1, 0);
+        ASSERT_EQ(c.next()->id(), RecvId::Open);
+    }
+    EXPECT_EQ(emu.wait(), 0);
+    const std::string out = emu.out();
+    const std::string err = emu.err();
+    for (const std::string& text : {out, err}) {
+        EXPECT_EQ(std::find_if(text.begin(), text.end(),
+                               [](char ch) { return ch != '\n' && (ch < 0x20 || ch > 0x7e); }),
+                  text.end())
+            << text;
+        EXPECT_EQ(text.find("\nsim-emulator: client 9"), std::string::npos) << text;
+    }
+    EXPECT_NE(err.find(R"(opened as "Evil\x1b]0;pwned\x07\x0asim-emulator: client 9 disconnected")"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(out.find(R"(\x1b[2J\x0asim-emulator: client 9 disconnected 0 -> unknown)"), std::string::npos) << out;
 }
 
 }  // namespace

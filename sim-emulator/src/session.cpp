@@ -1,0 +1,351 @@
+// What the emulator does for its clients as a simulator: one handler per
+// client packet kind (decode, trace, check as MSFS would, then change the
+// client's or the simulator's state), the exceptions it answers with, and
+// the data it streams at each frame. Sockets and buffers are in server.cpp.
+#include "server.h"
+
+#include "text.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace simemu {
+namespace {
+
+// SIMCONNECT_RECV_SIMOBJECT_DATA.dwObjectID of the user aircraft.
+constexpr std::uint32_t kUserObjectId = 1;
+constexpr std::uint32_t kPeriodNever = 0;
+constexpr std::uint32_t kPeriodOnce = 1;
+constexpr std::uint32_t kPeriodSecond = 4;
+constexpr std::uint32_t kFlagChanged = 1;
+// Bounds on what one client may build up; far above any real use.
+constexpr std::size_t kMaxDefines = 1024;
+constexpr std::size_t kMaxDatums = 1024;
+constexpr std::size_t kMaxRequests = 1024;
+// MSFS's own limit on the event names one client maps.
+constexpr std::size_t kMaxEventNames = 1000;
+
+const char* callName(std::uint32_t function) {
+    switch (static_cast<scproto::FunctionId>(function)) {
+    case scproto::FunctionId::Open: return "Open";
+    case scproto::FunctionId::MapClientEventToSimEvent: return "MapClientEventToSimEvent";
+    case scproto::FunctionId::TransmitClientEvent: return "TransmitClientEvent";
+    case scproto::FunctionId::AddToDataDefinition: return "AddToDataDefinition";
+    case scproto::FunctionId::RequestDataOnSimObject: return "RequestDataOnSimObject";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void Server::handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::uint64_t t_ns) {
+    if (c.number == 0) {
+        c.number = ++next_number_;
+    }
+    Incoming in{c, {}, bytes, t_ns, nullptr};
+    if (const auto e = scproto::decodeClientHeader(bytes, in.header)) {
+        return malformed(c, scproto::describe(e), std::nullopt, t_ns);
+    }
+    const std::uint32_t function = in.header.type & ~scproto::kFunctionTypeBase;
+    in.call = callName(function);
+    if (!in.call) {
+        // Well-formed but a function we do not emulate: noted, not fatal.
+        JsonLine line = traceLine(c);
+        line.uint("send_id", in.header.send_id)
+            .string("call", "Unsupported")
+            .uint("function", function)
+            .uint("size", in.header.size);
+        return writeTrace(line, t_ns);
+    }
+    switch (static_cast<scproto::FunctionId>(function)) {
+    case scproto::FunctionId::Open: return onOpen(in);
+    case scproto::FunctionId::MapClientEventToSimEvent: return onMapClientEvent(in);
+    case scproto::FunctionId::AddToDataDefinition: return onAddToDataDefinition(in);
+    case scproto::FunctionId::RequestDataOnSimObject: return onRequestData(in);
+    case scproto::FunctionId::TransmitClientEvent: return onTransmitClientEvent(in);
+    }
+}
+
+template <typename Packet>
+bool Server::decodePacket(const Incoming& in, Packet& p) {
+    if (const auto e = scproto::decode(in.bytes, p)) {
+        malformed(in.client, std::string(in.call) + ": " + scproto::describe(e), in.header.send_id, in.t_ns);
+        return false;
+    }
+    return true;
+}
+
+JsonLine Server::callLine(const Incoming& in) const {
+    JsonLine line = traceLine(in.client);
+    line.uint("send_id", in.header.send_id).string("call", in.call);
+    return line;
+}
+
+void Server::reject(const Incoming& in, ExceptionCode code, std::uint32_t index) {
+    sendException(in.client, code, in.header.send_id, index);
+}
+
+void Server::onOpen(const Incoming& in) {
+    scproto::OpenPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.string("name", p.app_name).uint("protocol", in.header.protocol);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    c.opened = true;
+    c.name = std::string(p.app_name);
+    const auto n = scproto::encode(scratch_, kServerVersion, scproto::kittyHawkOpen());
+    queue(c, std::span(scratch_).first(n));
+    if (!options_.quiet && !display_.live()) {
+        std::fprintf(stderr, "sim-emulator: client %d opened as \"%s\"\n", c.number, printable(c.name).c_str());
+    }
+}
+
+void Server::onMapClientEvent(const Incoming& in) {
+    scproto::MapClientEventPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("event", p.event_id).string("name", p.event_name);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (c.events.contains(p.event_id)) {
+        // MSFS keeps the first mapping of an ID.
+        return reject(in, ExceptionCode::EventIdDuplicate, 1);
+    }
+    if (c.events.size() >= kMaxEventNames) {
+        if (!c.refusing_names) {
+            c.refusing_names = true;
+            say("client " + std::to_string(c.number) + " has mapped " + std::to_string(kMaxEventNames) +
+                " event names, as many as MSFS takes; answering more with TOO_MANY_EVENT_NAMES");
+        }
+        return reject(in, ExceptionCode::TooManyEventNames, 1);
+    }
+    c.events.emplace(p.event_id, std::make_shared<const std::string>(p.event_name));
+    if (classifyEventName(p.event_name) == NameClass::Unknown) {
+        reject(in, ExceptionCode::NameUnrecognized, 2);
+    }
+}
+
+void Server::onAddToDataDefinition(const Incoming& in) {
+    scproto::AddToDataDefinitionPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("define", p.define_id)
+        .string("datum", p.datum_name)
+        .string("units", p.units_name)
+        .uint("type", p.datum_type)
+        .number("epsilon", static_cast<double>(p.epsilon))
+        .uint("datum_id", p.datum_id);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (!c.defines.contains(p.define_id) && c.defines.size() >= kMaxDefines) {
+        return reject(in, ExceptionCode::DefinitionError, 1);
+    }
+    auto& datums = c.defines[p.define_id];
+    const auto resolved = resolveDatum(p.datum_name, p.units_name, p.datum_type);
+    if (const auto* r = std::get_if<Rejection>(&resolved)) {
+        return reject(in, r->code, r->index);
+    }
+    if (datums.size() >= kMaxDatums) {
+        return reject(in, ExceptionCode::DefinitionError, 1);
+    }
+    datums.push_back(std::get<Datum>(resolved));
+}
+
+void Server::onRequestData(const Incoming& in) {
+    scproto::RequestDataPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("request", p.request_id)
+        .uint("define", p.define_id)
+        .uint("object", p.object_id)
+        .uint("period", p.period)
+        .uint("flags", p.flags)
+        .uint("origin", p.origin)
+        .uint("interval", p.interval)
+        .uint("limit", p.limit);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (p.period == kPeriodNever) {
+        c.requests.erase(p.request_id);
+        return;
+    }
+    if (!c.defines.contains(p.define_id)) {
+        return reject(in, ExceptionCode::UnrecognizedId, 2);
+    }
+    if (p.object_id != 0 && p.object_id != kUserObjectId) {
+        return reject(in, ExceptionCode::UnrecognizedId, 3);
+    }
+    if (p.period > kPeriodSecond) {
+        return reject(in, ExceptionCode::InvalidEnum, 4);
+    }
+    if (!c.requests.contains(p.request_id) && c.requests.size() >= kMaxRequests) {
+        return reject(in, ExceptionCode::TooManyRequests, 1);
+    }
+    Request r;
+    r.define_id = p.define_id;
+    r.period = p.period;
+    r.flags = p.flags;
+    r.origin = p.origin;
+    r.interval = p.interval;
+    r.limit = p.limit;
+    r.start_frame = sim_.frame();
+    c.requests[p.request_id] = std::move(r);
+}
+
+void Server::onTransmitClientEvent(const Incoming& in) {
+    scproto::TransmitClientEventPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    Client& c = in.client;
+    // Only an opened client has mapped events.
+    const auto mapped = c.events.find(p.event_id);
+    const Simulator::Name* name = mapped != c.events.end() ? &mapped->second : nullptr;
+    // Queued before the line is written, so that the line can say whether
+    // it was.
+    const bool queued = name && sim_.receive(c.number, *name, p.data);
+    traceTransmit(in, p, name, queued);
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (!name) {
+        // What MSFS answers for an ID that was never mapped.
+        return reject(in, ExceptionCode::Error, 2);
+    }
+    if (!queued) {
+        if (!c.refusing_events) {
+            c.refusing_events = true;
+            say("client " + std::to_string(c.number) + " has " + std::to_string(kMaxWaitingEvents) +
+                " events waiting for their frame; answering more with ERROR until some are applied");
+        }
+        return reject(in, ExceptionCode::Error, 0);
+    }
+    c.refusing_events = false;
+}
+
+void Server::traceTransmit(const Incoming& in, const scproto::TransmitClientEventPacket& p,
+                           const Simulator::Name* name, bool queued) {
+    JsonLine line = callLine(in);
+    line.uint("object", p.object_id).uint("event", p.event_id);
+    if (name) {
+        line.string("sim_event", **name);
+    } else {
+        line.null("sim_event");
+    }
+    line.uint("data", p.data);
+    if (name && !queued) {
+        line.string("refused", "too many events waiting");
+    } else if (const EventInfo* event = queued ? findEvent(**name) : nullptr;
+               event && event->data_format != DataFormat::None) {
+        if (const auto applied = sim_.model().valueSetBy(*event, p.data)) {
+            line.number("applied", *applied);
+        } else {
+            line.null("applied");
+        }
+    }
+    line.uint("group", p.group_id).uint("flags", p.flags);
+    writeTrace(line, in.t_ns);
+}
+
+void Server::malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id,
+                       std::uint64_t t_ns) {
+    if (c.number == 0) {
+        c.number = ++next_number_;
+    }
+    JsonLine line = traceLine(c);
+    if (send_id) {
+        line.uint("send_id", *send_id);
+    }
+    line.string("call", "Malformed").string("reason", reason);
+    writeTrace(line, t_ns);
+    if (!options_.quiet && !display_.live()) {
+        std::fprintf(stderr, "sim-emulator: client %d sent a malformed packet (%s); disconnecting it\n", c.number,
+                     reason.c_str());
+    }
+    closeClient(c);
+}
+
+void Server::sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index) {
+    const scproto::RecvException r{static_cast<std::uint32_t>(code), send_id, index};
+    const auto n = scproto::encode(scratch_, kServerVersion, r);
+    queue(c, std::span(scratch_).first(n));
+}
+
+void Server::frame() {
+    // Events first, so that this frame's data already shows them.
+    for (const auto& applied : sim_.advanceFrame()) {
+        display_.applied(applied, sim_.model(), next_number_ > 1);
+    }
+    for (auto& c : clients_) {
+        if (c->opened && !c->closing) {
+            serveRequests(*c);
+        }
+    }
+}
+
+void Server::serveRequests(Client& c) {
+    const std::uint64_t frames_per_second =
+        std::max<std::uint64_t>(1, (1000 + options_.frame_ms / 2) / options_.frame_ms);
+    for (auto it = c.requests.begin(); it != c.requests.end();) {
+        Request& r = it->second;
+        const auto define = c.defines.find(r.define_id);
+        bool due = true;
+        if (r.period != kPeriodOnce) {
+            if (r.period == kPeriodSecond && (sim_.frame() - r.start_frame) % frames_per_second != 0) {
+                ++it;
+                continue;
+            }
+            ++r.periods;
+            due = r.periods > r.origin && (r.periods - r.origin - 1) % (std::uint64_t{r.interval} + 1) == 0;
+        }
+        std::size_t bytes = 0;
+        if (due && define != c.defines.end()) {
+            bytes = buildDataBlock(sim_.model(), define->second, block_);
+            const std::span<const std::uint8_t> data(block_.data(), bytes);
+            if ((r.flags & kFlagChanged) && r.sent > 0 && std::ranges::equal(data, r.last)) {
+                due = false;
+            } else {
+                if (r.flags & kFlagChanged) {
+                    r.last.assign(data.begin(), data.end());
+                }
+                scproto::RecvSimObjectData rec;
+                rec.request_id = it->first;
+                rec.object_id = kUserObjectId;
+                rec.define_id = r.define_id;
+                rec.flags = r.flags;
+                rec.entry_number = 1;
+                rec.out_of = 1;
+                rec.define_count = static_cast<std::uint32_t>(define->second.size());
+                rec.data = data;
+                const auto n = scproto::encode(scratch_, kServerVersion, rec);
+                queue(c, std::span(scratch_).first(n));
+                ++r.sent;
+            }
+        }
+        if (c.closing) {
+            return;
+        }
+        const bool finished = (r.period == kPeriodOnce && due) || (r.limit != 0 && r.sent >= r.limit);
+        it = finished ? c.requests.erase(it) : std::next(it);
+    }
+}
+
+}  // namespace simemu
