@@ -72,9 +72,15 @@ bool SignalPipe::next(Event& event) {
     return true;
 }
 
+bool preloadablePath(std::string_view path) { return path.find_first_of(" :") == std::string_view::npos; }
+
 pid_t spawnChild(const ChildLaunch& launch, std::string& error) {
     if (launch.argv.empty()) {
         error = "exec(): no command";
+        return -1;
+    }
+    if (!preloadablePath(launch.preloadLibrary)) {
+        error = "LD_PRELOAD(" + launch.preloadLibrary + "): a space or colon in the path would split it";
         return -1;
     }
     int report[2];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/types.h>
@@ -35,6 +36,11 @@ struct ChildLaunch {
     std::string socketPath;
     bool stdinFromNull = false;  // when our own stdin carries the keys
 };
+
+// The dynamic loader splits LD_PRELOAD at spaces and colons: a library whose
+// path holds one is not preloaded, and the program silently gets the
+// system's hidapi. Such a library is reached through a symbolic link instead.
+bool preloadablePath(std::string_view path);
 
 // Forks and execs; returns the pid, or -1 with `error` set (then nothing is
 // left running). Signals must already be routed through SignalPipe.

@@ -47,14 +47,16 @@ void writeReportLog(std::FILE* log, std::int64_t tNs, std::span<const std::uint8
     std::fflush(log);
 }
 
-// A private directory for the socket, removed with everything in it at exit.
+// A private directory for the socket and the link to the preload library,
+// removed with everything in it at exit.
 class TempDir {
 public:
     TempDir() {
         const char* base = std::getenv("TMPDIR");
         std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/virtual-panel.XXXXXX";
-        // A socket path must fit sockaddr_un (108 bytes with the terminator).
-        if (tmpl.size() + sizeof "/panel.sock" > 100) {
+        // A socket path must fit sockaddr_un (108 bytes with the terminator),
+        // and the library's link must be preloadable.
+        if (tmpl.size() + sizeof "/panel.sock" > 100 || !preloadablePath(tmpl)) {
             tmpl = "/tmp/virtual-panel.XXXXXX";
         }
         if (::mkdtemp(tmpl.data()) == nullptr) {
@@ -62,13 +64,29 @@ public:
         }
         path_ = tmpl;
     }
-    ~TempDir() { ::rmdir(path_.c_str()); }
+    ~TempDir() {
+        for (const std::string& link : links_) {
+            ::unlink(link.c_str());
+        }
+        ::rmdir(path_.c_str());
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
 
+    // A symbolic link `name` in the directory to `target`; returns its path.
+    std::string link(const std::string& target, const char* name) {
+        std::string link = path_ + "/" + name;
+        if (::symlink(target.c_str(), link.c_str()) != 0) {
+            throw std::runtime_error("symlink(" + link + "): " + std::strerror(errno));
+        }
+        links_.push_back(link);
+        return link;
+    }
+
 private:
     std::string path_;
+    std::vector<std::string> links_;
 };
 
 class Runner final : public DeviceListener {
@@ -378,8 +396,11 @@ RunResult run(const RunOptions& options) {
     }
     try {
         TempDir dir;
+        // The library's own path may hold characters LD_PRELOAD splits at;
+        // the private directory's does not.
+        const std::string preload = dir.link(library, "libhidapi-virtual.so");
         Runner runner(options, dir.path() + "/panel.sock");
-        return runner.loop(library);
+        return runner.loop(preload);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "virtual-panel: %s\n", e.what());
         return failed;

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <filesystem>
+
 #include <fcntl.h>
 #include <time.h>
 #include <sys/stat.h>
@@ -47,7 +49,7 @@ protected:
         std::string tmpl = testing::TempDir() + "vp-e2e-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir_ = tmpl;
-        ASSERT_EQ(::mkdir(path("tmp").c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir(path(tmp_).c_str(), 0700), 0);
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
@@ -76,7 +78,7 @@ protected:
             ::dup2(err, 2);
             ::dup2(in, 0);
             // virtual-panel's private directory goes here, to be checked.
-            ::setenv("TMPDIR", path("tmp").c_str(), 1);
+            ::setenv("TMPDIR", path(tmp_).c_str(), 1);
             std::vector<char*> args;
             for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
@@ -104,8 +106,8 @@ protected:
         o.err = readFile(path("stderr"));
         o.leds = readFile(path("leds"));
         // The socket and its directory are removed however the run ended.
-        EXPECT_EQ(::rmdir(path("tmp").c_str()), 0) << "virtual-panel left files in " << path("tmp");
-        ::mkdir(path("tmp").c_str(), 0700);
+        EXPECT_EQ(::rmdir(path(tmp_).c_str()), 0) << "virtual-panel left files in " << path(tmp_);
+        ::mkdir(path(tmp_).c_str(), 0700);
         return o;
     }
 
@@ -129,6 +131,7 @@ protected:
     }
 
     std::string dir_;
+    std::string tmp_ = "tmp";  // TMPDIR for virtual-panel, inside dir_
 };
 
 TEST_F(EndToEnd, ReportsAndLedWritesCrossIntact) {
@@ -154,6 +157,23 @@ TEST_F(EndToEnd, ReportsAndLedWritesCrossIntact) {
               "wrote 2\n"
               "product Virtual panel\n");
     EXPECT_EQ(o.leds, "0b 01\n0b 3f\n");
+}
+
+// The loader splits LD_PRELOAD at spaces and colons: a library under such a
+// path would be skipped, and COMMAND would get the system's hidapi instead.
+TEST_F(EndToEnd, PreloadWorksFromAPathWithSpacesAndColons) {
+    namespace fs = std::filesystem;
+    const fs::path root = path("a panel: tools");
+    fs::create_directories(root / "bin");
+    fs::create_directories(root / "lib");
+    fs::copy_file(VIRTUAL_PANEL_BIN, root / "bin/virtual-panel");
+    fs::copy_file(HIDAPI_VIRTUAL_LIB, root / "lib/libhidapi-virtual.so");
+    tmp_ = "tmp: too";
+    ASSERT_EQ(::mkdir(path(tmp_).c_str(), 0700), 0);
+    const Outcome o = finish(start({(root / "bin/virtual-panel").string(), "--script", script("report 0 0 1 0\n"),
+                                    "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read", "8"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "opened\nread 01 00 00 00 00 01 00 00\n");
 }
 
 TEST_F(EndToEnd, QueueKeepsTheFirstSixtyFour) {
