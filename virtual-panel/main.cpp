@@ -1,4 +1,5 @@
-// virtual-panel [--uhid] [--script FILE] [--leds FILE] [--report-log FILE] [--linger-ms MS] [--verbose] [-- COMMAND [ARGS...]]
+// virtual-panel [--uhid] [--script FILE] [--leds FILE] [--report-log FILE] [--linger-ms MS]
+//               [--open-timeout-ms MS] [--verbose] [-- COMMAND [ARGS...]]
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -14,10 +15,12 @@
 namespace {
 
 constexpr int kUsageError = 2;
+// As timeout(1) says it.
+constexpr int kOpenTimedOut = 124;
 
 constexpr const char* kUsage =
-    "usage: virtual-panel [--uhid] [--script FILE] [--leds FILE] [--report-log FILE] [--linger-ms MS] [--verbose]\n"
-    "                     [-- COMMAND [ARGS...]]\n";
+    "usage: virtual-panel [--uhid] [--script FILE] [--leds FILE] [--report-log FILE] [--linger-ms MS]\n"
+    "                     [--open-timeout-ms MS] [--verbose] [-- COMMAND [ARGS...]]\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -40,6 +43,9 @@ constexpr const char* kHelp =
     "                  queued: false when it was dropped (queue full or unplugged)\n"
     "  --linger-ms MS  after the last script line, wait MS (default 300), then end\n"
     "                  COMMAND (SIGTERM, SIGKILL 2 s later)\n"
+    "  --open-timeout-ms MS\n"
+    "                  end COMMAND the same way when it has not opened the panel\n"
+    "                  within MS (default 10000; 0 waits for ever)\n"
     "  --verbose       print each script action on stderr as it is played\n"
     "  --uhid          be a kernel HID device through /dev/uhid (Linux, as root)\n"
     "                  instead: COMMAND then uses the system's hidapi untouched,\n"
@@ -49,7 +55,11 @@ constexpr const char* kHelp =
     "                  and prints the environment a program needs to reach it.\n"
     "\n"
     "The input queue holds 64 reports; when full the newest is dropped (as hidraw).\n"
-    "A malformed script line is reported as FILE:LINE: reason, exit status 2.\n";
+    "A malformed script line is reported as FILE:LINE: reason, exit status 2.\n"
+    "\n"
+    "Exit status: COMMAND's own (0 when the closing SIGTERM ended it; 128 + N when\n"
+    "signal N did); 127 when COMMAND could not be started; 124 when it did not open\n"
+    "the panel in time; 2 for a bad argument or script; 1 for other failures.\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "virtual-panel: %s\n%s", message.c_str(), kUsage);
@@ -95,7 +105,8 @@ int main(int argc, char** argv) {
             options.uhid = true;
             continue;
         }
-        if (arg == "--script" || arg == "--leds" || arg == "--report-log" || arg == "--linger-ms") {
+        if (arg == "--script" || arg == "--leds" || arg == "--report-log" || arg == "--linger-ms" ||
+            arg == "--open-timeout-ms") {
             if (i + 1 >= argc) {
                 return usageError("option(" + std::string(arg) + "): missing value");
             }
@@ -111,9 +122,9 @@ int main(int argc, char** argv) {
                 int ms = -1;
                 const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
                 if (ec != std::errc{} || end != value.data() + value.size() || ms < 0) {
-                    return usageError("--linger-ms(" + std::string(value) + "): expected milliseconds, 0 or more");
+                    return usageError(std::string(arg) + "(" + std::string(value) + "): expected milliseconds, 0 or more");
                 }
-                options.lingerMs = ms;
+                (arg == "--linger-ms" ? options.lingerMs : options.openTimeoutMs) = ms;
             }
             continue;
         }
@@ -175,6 +186,7 @@ int main(int argc, char** argv) {
         case Ending::CommandEnded: return vpanel::exitStatusFor(result.waitStatus, result.endTermSent);
         case Ending::Interrupted: return 128 + result.signal;
         case Ending::CommandNotStarted: return 127;  // as a shell says it
+        case Ending::OpenTimedOut: return kOpenTimedOut;
         case Ending::Failed: return 1;
     }
     return 1;

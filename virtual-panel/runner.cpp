@@ -98,6 +98,7 @@ public:
     RunResult loop(const std::string& library);
 
     void deviceOpened() override {
+        opened_ = true;
         if (!started_ && options_.hasScript) {
             startScript();
         }
@@ -132,6 +133,7 @@ private:
     void playDue(Clock::time_point now);
     void play(const ScriptAction& action, Clock::time_point now);
     void beginEnd(Clock::time_point now);
+    void checkOpenTimeout(Clock::time_point now);
     void handleSignals(std::optional<RunResult>& finished);
     std::optional<RunResult> reapChild();
     int timeoutMs(Clock::time_point now) const;
@@ -142,6 +144,10 @@ private:
     std::unique_ptr<PanelDevice> device_;
     std::unique_ptr<Interactive> interactive_;
     pid_t child_ = -1;
+
+    bool opened_ = false;  // COMMAND opened the panel at least once
+    std::optional<Clock::time_point> openDeadline_;
+    bool openTimedOut_ = false;
 
     bool started_ = false;
     std::size_t next_ = 0;
@@ -219,6 +225,16 @@ void Runner::beginEnd(Clock::time_point now) {
     killAt_ = now + kKillGrace;
 }
 
+void Runner::checkOpenTimeout(Clock::time_point now) {
+    if (opened_ || !openDeadline_ || now < *openDeadline_ || endTermSent_) {
+        return;
+    }
+    std::fprintf(stderr, "virtual-panel: command(%s): did not open the panel within %d ms (--open-timeout-ms); ending it\n",
+                 options_.command.front().c_str(), options_.openTimeoutMs);
+    openTimedOut_ = true;
+    beginEnd(now);
+}
+
 std::optional<RunResult> Runner::reapChild() {
     if (child_ < 0) {
         return std::nullopt;
@@ -229,6 +245,9 @@ std::optional<RunResult> Runner::reapChild() {
         return std::nullopt;
     }
     child_ = -1;
+    if (openTimedOut_) {
+        return RunResult{RunResult::Ending::OpenTimedOut, status, endTermSent_, 0};
+    }
     return RunResult{RunResult::Ending::CommandEnded, status, endTermSent_, 0};
 }
 
@@ -252,6 +271,7 @@ int Runner::timeoutMs(Clock::time_point now) const {
         if (!due || t < *due) due = t;
     };
     if (started_ && !lingerUntil_) consider(nextAt_);
+    if (!opened_ && openDeadline_ && !endTermSent_) consider(*openDeadline_);
     if (lingerUntil_ && !endTermSent_) consider(*lingerUntil_);
     if (endTermSent_ && !killSent_) consider(killAt_);
     if (!due) {
@@ -291,6 +311,9 @@ RunResult Runner::loop(const std::string& library) {
             std::fprintf(stderr, "virtual-panel: %s\n", error.c_str());
             return RunResult{RunResult::Ending::CommandNotStarted, 0, false, 0};
         }
+        if (options_.openTimeoutMs > 0) {
+            openDeadline_ = Clock::now() + milliseconds(options_.openTimeoutMs);
+        }
     }
     if (interactive_) {
         interactive_->printHelp();
@@ -302,6 +325,7 @@ RunResult Runner::loop(const std::string& library) {
     while (!finished) {
         Clock::time_point now = Clock::now();
         playDue(now);
+        checkOpenTimeout(now);
         const bool quit = (lingerUntil_ && now >= *lingerUntil_) || (interactive_ && interactive_->quitRequested());
         if (quit) {
             if (child_ < 0) {

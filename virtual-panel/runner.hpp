@@ -17,6 +17,9 @@ struct RunOptions {
     // One JSON line per report the script plays (see writeReportLog), or null.
     std::FILE* reportLog = nullptr;
     int lingerMs = 300;
+    // COMMAND is ended when it has not opened the panel within this time;
+    // 0 waits for ever.
+    int openTimeoutMs = 10000;
     bool verbose = false;
     std::vector<std::string> command;  // empty: serve the socket only
     bool uhid = false;  // a kernel HID device through /dev/uhid, not the socket
@@ -29,6 +32,7 @@ struct RunResult {
         CommandEnded,     // `waitStatus` holds COMMAND's wait status
         Interrupted,      // `signal` arrived while there was no COMMAND
         CommandNotStarted,
+        OpenTimedOut,     // COMMAND never opened the panel; reported on stderr
         Failed,           // reported on stderr
     };
     Ending ending = Ending::Finished;

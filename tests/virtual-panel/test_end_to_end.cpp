@@ -280,6 +280,15 @@ TEST_F(EndToEnd, CommandIgnoringTermIsKilled) {
     EXPECT_EQ(o.status, 128 + SIGKILL);
 }
 
+TEST_F(EndToEnd, CommandThatNeverOpensThePanelIsEndedInTime) {
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome o = run("report 0 0 1 0\n", probe({"sleep", "30000"}), {"--open-timeout-ms", "300"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(o.status, 124);
+    EXPECT_EQ(o.err, std::string("virtual-panel: command(") + VIRTUAL_PANEL_PROBE +
+                         "): did not open the panel within 300 ms (--open-timeout-ms); ending it\n");
+}
+
 TEST_F(EndToEnd, InterruptIsForwardedToCommand) {
     const pid_t pid = start({VIRTUAL_PANEL_BIN, "--script", script("wait 60000\n"), "--", VIRTUAL_PANEL_PROBE, "--out",
                              path("probe.out"), "open", "sleep", "30000"});
@@ -301,6 +310,7 @@ TEST_F(EndToEnd, MalformedScriptStopsBeforeAnythingRuns) {
 
 TEST_F(EndToEnd, BadOptionsAreUsageErrors) {
     for (const Args& argv : {Args{VIRTUAL_PANEL_BIN, "--linger-ms", "soon"}, Args{VIRTUAL_PANEL_BIN, "--bogus"},
+                             Args{VIRTUAL_PANEL_BIN, "--open-timeout-ms", "-1"},
                              Args{VIRTUAL_PANEL_BIN, "--script"}, Args{VIRTUAL_PANEL_BIN, "stray"},
                              Args{VIRTUAL_PANEL_BIN, "--script", "/nonexistent/script"}}) {
         const Outcome o = finish(start(argv));
