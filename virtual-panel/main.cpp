@@ -4,10 +4,12 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "child_process.hpp"
 #include "runner.hpp"
@@ -57,6 +59,9 @@ constexpr const char* kHelp =
     "The input queue holds 64 reports; when full the newest is dropped (as hidraw).\n"
     "A malformed script line is reported as FILE:LINE: reason, exit status 2.\n"
     "\n"
+    "A line that cannot be written to --leds or --report-log is reported once and\n"
+    "stops the run: COMMAND is ended as after the last script line, exit status 1.\n"
+    "\n"
     "Exit status: COMMAND's own (0 when the closing SIGTERM ended it; 128 + N when\n"
     "signal N did); 127 when COMMAND could not be started; 124 when it did not open\n"
     "the panel in time; 2 for a bad argument or script; 1 for other failures.\n";
@@ -66,15 +71,40 @@ int usageError(const std::string& message) {
     return kUsageError;
 }
 
-bool readFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// Far beyond any hand-written or generated script; keeps a path such as
+// /dev/zero from growing the process without bound.
+constexpr std::size_t kMaxScriptBytes = 16u << 20;
+
+// The whole file, or false with the reason in `error`. A directory opens but
+// cannot be read, and must not pass for an empty script.
+bool readScript(const std::string& path, std::string& text, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
         return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return !in.bad();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = std::strerror(errno);
+            break;
+        }
+        if (n == 0) {
+            ::close(fd);
+            return true;
+        }
+        if (text.size() + static_cast<std::size_t>(n) > kMaxScriptBytes) {
+            error = "longer than " + std::to_string(kMaxScriptBytes) + " bytes";
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return false;
 }
 
 }  // namespace
@@ -140,8 +170,9 @@ int main(int argc, char** argv) {
 
     if (options.hasScript) {
         std::string text;
-        if (!readFile(scriptPath, text)) {
-            std::fprintf(stderr, "virtual-panel: script(%s): %s\n", scriptPath.c_str(), std::strerror(errno));
+        std::string error;
+        if (!readScript(scriptPath, text, error)) {
+            std::fprintf(stderr, "virtual-panel: script(%s): %s\n", scriptPath.c_str(), error.c_str());
             return kUsageError;
         }
         vpanel::ParsedScript parsed = vpanel::parseScript(text);
@@ -152,33 +183,26 @@ int main(int argc, char** argv) {
         options.script = std::move(parsed.actions);
     }
 
-    std::FILE* leds = nullptr;
+    std::optional<vpanel::OutputFile> leds;
     if (!ledsPath.empty()) {
-        leds = std::fopen(ledsPath.c_str(), "w");
-        if (leds == nullptr) {
-            std::fprintf(stderr, "virtual-panel: leds(%s): %s\n", ledsPath.c_str(), std::strerror(errno));
+        if (!leds.emplace("leds", ledsPath).open()) {
             return kUsageError;
         }
-        options.leds = leds;
+        options.leds = &*leds;
     }
-    std::FILE* reportLog = nullptr;
+    std::optional<vpanel::OutputFile> reportLog;
     if (!reportLogPath.empty()) {
-        reportLog = std::fopen(reportLogPath.c_str(), "w");
-        if (reportLog == nullptr) {
-            std::fprintf(stderr, "virtual-panel: report-log(%s): %s\n", reportLogPath.c_str(), std::strerror(errno));
-            if (leds != nullptr) {
-                std::fclose(leds);
-            }
+        if (!reportLog.emplace("report-log", reportLogPath).open()) {
             return kUsageError;
         }
-        options.reportLog = reportLog;
+        options.reportLog = &*reportLog;
     }
     const vpanel::RunResult result = vpanel::run(options);
-    if (leds != nullptr) {
-        std::fclose(leds);
-    }
-    if (reportLog != nullptr) {
-        std::fclose(reportLog);
+    // Both are closed, and each failure reported, whatever the other did.
+    const bool ledsKept = !leds || leds->close();
+    const bool reportLogKept = !reportLog || reportLog->close();
+    if (!ledsKept || !reportLogKept) {
+        return 1;
     }
     using Ending = vpanel::RunResult::Ending;
     switch (result.ending) {

@@ -39,12 +39,10 @@ std::int64_t monotonicNs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-// One line per played report, flushed at once so that a reader sees it even
-// if the run is killed.
-void writeReportLog(std::FILE* log, std::int64_t tNs, std::span<const std::uint8_t> report, InputResult result) {
-    std::fprintf(log, "{\"t_ns\":%lld,\"bytes\":\"%s\",\"queued\":%s}\n", static_cast<long long>(tNs),
-                 hexBytes(report).c_str(), result == InputResult::Queued ? "true" : "false");
-    std::fflush(log);
+// One line per played report.
+std::string reportLogLine(std::int64_t tNs, std::span<const std::uint8_t> report, InputResult result) {
+    return "{\"t_ns\":" + std::to_string(tNs) + ",\"bytes\":\"" + hexBytes(report) +
+           "\",\"queued\":" + (result == InputResult::Queued ? "true" : "false") + "}";
 }
 
 // A private directory for the socket and the link to the preload library,
@@ -105,9 +103,8 @@ public:
     }
 
     void outputReport(std::span<const std::uint8_t> report) override {
-        if (options_.leds != nullptr) {
-            std::fprintf(options_.leds, "%s\n", hexBytes(report).c_str());
-            std::fflush(options_.leds);
+        if (options_.leds != nullptr && !options_.leds->writeLine(hexBytes(report))) {
+            stopForFailure();
         }
         const bool ledReport = report.size() >= 2 && report[0] == kLedReportId;
         if (options_.verbose) {
@@ -133,6 +130,11 @@ private:
     void playDue(Clock::time_point now);
     void play(const ScriptAction& action, Clock::time_point now);
     void beginEnd(Clock::time_point now);
+    // Reported already: stop playing, end COMMAND, and fail the run.
+    void stopForFailure() {
+        failed_ = true;
+        beginEnd(Clock::now());
+    }
     void checkOpenTimeout(Clock::time_point now);
     void handleSignals(std::optional<RunResult>& finished);
     std::optional<RunResult> reapChild();
@@ -148,6 +150,7 @@ private:
     bool opened_ = false;  // COMMAND opened the panel at least once
     std::optional<Clock::time_point> openDeadline_;
     bool openTimedOut_ = false;
+    bool failed_ = false;
 
     bool started_ = false;
     std::size_t next_ = 0;
@@ -167,8 +170,9 @@ void Runner::play(const ScriptAction& action, Clock::time_point now) {
             // earlier.
             const std::int64_t queuedAt = monotonicNs();
             const InputResult result = device_->sendInput(action.bytes);
-            if (options_.reportLog != nullptr) {
-                writeReportLog(options_.reportLog, queuedAt, action.bytes, result);
+            if (options_.reportLog != nullptr &&
+                !options_.reportLog->writeLine(reportLogLine(queuedAt, action.bytes, result))) {
+                stopForFailure();
             }
             if (options_.verbose) {
                 PanelInput in;
@@ -205,10 +209,10 @@ void Runner::play(const ScriptAction& action, Clock::time_point now) {
 }
 
 void Runner::playDue(Clock::time_point now) {
-    if (!started_ || lingerUntil_) {
+    if (!started_ || lingerUntil_ || failed_) {
         return;
     }
-    while (next_ < options_.script.size() && now >= nextAt_) {
+    while (next_ < options_.script.size() && now >= nextAt_ && !failed_) {
         play(options_.script[next_++], now);
     }
     if (next_ == options_.script.size() && now >= nextAt_) {
@@ -245,6 +249,9 @@ std::optional<RunResult> Runner::reapChild() {
         return std::nullopt;
     }
     child_ = -1;
+    if (failed_) {
+        return RunResult{RunResult::Ending::Failed, status, endTermSent_, 0};
+    }
     if (openTimedOut_) {
         return RunResult{RunResult::Ending::OpenTimedOut, status, endTermSent_, 0};
     }
@@ -326,6 +333,10 @@ RunResult Runner::loop(const std::string& library) {
         Clock::time_point now = Clock::now();
         playDue(now);
         checkOpenTimeout(now);
+        if (failed_ && child_ < 0) {
+            finished = RunResult{RunResult::Ending::Failed, 0, false, 0};
+            break;
+        }
         const bool quit = (lingerUntil_ && now >= *lingerUntil_) || (interactive_ && interactive_->quitRequested());
         if (quit) {
             if (child_ < 0) {

@@ -308,6 +308,30 @@ TEST_F(EndToEnd, MalformedScriptStopsBeforeAnythingRuns) {
     EXPECT_EQ(o.out, "");  // the probe never started
 }
 
+// A line that cannot be written ends the run with a clear reason: a run that
+// lost its record must not look like a good one.
+TEST_F(EndToEnd, FailedWritesToTheRecordsAreReportedOnceAndFailTheRun) {
+    Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--leds", "/dev/full", "--script", script(""), "--",
+                              VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "write", "0b", "01", "write",
+                              "0b", "02", "sleep", "30000"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "virtual-panel: leds(/dev/full): write failed: No space left on device\n");
+
+    o = finish(start({VIRTUAL_PANEL_BIN, "--report-log", "/dev/full", "--script",
+                      script("report 0 0 1 0\nreport 0 0 2 0\nwait 30000\n"), "--", VIRTUAL_PANEL_PROBE, "--out",
+                      path("probe.out"), "open", "sleep", "30000"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "virtual-panel: report-log(/dev/full): write failed: No space left on device\n");
+}
+
+TEST_F(EndToEnd, ScriptThatIsADirectoryIsAUsageError) {
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", path("tmp"), "--", VIRTUAL_PANEL_PROBE, "--out",
+                                    path("probe.out"), "open"}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "virtual-panel: script(" + path("tmp") + "): Is a directory\n");
+    EXPECT_EQ(o.out, "");  // the probe never started
+}
+
 TEST_F(EndToEnd, BadOptionsAreUsageErrors) {
     for (const Args& argv : {Args{VIRTUAL_PANEL_BIN, "--linger-ms", "soon"}, Args{VIRTUAL_PANEL_BIN, "--bogus"},
                              Args{VIRTUAL_PANEL_BIN, "--open-timeout-ms", "-1"},
