@@ -54,6 +54,7 @@ constexpr wchar_t kNoMemory[] = L"hid_open(virtual panel): out of memory";
 constexpr wchar_t kNullDevice[] = L"hidapi(virtual panel): no device (NULL handle)";
 constexpr wchar_t kBadArgument[] = L"hidapi(virtual panel): bad buffer or length";
 constexpr wchar_t kGone[] = L"hidapi(virtual panel): device disconnected";
+constexpr wchar_t kWriteRefused[] = L"hid_write(virtual panel): write failed (the panel's script says leds fail)";
 constexpr wchar_t kUnsupported[] = L"hidapi(virtual panel): not supported by the virtual panel";
 
 const wchar_t* globalError = kSuccess;
@@ -346,7 +347,14 @@ VP_EXPORT int hid_write(hid_device* dev, const unsigned char* data, size_t lengt
     std::memcpy(request + 1, data, length);
     std::uint8_t reply[1];
     std::size_t got = 0;
-    if (!exchange(dev, request, 1 + length, reply, sizeof reply, got) || reply[0] != wire::kOk) {
+    if (!exchange(dev, request, 1 + length, reply, sizeof reply, got)) {
+        return fail(dev, kGone);
+    }
+    if (reply[0] == wire::kRefused) {
+        // Refused on purpose; the device itself is still there.
+        return fail(dev, kWriteRefused);
+    }
+    if (reply[0] != wire::kOk) {
         dev->gone = true;
         return fail(dev, kGone);
     }

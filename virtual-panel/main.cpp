@@ -34,6 +34,10 @@ constexpr const char* kHelp =
     "                    report MODE BUTTONS OUTER INNER   one input report (ID 1)\n"
     "                    raw HEX...                        given bytes as one report\n"
     "                    wait MS | unplug | plug\n"
+    "                    leds fail | leds ok   from then on the program's writes\n"
+    "                                          to the panel fail (hid_write returns\n"
+    "                                          -1, nothing recorded) / succeed\n"
+    "                                          (leds fail: not with --uhid)\n"
     "                  With COMMAND the script starts when COMMAND first opens the\n"
     "                  panel, so that runs are repeatable; without, at once.\n"
     "                  Without --script the panel is played from the keyboard.\n"
@@ -179,6 +183,13 @@ int main(int argc, char** argv) {
         if (parsed.error) {
             std::fprintf(stderr, "%s:%d: %s\n", scriptPath.c_str(), parsed.error->line, parsed.error->reason.c_str());
             return kUsageError;
+        }
+        for (const vpanel::ScriptAction& action : parsed.actions) {
+            if (options.uhid && action.kind == vpanel::ScriptAction::Kind::LedsFail) {
+                std::fprintf(stderr, "%s:%d: leds fail: not possible with --uhid (the kernel takes every write)\n",
+                             scriptPath.c_str(), action.line);
+                return kUsageError;
+            }
         }
         options.script = std::move(parsed.actions);
     }

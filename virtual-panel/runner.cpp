@@ -116,12 +116,20 @@ public:
         }
     }
 
+    void outputRefused(std::span<const std::uint8_t> report) override {
+        if (options_.verbose) {
+            std::fprintf(stderr, "panel: output report %s refused (leds fail)\n", hexBytes(report).c_str());
+        }
+    }
+
 private:
     std::unique_ptr<PanelDevice> makeDevice() {
         if (options_.uhid) {
             return std::make_unique<UhidDevice>(*this);
         }
-        return std::make_unique<SocketDevice>(socketPath_, *this);
+        auto device = std::make_unique<SocketDevice>(socketPath_, *this);
+        socket_ = device.get();
+        return device;
     }
     void startScript() {
         started_ = true;
@@ -143,6 +151,7 @@ private:
     const RunOptions& options_;
     SignalPipe signals_;
     std::string socketPath_;
+    SocketDevice* socket_ = nullptr;  // device_, when it is the socket
     std::unique_ptr<PanelDevice> device_;
     std::unique_ptr<Interactive> interactive_;
     pid_t child_ = -1;
@@ -205,6 +214,19 @@ void Runner::play(const ScriptAction& action, Clock::time_point now) {
             }
             device_->plug();
             break;
+        case ScriptAction::Kind::LedsFail:
+        case ScriptAction::Kind::LedsOk: {
+            const bool fail = action.kind == ScriptAction::Kind::LedsFail;
+            if (options_.verbose) {
+                std::fprintf(stderr, "panel: leds %s\n", fail ? "fail" : "ok");
+            }
+            // A kernel device cannot refuse writes: main turns `leds fail`
+            // away with --uhid, and `leds ok` is then what it does anyway.
+            if (socket_ != nullptr) {
+                socket_->failWrites(fail);
+            }
+            break;
+        }
     }
 }
 

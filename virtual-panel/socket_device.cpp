@@ -165,8 +165,14 @@ bool SocketDevice::serveClient(int fd) {
         return true;
     }
     if (kind == wire::kWrite && length >= 2) {
-        reply(fd, wire::kOk);
-        listener_.outputReport(std::span<const std::uint8_t>(packet_.data() + 1, length - 1));
+        const std::span<const std::uint8_t> report(packet_.data() + 1, length - 1);
+        if (failWrites_) {
+            reply(fd, wire::kRefused);
+            listener_.outputRefused(report);
+        } else {
+            reply(fd, wire::kOk);
+            listener_.outputReport(report);
+        }
         return true;
     }
     return false;

@@ -27,6 +27,10 @@ public:
     void addPollFds(std::vector<pollfd>& fds) override;
     void handlePoll(std::span<const pollfd> fds) override;
 
+    // While on, every output report is refused: the program's hid_write
+    // returns -1, and the listener hears of it through outputRefused.
+    void failWrites(bool on) { failWrites_ = on; }
+
     const std::string& path() const { return path_; }
     std::size_t queued() const { return queue_.size(); }
 
@@ -42,6 +46,7 @@ private:
     std::vector<int> clients_;
     ReportQueue queue_;
     bool plugged_ = true;
+    bool failWrites_ = false;
     std::vector<std::uint8_t> packet_;
 };
 

@@ -10,7 +10,8 @@
 //   kHello  kWireVersion           kOk, or the connection is closed: no device
 //   kQuery                         kOk if plugged, kGone if not (no open)
 //   kRead                          kReport + report bytes, or kNone
-//   kWrite  + report bytes         kOk once the report was taken
+//   kWrite  + report bytes         kOk once the report was taken, kRefused
+//                                  when the script makes writes fail
 //
 // kHello is the program opening the device; kQuery only asks (enumeration).
 // An unplug closes every connection, so afterwards a request fails with
@@ -25,7 +26,7 @@
 namespace vpanel::wire {
 
 inline constexpr const char* kSocketVariable = "VIRTUAL_PANEL_SOCKET";
-inline constexpr std::uint8_t kWireVersion = 1;
+inline constexpr std::uint8_t kWireVersion = 2;
 
 inline constexpr std::uint8_t kHello = 'O';
 inline constexpr std::uint8_t kQuery = 'Q';
@@ -36,6 +37,7 @@ inline constexpr std::uint8_t kOk = 'K';
 inline constexpr std::uint8_t kGone = 'G';
 inline constexpr std::uint8_t kReport = 'D';
 inline constexpr std::uint8_t kNone = 'N';
+inline constexpr std::uint8_t kRefused = 'F';
 
 // Input reports are at most 64 bytes (a full-speed interrupt packet); output
 // reports may be as long as Linux hidraw accepts.

@@ -217,6 +217,35 @@ TEST_F(EndToEnd, UnplugFailsTheHandleAndPlugAllowsReopening) {
     EXPECT_EQ(o.leds, "0b 02\n");
 }
 
+TEST_F(EndToEnd, LedWritesFailOnDemandAndAreNotRecorded) {
+    const Outcome o = run(
+        "leds fail\n"
+        "report 0 0 1 0\n"
+        "wait 500\n"
+        "leds ok\n"
+        "report 0 0 2 0\n",
+        probe({"open", "read", "8", "write-fails", "0b", "01", "read", "8", "write", "0b", "02"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    // The failed write left the handle usable: reads and writes go on.
+    EXPECT_EQ(o.out,
+              "opened\n"
+              "read 01 00 00 00 00 01 00 00\n"
+              "write failed\n"
+              "read 01 00 00 00 00 02 00 00\n"
+              "wrote 2\n");
+    EXPECT_EQ(o.leds, "0b 02\n");
+}
+
+// A kernel device takes every write: refused before anything starts.
+TEST_F(EndToEnd, LedsFailIsRefusedWithUhid) {
+    const std::string s = script("report 0 0 1 0\nleds fail\n");
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--uhid", "--script", s, "--", VIRTUAL_PANEL_PROBE, "--out",
+                                    path("probe.out"), "open"}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, s + ":2: leds fail: not possible with --uhid (the kernel takes every write)\n");
+    EXPECT_EQ(o.out, "");
+}
+
 TEST_F(EndToEnd, OnlyThePanelIsFoundAndNullHandlesAreRefused) {
     const Outcome o = run("", probe({"open-other-fails", "null", "open"}));
     EXPECT_EQ(o.status, 0) << o.err;
