@@ -8,16 +8,23 @@
 //
 //   request                        reply
 //   kHello  kWireVersion           kOk, or the connection is closed: no device
+//   kAttach kWireVersion           the same, for a second connection of a
+//                                  device already opened (not an open itself)
 //   kQuery                         kOk if plugged, kGone if not (no open)
 //   kRead                          kReport + report bytes, or kNone
+//   kReadWait  + int32 ms, LE      kReport + report bytes as soon as one is
+//              (-1: for ever)      queued, or kNone once ms have passed
 //   kWrite  + report bytes         kOk once the report was taken, kRefused
 //                                  when the script makes writes fail
 //
 // kHello is the program opening the device; kQuery only asks (enumeration).
-// An unplug closes every connection, so afterwards a request fails with
-// end-of-file or a reset, and a new kHello is answered by a closed connection
-// until the device is plugged again. A request the panel does not understand
-// also closes the connection.
+// An open device has two connections, one for its reads and one for the
+// rest, so that a read waiting in one thread holds up no other thread.
+// An unplug closes every connection, so afterwards a request (or a waiting
+// read) fails with end-of-file or a reset, and a new kHello is answered by a
+// closed connection until the device is plugged again. A request the panel
+// does not understand, or one sent before the last was answered, also closes
+// the connection.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +37,9 @@ inline constexpr std::uint8_t kWireVersion = 2;
 
 inline constexpr std::uint8_t kHello = 'O';
 inline constexpr std::uint8_t kQuery = 'Q';
+inline constexpr std::uint8_t kAttach = 'A';
 inline constexpr std::uint8_t kRead = 'R';
+inline constexpr std::uint8_t kReadWait = 'T';
 inline constexpr std::uint8_t kWrite = 'W';
 
 inline constexpr std::uint8_t kOk = 'K';
@@ -44,5 +53,6 @@ inline constexpr std::uint8_t kRefused = 'F';
 inline constexpr std::size_t kMaxInputReport = 64;
 inline constexpr std::size_t kMaxOutputReport = 4096;
 inline constexpr std::size_t kMaxPacket = 1 + kMaxOutputReport;
+inline constexpr std::size_t kReadWaitPacket = 1 + 4;
 
 }  // namespace vpanel::wire

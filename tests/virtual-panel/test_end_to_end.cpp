@@ -2,6 +2,7 @@
 // system's hidapi, all real processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -244,6 +245,82 @@ TEST_F(EndToEnd, LedsFailIsRefusedWithUhid) {
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, s + ":2: leds fail: not possible with --uhid (the kernel takes every write)\n");
     EXPECT_EQ(o.out, "");
+}
+
+struct TimedRead {
+    int result;
+    std::int64_t returnedNs;
+    std::int64_t elapsedUs;
+};
+
+// The probe's timed-read lines, in order.
+std::vector<TimedRead> timedReads(const std::string& out) {
+    std::vector<TimedRead> reads;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        TimedRead r{};
+        long long t = 0, us = 0;
+        if (std::sscanf(line.c_str(), "timed-read %d %lld %lld", &r.result, &t, &us) == 3) {
+            r.returnedNs = t;
+            r.elapsedUs = us;
+            reads.push_back(r);
+        }
+    }
+    return reads;
+}
+
+// A waiting read wakes when a report is queued, not at the next turn of a
+// polling loop: this is the floor under the program's own latency.
+TEST_F(EndToEnd, WaitingReadWakesAsSoonAsAReportIsQueued) {
+    constexpr int kReports = 50;
+    std::string text = "wait 50\n";
+    Args steps{"open"};
+    for (int i = 1; i <= kReports; ++i) {
+        text += "report 0 0 " + std::to_string(i) + " 0\nwait 20\n";
+        steps.insert(steps.end(), {"timed-read", i % 2 == 0 ? "-1" : "2000"});
+    }
+    const Outcome o = run(text, probe(steps), {"--report-log", path("log"), "--linger-ms", "0"});
+    EXPECT_EQ(o.status, 0) << o.err;
+
+    std::istringstream log(readFile(path("log")));
+    std::vector<std::int64_t> queuedNs;
+    for (std::string line; std::getline(log, line);) queuedNs.push_back(std::stoll(line.substr(8)));
+    const std::vector<TimedRead> reads = timedReads(o.out);
+    ASSERT_EQ(reads.size(), static_cast<std::size_t>(kReports)) << o.out;
+    ASSERT_EQ(queuedNs.size(), static_cast<std::size_t>(kReports));
+    std::vector<std::int64_t> latencies;
+    for (int i = 0; i < kReports; ++i) {
+        EXPECT_EQ(reads[i].result, 8) << "read " << i;
+        latencies.push_back(reads[i].returnedNs - queuedNs[i]);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    // Polling every 2 ms gave a median of about 2 ms; waking on the queue
+    // gives about 0.1 ms, so this bound leaves room for a busy machine.
+    EXPECT_LT(latencies[kReports / 2], 500'000) << "median latency in ns";
+}
+
+TEST_F(EndToEnd, WriteFromAnotherThreadDoesNotDisturbAWaitingRead) {
+    const Outcome o = run("wait 400\nreport 0 0 1 0\n", probe({"open", "write-during-read", "0b", "01"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "opened\nwrote 2 during read 01 00 00 00 00 01 00 00\n");
+    EXPECT_EQ(o.leds, "0b 01\n");
+}
+
+TEST_F(EndToEnd, WaitingReadTimesOutOrFailsAtOnceWhenUnplugged) {
+    const Outcome o = run("wait 300\nunplug\nwait 300\nplug\nwait 100\nreport 0 0 1 0\n",
+                          probe({"open", "timed-read", "100", "timed-read", "-1", "reopen", "timed-read", "5000"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::vector<TimedRead> reads = timedReads(o.out);
+    ASSERT_EQ(reads.size(), 3u) << o.out;
+    // Nothing queued: 0 after the time asked for, and not much more.
+    EXPECT_EQ(reads[0].result, 0);
+    EXPECT_GE(reads[0].elapsedUs, 100'000);
+    EXPECT_LT(reads[0].elapsedUs, 180'000);
+    // Unplugged while waiting for ever: -1 at once (about 200 ms in).
+    EXPECT_EQ(reads[1].result, -1);
+    EXPECT_LT(reads[1].elapsedUs, 1'000'000);
+    EXPECT_EQ(reads[2].result, 8);
+    EXPECT_LT(reads[2].elapsedUs, 1'000'000);
 }
 
 TEST_F(EndToEnd, OnlyThePanelIsFoundAndNullHandlesAreRefused) {
