@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "child_process.hpp"
+#include "interactive.hpp"
 #include "runner.hpp"
 
 namespace {
@@ -40,7 +41,8 @@ constexpr const char* kHelp =
     "                                          (leds fail: not with --uhid)\n"
     "                  With COMMAND the script starts when COMMAND first opens the\n"
     "                  panel, so that runs are repeatable; without, at once.\n"
-    "                  Without --script the panel is played from the keyboard.\n"
+    "                  Without --script the panel is played from the keyboard\n"
+    "                  (keys below), and COMMAND's output shows above its status line.\n"
     "  --leds FILE     write each output report received as one line of hex bytes\n"
     "  --report-log FILE\n"
     "                  write one JSON line per report the script plays, e.g.\n"
@@ -128,7 +130,7 @@ int main(int argc, char** argv) {
             break;
         }
         if (arg == "-h" || arg == "--help") {
-            std::printf("%s%s", kUsage, kHelp);
+            std::printf("%s%s\n%s", kUsage, kHelp, vpanel::keyHelp().c_str());
             return 0;
         }
         if (arg == "--verbose") {
@@ -195,24 +197,32 @@ int main(int argc, char** argv) {
     }
 
     std::optional<vpanel::OutputFile> leds;
-    if (!ledsPath.empty()) {
-        if (!leds.emplace("leds", ledsPath).open()) {
-            return kUsageError;
-        }
-        options.leds = &*leds;
-    }
     std::optional<vpanel::OutputFile> reportLog;
-    if (!reportLogPath.empty()) {
-        if (!reportLog.emplace("report-log", reportLogPath).open()) {
-            return kUsageError;
+    const auto openRecord = [](std::optional<vpanel::OutputFile>& file, const char* option, const std::string& path) {
+        if (path.empty() || file.emplace(option, path).open()) {
+            return true;
         }
-        options.reportLog = &*reportLog;
+        std::fprintf(stderr, "%s\n", file->takeError().c_str());
+        return false;
+    };
+    if (!openRecord(leds, "leds", ledsPath) || !openRecord(reportLog, "report-log", reportLogPath)) {
+        return kUsageError;
     }
+    options.leds = leds ? &*leds : nullptr;
+    options.reportLog = reportLog ? &*reportLog : nullptr;
     const vpanel::RunResult result = vpanel::run(options);
-    // Both are closed, and each failure reported, whatever the other did.
-    const bool ledsKept = !leds || leds->close();
-    const bool reportLogKept = !reportLog || reportLog->close();
-    if (!ledsKept || !reportLogKept) {
+    // Both are closed, whatever the other did; a failure not reported during
+    // the run is reported now.
+    bool kept = true;
+    for (std::optional<vpanel::OutputFile>* file : {&leds, &reportLog}) {
+        if (*file && !(*file)->close()) {
+            kept = false;
+            if (const std::string error = (*file)->takeError(); !error.empty()) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+            }
+        }
+    }
+    if (!kept) {
         return 1;
     }
     using Ending = vpanel::RunResult::Ending;

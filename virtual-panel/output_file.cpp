@@ -1,7 +1,6 @@
 #include "output_file.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -17,15 +16,15 @@ OutputFile::~OutputFile() {
     }
 }
 
-void OutputFile::report(const std::string& what, int error) {
-    std::fprintf(stderr, "virtual-panel: %s(%s): %s%s\n", option_.c_str(), path_.c_str(), what.c_str(),
-                 std::strerror(error));
+void OutputFile::fail(const std::string& what, int error) {
+    failed_ = true;
+    error_ = "virtual-panel: " + option_ + "(" + path_ + "): " + what + std::strerror(error);
 }
 
 bool OutputFile::open() {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) {
-        report("", errno);
+        fail("", errno);
         return false;
     }
     return true;
@@ -46,8 +45,7 @@ bool OutputFile::writeLine(std::string_view line) {
         if (n <= 0) {
             // A zero-length write of a non-empty buffer makes no progress:
             // treated as a full device rather than retried for ever.
-            report("write failed: ", n < 0 ? errno : ENOSPC);
-            failed_ = true;
+            fail("write failed: ", n < 0 ? errno : ENOSPC);
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -64,8 +62,7 @@ bool OutputFile::close() {
     // Linux closes the descriptor even when close() reports an error (an
     // NFS write-back failure, say): the lines may be lost, so it counts.
     if (result != 0 && errno != EINTR) {
-        report("close failed: ", errno);
-        failed_ = true;
+        fail("close failed: ", errno);
     }
     return !failed_;
 }

@@ -104,12 +104,11 @@ public:
 
     void outputReport(std::span<const std::uint8_t> report) override {
         if (options_.leds != nullptr && !options_.leds->writeLine(hexBytes(report))) {
-            stopForFailure();
+            stopForFailure(options_.leds->takeError());
         }
         const bool ledReport = report.size() >= 2 && report[0] == kLedReportId;
         if (options_.verbose) {
-            std::fprintf(stderr, "panel: output report %s%s%s\n", hexBytes(report).c_str(),
-                         ledReport ? ": LEDs " : "", ledReport ? describeLeds(report[1]).c_str() : "");
+            note("panel: output report " + hexBytes(report) + (ledReport ? ": LEDs " + describeLeds(report[1]) : ""));
         }
         if (ledReport && interactive_) {
             interactive_->leds(report[1]);
@@ -118,7 +117,7 @@ public:
 
     void outputRefused(std::span<const std::uint8_t> report) override {
         if (options_.verbose) {
-            std::fprintf(stderr, "panel: output report %s refused (leds fail)\n", hexBytes(report).c_str());
+            note("panel: output report " + hexBytes(report) + " refused (leds fail)");
         }
     }
 
@@ -138,11 +137,25 @@ private:
     void playDue(Clock::time_point now);
     void play(const ScriptAction& action, Clock::time_point now);
     void beginEnd(Clock::time_point now);
-    // Reported already: stop playing, end COMMAND, and fail the run.
-    void stopForFailure() {
+    // Stop playing, end COMMAND, and fail the run, saying why once.
+    void stopForFailure(const std::string& reason) {
+        note(reason);
         failed_ = true;
         beginEnd(Clock::now());
     }
+    // A line for people on stderr, above the status line if there is one;
+    // nothing for an empty one.
+    void note(const std::string& text) {
+        if (text.empty()) {
+            return;
+        }
+        if (interactive_) {
+            interactive_->show(stderr, text);
+        } else {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        }
+    }
+
     void checkOpenTimeout(Clock::time_point now);
     void handleSignals(std::optional<RunResult>& finished);
     std::optional<RunResult> reapChild();
@@ -154,6 +167,7 @@ private:
     SocketDevice* socket_ = nullptr;  // device_, when it is the socket
     std::unique_ptr<PanelDevice> device_;
     std::unique_ptr<Interactive> interactive_;
+    std::optional<OutputCapture> capture_;  // COMMAND's output, in keyboard mode
     pid_t child_ = -1;
 
     bool opened_ = false;  // COMMAND opened the panel at least once
@@ -181,7 +195,7 @@ void Runner::play(const ScriptAction& action, Clock::time_point now) {
             const InputResult result = device_->sendInput(action.bytes);
             if (options_.reportLog != nullptr &&
                 !options_.reportLog->writeLine(reportLogLine(queuedAt, action.bytes, result))) {
-                stopForFailure();
+                stopForFailure(options_.reportLog->takeError());
             }
             if (options_.verbose) {
                 PanelInput in;
@@ -255,8 +269,8 @@ void Runner::checkOpenTimeout(Clock::time_point now) {
     if (opened_ || !openDeadline_ || now < *openDeadline_ || endTermSent_) {
         return;
     }
-    std::fprintf(stderr, "virtual-panel: command(%s): did not open the panel within %d ms (--open-timeout-ms); ending it\n",
-                 options_.command.front().c_str(), options_.openTimeoutMs);
+    note("virtual-panel: command(" + options_.command.front() + "): did not open the panel within " +
+         std::to_string(options_.openTimeoutMs) + " ms (--open-timeout-ms); ending it");
     openTimedOut_ = true;
     beginEnd(now);
 }
@@ -334,10 +348,22 @@ RunResult Runner::loop(const std::string& library) {
             startScript();
         }
     } else {
+        if (interactive_) {
+            try {
+                capture_.emplace();
+            } catch (const std::exception& e) {
+                note(std::string("virtual-panel: ") + e.what() + "; its lines may run into the status line");
+            }
+        }
         std::string error;
-        child_ = spawnChild({options_.command, library, socketPath_, interactive_ != nullptr}, error);
+        child_ = spawnChild({options_.command, library, socketPath_, interactive_ != nullptr,
+                             capture_ ? capture_->childStdout() : -1, capture_ ? capture_->childStderr() : -1},
+                            error);
+        if (capture_) {
+            capture_->closeChildEnds();
+        }
         if (child_ < 0) {
-            std::fprintf(stderr, "virtual-panel: %s\n", error.c_str());
+            note("virtual-panel: " + error);
             return RunResult{RunResult::Ending::CommandNotStarted, 0, false, 0};
         }
         if (options_.openTimeoutMs > 0) {
@@ -348,6 +374,9 @@ RunResult Runner::loop(const std::string& library) {
         interactive_->printHelp();
     }
 
+    const auto showCommandOutput = [this](int stream, std::span<const char> bytes) {
+        interactive_->show(stream == 2 ? stderr : stdout, std::string_view(bytes.data(), bytes.size()));
+    };
     std::vector<pollfd> fds;
     bool stdinOpen = interactive_ != nullptr;
     std::optional<RunResult> finished;
@@ -378,6 +407,10 @@ RunResult Runner::loop(const std::string& library) {
         if (stdinOpen) {
             fds.push_back({STDIN_FILENO, POLLIN, 0});
         }
+        const std::size_t captureIndex = fds.size();
+        if (capture_) {
+            capture_->addPollFds(fds);
+        }
         const std::size_t deviceIndex = fds.size();
         device_->addPollFds(fds);
 
@@ -385,7 +418,7 @@ RunResult Runner::loop(const std::string& library) {
             if (errno == EINTR) {
                 continue;
             }
-            std::fprintf(stderr, "virtual-panel: poll(): %s\n", std::strerror(errno));
+            note(std::string("virtual-panel: poll(): ") + std::strerror(errno));
             finished = RunResult{RunResult::Ending::Failed, 0, false, 0};
             break;
         }
@@ -395,7 +428,14 @@ RunResult Runner::loop(const std::string& library) {
                 break;
             }
         }
+        if (capture_) {
+            capture_->read(std::span<const pollfd>(fds).subspan(captureIndex, deviceIndex - captureIndex),
+                           showCommandOutput);
+        }
         if (auto status = reapChild()) {
+            if (capture_) {
+                capture_->drain(showCommandOutput);
+            }
             // A kernel device hands over what COMMAND wrote just before it
             // ended (its last LED report) only when asked: once more.
             fds.clear();

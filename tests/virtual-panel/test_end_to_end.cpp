@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -462,11 +463,19 @@ TEST_F(EndToEnd, UhidWithoutTheKernelDeviceFailsBeforeCommandStarts) {
     EXPECT_EQ(o.out, "");  // the probe never started
 }
 
+// The keyboard mode's status line as last drawn, without its escape codes.
+std::string lastStatusLine(const std::string& out) {
+    const std::size_t erased = out.rfind("\x1b[K");
+    std::string line = erased == std::string::npos ? out : out.substr(erased + 3);
+    line = std::regex_replace(line, std::regex("\x1b\\[[0-9;?]*[A-Za-z]"), "");
+    return line.substr(0, line.find('\n'));
+}
+
 TEST_F(EndToEnd, KeysPlayThePanel) {
     int keys[2];
     ASSERT_EQ(::pipe(keys), 0);
     const pid_t pid = start({VIRTUAL_PANEL_BIN, "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read",
-                             "8", "read", "8", "read", "8", "read", "8", "read", "8", "read-none"},
+                             "8", "read", "8", "read", "8", "read", "8", "read", "8", "read-none", "write", "0b", "05"},
                             keys[0]);
     ::close(keys[0]);
     // NAV1, outer knob clockwise, inner knob back (arrow key), HDG/OBS.
@@ -482,7 +491,47 @@ TEST_F(EndToEnd, KeysPlayThePanel) {
               "read 01 00 00 00 00 00 ff 02\n"
               "read 01 00 80 00 00 00 00 02\n"
               "read 01 00 00 00 00 00 00 02\n"
-              "nothing waiting\n");
+              "nothing waiting\n"
+              "wrote 2\n");
+    // Every LED named, lit or not; the buttons of the last press.
+    const std::string shown = readFile(path("stdout"));
+    EXPECT_EQ(lastStatusLine(shown),
+              "[NAV1] LEDs: [AP]  HDG  [NAV]  APR   ALT   VS   buttons 0x00008000  last: press HDG/OBS");
+
+    // --help lists the same keys the keyboard mode starts with.
+    const std::string keyHelp = shown.substr(0, shown.find('\r'));
+    ASSERT_NE(keyHelp.find("h HDG/OBS"), std::string::npos) << keyHelp;
+    finish(start({VIRTUAL_PANEL_BIN, "--help"}));
+    EXPECT_NE(readFile(path("stdout")).find(keyHelp), std::string::npos);
+}
+
+// COMMAND's lines go above the status line, each stream to its own place,
+// and the status line is drawn again below them.
+TEST_F(EndToEnd, KeyboardModeShowsCommandOutputAboveTheStatusLine) {
+    int keys[2];
+    // Not inherited: the end of the keys must reach virtual-panel.
+    ASSERT_EQ(::pipe2(keys, O_CLOEXEC), 0);
+    const pid_t pid = start({VIRTUAL_PANEL_BIN, "--open-timeout-ms", "0", "--", "/bin/sh", "-c",
+                             "echo out-line; echo err-line >&2; exec sleep 30"},
+                            keys[0]);
+    ::close(keys[0]);
+    const auto until = std::chrono::steady_clock::now() + kWatchdog;
+    while (readFile(path("stderr")).find("err-line") == std::string::npos ||
+           readFile(path("stdout")).find("out-line") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), until) << readFile(path("stdout"));
+        std::this_thread::sleep_for(kPollPause);
+    }
+    ASSERT_EQ(::write(keys[1], "5", 1), 1);
+    ::close(keys[1]);  // end of the keys: quits
+    const Outcome o = finish(pid);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "err-line\n");
+    const std::string shown = readFile(path("stdout"));
+    const std::size_t line = shown.find("out-line");
+    ASSERT_NE(line, std::string::npos);
+    EXPECT_EQ(shown.substr(line - 4, 13), "\r\x1b[Kout-line\n") << "the status line was not taken down first";
+    EXPECT_EQ(lastStatusLine(shown.substr(0, line - 4)).substr(0, 6), "[COM1]");
+    EXPECT_EQ(lastStatusLine(shown).substr(0, 6), "[FMS1]");
 }
 
 TEST_F(EndToEnd, WithoutCommandItTellsHowToReachThePanel) {
