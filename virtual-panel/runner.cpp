@@ -96,9 +96,8 @@ public:
     RunResult loop(const std::string& library);
 
     void deviceOpened() override {
-        opened_ = true;
-        if (!started_ && options_.hasScript) {
-            startScript();
+        if (stage_ == Stage::AwaitingOpen) {
+            startRunning(Clock::now());
         }
     }
 
@@ -122,6 +121,19 @@ public:
     }
 
 private:
+    // The stages of a run, in the order it goes through them; it never goes
+    // back. A run without COMMAND starts Running.
+    enum class Stage {
+        AwaitingOpen,  // COMMAND has not opened the panel yet: the script
+                       // waits for that, the open timeout runs
+        Running,       // the script plays (or the keyboard plays the panel)
+        Lingering,     // the script is done; COMMAND has until lingerUntil_
+        Ending,        // COMMAND was sent the SIGTERM that ends a run
+        Killing,       // and, after kKillGrace, SIGKILL
+    };
+    // Why the run ends, for its result.
+    enum class Cause { Done, OpenTimedOut, Failed };
+
     std::unique_ptr<PanelDevice> makeDevice() {
         if (options_.uhid) {
             return std::make_unique<UhidDevice>(*this);
@@ -130,18 +142,18 @@ private:
         socket_ = device.get();
         return device;
     }
-    void startScript() {
-        started_ = true;
-        nextAt_ = Clock::now();
+    void startRunning(Clock::time_point now) {
+        stage_ = Stage::Running;
+        nextAt_ = now;
     }
     void playDue(Clock::time_point now);
     void play(const ScriptAction& action, Clock::time_point now);
-    void beginEnd(Clock::time_point now);
+    // Ends COMMAND (SIGTERM), or the run itself when there is none.
+    void endRun(Clock::time_point now, Cause cause);
     // Stop playing, end COMMAND, and fail the run, saying why once.
     void stopForFailure(const std::string& reason) {
         note(reason);
-        failed_ = true;
-        beginEnd(Clock::now());
+        endRun(Clock::now(), Cause::Failed);
     }
     // A line for people on stderr, above the status line if there is one;
     // nothing for an empty one.
@@ -157,7 +169,7 @@ private:
     }
 
     void checkOpenTimeout(Clock::time_point now);
-    void handleSignals(std::optional<RunResult>& finished);
+    void handleSignals();
     std::optional<RunResult> reapChild();
     int timeoutMs(Clock::time_point now) const;
 
@@ -170,20 +182,16 @@ private:
     std::optional<OutputCapture> capture_;  // COMMAND's output, in keyboard mode
     pid_t child_ = -1;
 
-    bool opened_ = false;  // COMMAND opened the panel at least once
-    std::optional<Clock::time_point> openDeadline_;
-    bool openTimedOut_ = false;
-    bool failed_ = false;
+    Stage stage_ = Stage::Running;
+    Cause cause_ = Cause::Done;
+    std::optional<RunResult> finished_;
 
-    bool started_ = false;
-    std::size_t next_ = 0;
+    std::optional<Clock::time_point> openDeadline_;  // AwaitingOpen; none: for ever
+    std::size_t next_ = 0;                           // Running: the script's next line
     Clock::time_point nextAt_{};
     PanelInput lastScripted_{};
-    std::optional<Clock::time_point> lingerUntil_;
-
-    bool endTermSent_ = false;
-    Clock::time_point killAt_{};
-    bool killSent_ = false;
+    Clock::time_point lingerUntil_{};                // Lingering
+    Clock::time_point killAt_{};                     // Ending
 };
 
 void Runner::play(const ScriptAction& action, Clock::time_point now) {
@@ -245,34 +253,43 @@ void Runner::play(const ScriptAction& action, Clock::time_point now) {
 }
 
 void Runner::playDue(Clock::time_point now) {
-    if (!started_ || lingerUntil_ || failed_) {
+    if (stage_ != Stage::Running || !options_.hasScript) {
         return;
     }
-    while (next_ < options_.script.size() && now >= nextAt_ && !failed_) {
+    // A line may end the run (a record that cannot be written).
+    while (next_ < options_.script.size() && now >= nextAt_ && stage_ == Stage::Running && !finished_) {
         play(options_.script[next_++], now);
     }
-    if (next_ == options_.script.size() && now >= nextAt_) {
+    if (stage_ == Stage::Running && next_ == options_.script.size() && now >= nextAt_) {
+        stage_ = Stage::Lingering;
         lingerUntil_ = now + milliseconds(options_.lingerMs);
     }
 }
 
-void Runner::beginEnd(Clock::time_point now) {
-    if (endTermSent_ || child_ < 0) {
+void Runner::endRun(Clock::time_point now, Cause cause) {
+    if (cause != Cause::Done) {
+        cause_ = cause;
+    }
+    if (stage_ == Stage::Ending || stage_ == Stage::Killing || finished_) {
+        return;
+    }
+    if (child_ < 0) {
+        finished_ = RunResult{cause_ == Cause::Failed ? RunResult::Ending::Failed : RunResult::Ending::Finished, 0,
+                              false, 0};
         return;
     }
     ::kill(child_, SIGTERM);
-    endTermSent_ = true;
+    stage_ = Stage::Ending;
     killAt_ = now + kKillGrace;
 }
 
 void Runner::checkOpenTimeout(Clock::time_point now) {
-    if (opened_ || !openDeadline_ || now < *openDeadline_ || endTermSent_) {
+    if (stage_ != Stage::AwaitingOpen || !openDeadline_ || now < *openDeadline_) {
         return;
     }
     note("virtual-panel: command(" + options_.command.front() + "): did not open the panel within " +
          std::to_string(options_.openTimeoutMs) + " ms (--open-timeout-ms); ending it");
-    openTimedOut_ = true;
-    beginEnd(now);
+    endRun(now, Cause::OpenTimedOut);
 }
 
 std::optional<RunResult> Runner::reapChild() {
@@ -285,23 +302,23 @@ std::optional<RunResult> Runner::reapChild() {
         return std::nullopt;
     }
     child_ = -1;
-    if (failed_) {
-        return RunResult{RunResult::Ending::Failed, status, endTermSent_, 0};
+    const bool endTermSent = stage_ == Stage::Ending || stage_ == Stage::Killing;
+    switch (cause_) {
+        case Cause::Failed: return RunResult{RunResult::Ending::Failed, status, endTermSent, 0};
+        case Cause::OpenTimedOut: return RunResult{RunResult::Ending::OpenTimedOut, status, endTermSent, 0};
+        case Cause::Done: break;
     }
-    if (openTimedOut_) {
-        return RunResult{RunResult::Ending::OpenTimedOut, status, endTermSent_, 0};
-    }
-    return RunResult{RunResult::Ending::CommandEnded, status, endTermSent_, 0};
+    return RunResult{RunResult::Ending::CommandEnded, status, endTermSent, 0};
 }
 
-void Runner::handleSignals(std::optional<RunResult>& finished) {
+void Runner::handleSignals() {
     SignalPipe::Event event{};
     while (signals_.next(event)) {
         if (event.signal == SIGCHLD) {
             continue;  // reaped below, once
         }
         if (child_ < 0) {
-            finished = RunResult{RunResult::Ending::Interrupted, 0, false, event.signal};
+            finished_ = RunResult{RunResult::Ending::Interrupted, 0, false, event.signal};
         } else if (!event.fromTerminal) {
             ::kill(child_, event.signal);
         }
@@ -313,10 +330,17 @@ int Runner::timeoutMs(Clock::time_point now) const {
     auto consider = [&due](Clock::time_point t) {
         if (!due || t < *due) due = t;
     };
-    if (started_ && !lingerUntil_) consider(nextAt_);
-    if (!opened_ && openDeadline_ && !endTermSent_) consider(*openDeadline_);
-    if (lingerUntil_ && !endTermSent_) consider(*lingerUntil_);
-    if (endTermSent_ && !killSent_) consider(killAt_);
+    switch (stage_) {
+        case Stage::AwaitingOpen:
+            if (openDeadline_) consider(*openDeadline_);
+            break;
+        case Stage::Running:
+            if (options_.hasScript) consider(nextAt_);
+            break;
+        case Stage::Lingering: consider(lingerUntil_); break;
+        case Stage::Ending: consider(killAt_); break;
+        case Stage::Killing: break;
+    }
     if (!due) {
         return -1;
     }
@@ -336,17 +360,13 @@ RunResult Runner::loop(const std::string& library) {
     }
     if (options_.command.empty() && options_.uhid) {
         std::fprintf(stderr, "virtual-panel: the panel is plugged in as a kernel HID device; open it with hidapi\n");
-        if (options_.hasScript) {
-            startScript();
-        }
+        startRunning(Clock::now());
     } else if (options_.command.empty()) {
         std::fprintf(stderr,
                      "virtual-panel: to reach this panel, start a program with these two settings:\n"
                      "  LD_PRELOAD=%s\n  %s=%s\n",
                      library.c_str(), wire::kSocketVariable, socketPath_.c_str());
-        if (options_.hasScript) {
-            startScript();
-        }
+        startRunning(Clock::now());
     } else {
         if (interactive_) {
             try {
@@ -366,6 +386,7 @@ RunResult Runner::loop(const std::string& library) {
             note("virtual-panel: " + error);
             return RunResult{RunResult::Ending::CommandNotStarted, 0, false, 0};
         }
+        stage_ = Stage::AwaitingOpen;
         if (options_.openTimeoutMs > 0) {
             openDeadline_ = Clock::now() + milliseconds(options_.openTimeoutMs);
         }
@@ -379,26 +400,19 @@ RunResult Runner::loop(const std::string& library) {
     };
     std::vector<pollfd> fds;
     bool stdinOpen = interactive_ != nullptr;
-    std::optional<RunResult> finished;
-    while (!finished) {
+    while (!finished_) {
         Clock::time_point now = Clock::now();
         playDue(now);
         checkOpenTimeout(now);
-        if (failed_ && child_ < 0) {
-            finished = RunResult{RunResult::Ending::Failed, 0, false, 0};
+        if ((stage_ == Stage::Lingering && now >= lingerUntil_) || (interactive_ && interactive_->quitRequested())) {
+            endRun(now, Cause::Done);
+        }
+        if (finished_) {
             break;
         }
-        const bool quit = (lingerUntil_ && now >= *lingerUntil_) || (interactive_ && interactive_->quitRequested());
-        if (quit) {
-            if (child_ < 0) {
-                finished = RunResult{};
-                break;
-            }
-            beginEnd(now);
-        }
-        if (endTermSent_ && !killSent_ && now >= killAt_) {
+        if (stage_ == Stage::Ending && now >= killAt_) {
             ::kill(child_, SIGKILL);
-            killSent_ = true;
+            stage_ = Stage::Killing;
         }
 
         fds.clear();
@@ -419,12 +433,12 @@ RunResult Runner::loop(const std::string& library) {
                 continue;
             }
             note(std::string("virtual-panel: poll(): ") + std::strerror(errno));
-            finished = RunResult{RunResult::Ending::Failed, 0, false, 0};
+            finished_ = RunResult{RunResult::Ending::Failed, 0, false, 0};
             break;
         }
         if (fds[0].revents != 0) {
-            handleSignals(finished);
-            if (finished) {
+            handleSignals();
+            if (finished_) {
                 break;
             }
         }
@@ -443,7 +457,7 @@ RunResult Runner::loop(const std::string& library) {
             if (::poll(fds.data(), fds.size(), 0) > 0) {
                 device_->handlePoll(fds);
             }
-            finished = status;
+            finished_ = status;
             break;
         }
         if (stdinOpen && fds[stdinIndex].revents != 0) {
@@ -468,7 +482,7 @@ RunResult Runner::loop(const std::string& library) {
         ::kill(child_, SIGTERM);
         ::waitpid(child_, nullptr, 0);
     }
-    return *finished;
+    return *finished_;
 }
 
 }  // namespace
