@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -466,9 +466,17 @@ TEST_F(EndToEnd, UhidWithoutTheKernelDeviceFailsBeforeCommandStarts) {
 // The keyboard mode's status line as last drawn, without its escape codes.
 std::string lastStatusLine(const std::string& out) {
     const std::size_t erased = out.rfind("\x1b[K");
-    std::string line = erased == std::string::npos ? out : out.substr(erased + 3);
-    line = std::regex_replace(line, std::regex("\x1b\\[[0-9;?]*[A-Za-z]"), "");
-    return line.substr(0, line.find('\n'));
+    const std::string drawn = erased == std::string::npos ? out : out.substr(erased + 3);
+    std::string line;
+    for (std::size_t i = 0; i < drawn.size() && drawn[i] != '\n'; ++i) {
+        if (drawn.compare(i, 2, "\x1b[") == 0) {  // ESC [ digits ; ? ... final letter
+            i += 2;
+            while (i < drawn.size() && !std::isalpha(static_cast<unsigned char>(drawn[i]))) ++i;
+            continue;
+        }
+        line += drawn[i];
+    }
+    return line;
 }
 
 TEST_F(EndToEnd, KeysPlayThePanel) {
