@@ -256,9 +256,9 @@ VP_EXPORT hid_device* hid_open_path(const char* path) {
     const int fd = connectPanel(hello, sizeof hello, answer);
     const int readFd = fd >= 0 && answer == wire::kOk ? connectPanel(attach, sizeof attach, readAnswer) : -1;
     if (readFd < 0 || readAnswer != wire::kOk) {
-        for (int open : {fd, readFd}) {
-            if (open >= 0) {
-                ::close(open);
+        for (int connection : {fd, readFd}) {
+            if (connection >= 0) {
+                ::close(connection);
                 globalError = kNoPanel;
             }
         }
