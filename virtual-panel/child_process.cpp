@@ -9,7 +9,9 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "wire.hpp"
@@ -72,9 +74,15 @@ bool SignalPipe::next(Event& event) {
     return true;
 }
 
+bool preloadablePath(std::string_view path) { return path.find_first_of(" :") == std::string_view::npos; }
+
 pid_t spawnChild(const ChildLaunch& launch, std::string& error) {
     if (launch.argv.empty()) {
         error = "exec(): no command";
+        return -1;
+    }
+    if (!preloadablePath(launch.preloadLibrary)) {
+        error = "LD_PRELOAD(" + launch.preloadLibrary + "): a space or colon in the path would split it";
         return -1;
     }
     int report[2];
@@ -119,6 +127,13 @@ pid_t spawnChild(const ChildLaunch& launch, std::string& error) {
             }
             ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
         }
+        // dup2 leaves the copies open across exec, whatever the originals.
+        if (launch.stdoutFd >= 0) {
+            ::dup2(launch.stdoutFd, STDOUT_FILENO);
+        }
+        if (launch.stderrFd >= 0) {
+            ::dup2(launch.stderrFd, STDERR_FILENO);
+        }
         if (launch.stdinFromNull) {
             const int null = ::open("/dev/null", O_RDONLY);
             if (null >= 0) {
@@ -153,6 +168,105 @@ pid_t spawnChild(const ChildLaunch& launch, std::string& error) {
         return -1;
     }
     return pid;
+}
+
+OutputCapture::OutputCapture() {
+    const auto fail = [this](const char* what) {
+        const std::string error = std::string(what) + "(COMMAND's output): " + std::strerror(errno);
+        for (int& fd : ourEnd_) {
+            if (fd >= 0) ::close(fd);
+        }
+        closeChildEnds();
+        throw std::runtime_error(error);
+    };
+    ourEnd_[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (ourEnd_[0] < 0 || ::grantpt(ourEnd_[0]) != 0 || ::unlockpt(ourEnd_[0]) != 0 ||
+        ::ptsname_r(ourEnd_[0], name, sizeof name) != 0) {
+        fail("posix_openpt");
+    }
+    childEnd_[0] = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (childEnd_[0] < 0) {
+        fail("open");
+    }
+    // Bytes pass as written (no "\n" to "\r\n"): our own terminal does that.
+    termios mode{};
+    if (::tcgetattr(childEnd_[0], &mode) == 0) {
+        mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        ::tcsetattr(childEnd_[0], TCSANOW, &mode);
+    }
+    // COMMAND sees the width of our terminal, when there is one.
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
+        ::ioctl(childEnd_[0], TIOCSWINSZ, &size);
+    }
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        fail("pipe");
+    }
+    ourEnd_[1] = pipeEnds[0];
+    childEnd_[1] = pipeEnds[1];
+    for (int fd : ourEnd_) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+}
+
+OutputCapture::~OutputCapture() {
+    for (int fd : ourEnd_) {
+        if (fd >= 0) ::close(fd);
+    }
+    closeChildEnds();
+}
+
+void OutputCapture::closeChildEnds() {
+    for (int& fd : childEnd_) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+}
+
+void OutputCapture::addPollFds(std::vector<pollfd>& fds) const {
+    for (int fd : ourEnd_) {
+        if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+    }
+}
+
+bool OutputCapture::readOnce(int& fd, int stream, const Sink& sink) {
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[4096];
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, sizeof buffer);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        sink(stream, std::span<const char>(buffer, static_cast<std::size_t>(n)));
+        return true;
+    }
+    if (n == 0 || errno != EAGAIN) {
+        ::close(fd);
+        fd = -1;
+    }
+    return false;
+}
+
+void OutputCapture::read(std::span<const pollfd> fds, const Sink& sink) {
+    for (const pollfd& p : fds) {
+        for (int stream = 1; stream <= 2; ++stream) {
+            if (p.revents != 0 && p.fd == ourEnd_[stream - 1]) {
+                readOnce(ourEnd_[stream - 1], stream, sink);
+            }
+        }
+    }
+}
+
+void OutputCapture::drain(const Sink& sink) {
+    constexpr int kMaxReads = 16;  // 64 KiB a stream
+    for (int stream = 1; stream <= 2; ++stream) {
+        for (int i = 0; i < kMaxReads && readOnce(ourEnd_[stream - 1], stream, sink); ++i) {
+        }
+    }
 }
 
 int exitStatusFor(int waitStatus, bool endTermSent) {

@@ -1,5 +1,7 @@
 #include "interactive.hpp"
 
+#include <iterator>
+
 #include <unistd.h>
 
 namespace vpanel {
@@ -28,29 +30,48 @@ namespace {
 struct ButtonKey {
     char key;
     int bit;
-    std::string_view name;
 };
 
+// Enter is a second key for ENT.
 constexpr ButtonKey kButtonKeys[] = {
-    {'t', 4, "DIRECT_TO"}, {'m', 5, "MENU"},     {'c', 6, "CLR"},      {'e', 7, "ENT"},
-    {'x', 8, "SWAP"},      {' ', 9, "KNOB_PUSH"}, {'p', 14, "AP/CDI"},  {'h', 15, "HDG/OBS"},
-    {'n', 16, "NAV/MSG"},  {'r', 17, "APR/FPL"},  {'l', 18, "ALT/VNAV"}, {'v', 19, "VS/PROC"},
+    {' ', 9}, {'t', 4}, {'m', 5}, {'c', 6}, {'e', 7}, {'x', 8},
+    {'p', 14}, {'h', 15}, {'n', 16}, {'r', 17}, {'l', 18}, {'v', 19},
 };
+
+// Erases the line under the cursor.
+constexpr const char* kClearLine = "\r\x1b[K";
 
 }  // namespace
+
+std::string keyHelp() {
+    std::string text =
+        "Keys (the panel played from the keyboard, without --script):\n"
+        "  outer knob: a / d or Left / Right     inner knob: s / w or Down / Up\n"
+        "  modes:";
+    for (std::size_t i = 0; i < kModeNames.size(); ++i) {
+        text += "  " + std::to_string(i + 1) + " " + std::string(kModeNames[i]);
+    }
+    text += "\n  buttons, each key a press then a release (Enter is ENT too):";
+    for (std::size_t i = 0; i < std::size(kButtonKeys); ++i) {
+        const ButtonKey& b = kButtonKeys[i];
+        text += i % 6 == 0 ? "\n   " : "";
+        text += "  " + (b.key == ' ' ? std::string("space") : std::string(1, b.key)) + " " + buttonName(b.bit);
+    }
+    text +=
+        "\n  u unplug / plug    ? this help    q quit\n"
+        "The status line shows the mode, the LEDs ([AP] lit, AP dark), the buttons\n"
+        "of the last press and the last action; the program's output goes above it.\n";
+    return text;
+}
 
 Interactive::Interactive(PanelDevice& device, std::FILE* out, bool verbose)
     : device_(device), out_(out), verbose_(verbose) {}
 
 void Interactive::printHelp() {
-    std::fprintf(out_,
-                 "Virtual panel keys:\n"
-                 "  outer knob: a / d or Left / Right     inner knob: s / w or Down / Up\n"
-                 "  modes: 1 COM1  2 COM2  3 NAV1  4 NAV2  5 FMS1  6 FMS2  7 AP  8 XPDR\n"
-                 "  buttons: space KNOB_PUSH  t DIRECT_TO  m MENU  c CLR  e ENT  x SWAP\n"
-                 "           p AP/CDI  h HDG/OBS  n NAV/MSG  r APR/FPL  l ALT/VNAV  v VS/PROC\n"
-                 "  u unplug / plug    ? this help    q quit\n");
-    redraw();
+    show(out_, keyHelp());
+    if (!drawn_) {
+        redraw();
+    }
 }
 
 void Interactive::keys(std::span<const char> bytes) {
@@ -88,7 +109,7 @@ void Interactive::key(char c) {
         case 'w': turn(false, +1); return;
         case 'u': togglePlug(); return;
         case 'q': quit_ = true; return;
-        case '?': std::fputs("\n", out_); printHelp(); return;
+        case '?': printHelp(); return;
         default: break;
     }
     if (c >= '1' && c <= '8') {
@@ -97,7 +118,7 @@ void Interactive::key(char c) {
     }
     for (const ButtonKey& b : kButtonKeys) {
         if (b.key == c || (c == '\n' && b.bit == 7)) {
-            press(b.bit, b.name);
+            press(b.bit);
             return;
         }
     }
@@ -111,7 +132,7 @@ void Interactive::send(const PanelInput& in, const std::string& what) {
         case InputResult::DroppedUnplugged: lastAction_ = what + " (unplugged: dropped)"; break;
     }
     if (verbose_) {
-        std::fprintf(stderr, "\npanel: %s\n", describeInput(last_, in).c_str());
+        show(stderr, "panel: " + describeInput(last_, in));
     }
     last_ = in;
 }
@@ -122,9 +143,10 @@ void Interactive::turn(bool outer, int delta) {
     send(in, std::string(outer ? "outer " : "inner ") + (delta > 0 ? "+1" : "-1"));
 }
 
-void Interactive::press(int bit, std::string_view name) {
+void Interactive::press(int bit) {
     PanelInput in{last_.mode, std::uint32_t{1} << bit, 0, 0};
-    send(in, "press " + std::string(name));
+    pressed_ = in.buttons;
+    send(in, "press " + buttonName(bit));
     const std::string pressed = lastAction_;
     in.buttons = 0;
     send(in, "release");
@@ -151,26 +173,49 @@ void Interactive::leds(std::uint8_t byte) {
 }
 
 void Interactive::redraw() {
-    std::string line = "\r\x1b[K[" + modeName(last_.mode) + "] LEDs:";
+    // Auto-wrap off while drawing: a line wider than the terminal is cut at
+    // its edge instead of wrapping onto a line the next redraw cannot erase.
+    std::string line = std::string(kClearLine) + "\x1b[?7l[" + modeName(last_.mode) + "] LEDs:";
     for (std::size_t i = 0; i < kLedNames.size(); ++i) {
-        const bool on = (leds_ & (1u << i)) != 0;
-        line += ' ';
-        // Lit LEDs in reverse video, dark ones as dots of the same width.
-        line += on ? "\x1b[7m" + std::string(kLedNames[i]) + "\x1b[0m" : std::string(kLedNames[i].size(), '.');
+        const std::string name(kLedNames[i]);
+        // Named either way; lit ones bracketed and in reverse video, dark
+        // ones faint, so that the state shows without colours too.
+        line += (leds_ & (1u << i)) != 0 ? " \x1b[7m[" + name + "]\x1b[0m" : " \x1b[2m " + name + " \x1b[0m";
     }
     char buttons[16];
-    std::snprintf(buttons, sizeof buttons, "0x%08x", static_cast<unsigned>(last_.buttons));
+    std::snprintf(buttons, sizeof buttons, "0x%08x", static_cast<unsigned>(pressed_));
     line += "  buttons " + std::string(buttons) + "  last: " + lastAction_;
     if (!device_.plugged()) {
         line += "  [UNPLUGGED]";
     }
+    line += "\x1b[?7h";
     std::fputs(line.c_str(), out_);
     std::fflush(out_);
+    drawn_ = true;
+}
+
+void Interactive::show(std::FILE* stream, std::string_view text) {
+    const bool wasDrawn = drawn_;
+    if (wasDrawn) {
+        std::fputs(kClearLine, out_);
+        std::fflush(out_);
+    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+    if (text.empty() || text.back() != '\n') {
+        std::fputc('\n', stream);
+    }
+    std::fflush(stream);
+    if (wasDrawn) {
+        redraw();
+    }
 }
 
 void Interactive::finish() {
-    std::fputs("\n", out_);
-    std::fflush(out_);
+    if (drawn_) {
+        std::fputs("\n", out_);
+        std::fflush(out_);
+        drawn_ = false;
+    }
 }
 
 }  // namespace vpanel

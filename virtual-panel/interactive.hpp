@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include <termios.h>
 
@@ -31,6 +32,9 @@ private:
     termios saved_{};
 };
 
+// The keys of the keyboard mode, as `?` and `virtual-panel --help` list them.
+std::string keyHelp();
+
 class Interactive {
 public:
     Interactive(PanelDevice& device, std::FILE* out, bool verbose);
@@ -40,13 +44,17 @@ public:
     void keys(std::span<const char> bytes);
     void leds(std::uint8_t byte);
     void redraw();
+    // Text for `stream` (our stdout or stderr) shown above the status line,
+    // which is taken down first and drawn again below it; a missing final
+    // newline is added, so the status line always starts a fresh line.
+    void show(std::FILE* stream, std::string_view text);
     void finish();  // leaves the cursor below the status line
     bool quitRequested() const { return quit_; }
 
 private:
     void key(char c);
     void turn(bool outer, int delta);
-    void press(int bit, std::string_view name);
+    void press(int bit);
     void selectMode(std::uint8_t mode);
     void togglePlug();
     void send(const PanelInput& in, const std::string& what);
@@ -55,10 +63,12 @@ private:
     std::FILE* out_;
     bool verbose_;
     PanelInput last_{};
+    std::uint32_t pressed_ = 0;  // the buttons of the last press sent
     std::uint8_t leds_ = 0;
     std::string lastAction_ = "none yet";
     int escapeState_ = 0;
     bool quit_ = false;
+    bool drawn_ = false;  // the status line is on screen, under the cursor
 };
 
 }  // namespace vpanel

@@ -21,6 +21,8 @@ public:
     virtual void deviceOpened() = 0;
     // A program wrote an output report.
     virtual void outputReport(std::span<const std::uint8_t> report) = 0;
+    // A program's output report was refused (SocketDevice::failWrites).
+    virtual void outputRefused(std::span<const std::uint8_t> report) = 0;
 };
 
 enum class InputResult { Queued, DroppedFull, DroppedUnplugged };

@@ -36,8 +36,6 @@ std::string modeName(std::uint8_t mode) {
     return "mode " + std::to_string(mode);
 }
 
-namespace {
-
 std::string buttonName(int bit) {
     for (const NamedButton& b : kButtons) {
         if (b.bit == bit) {
@@ -46,6 +44,8 @@ std::string buttonName(int bit) {
     }
     return "bit " + std::to_string(bit);
 }
+
+namespace {
 
 void appendDelta(std::string& out, const char* knob, int delta) {
     if (delta != 0) {

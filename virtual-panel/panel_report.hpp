@@ -65,6 +65,9 @@ inline constexpr std::array<std::string_view, 6> kLedNames{
 
 std::string modeName(std::uint8_t mode);
 
+// The name of a button bit, e.g. "HDG/OBS" for 15; "bit N" for an unnamed one.
+std::string buttonName(int bit);
+
 // One readable line for what a report does compared with the one before,
 // e.g. "NAV1 outer +1" or "AP press HDG/OBS".
 std::string describeInput(const PanelInput& previous, const PanelInput& now);

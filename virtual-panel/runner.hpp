@@ -2,10 +2,10 @@
 // COMMAND, all driven by one poll() loop on one thread.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "output_file.hpp"
 #include "script.hpp"
 
 namespace vpanel {
@@ -13,10 +13,15 @@ namespace vpanel {
 struct RunOptions {
     bool hasScript = false;
     std::vector<ScriptAction> script;
-    std::FILE* leds = nullptr;  // one line per output report, or null
-    // One JSON line per report the script plays (see writeReportLog), or null.
-    std::FILE* reportLog = nullptr;
+    // One line per output report, or null. A line that cannot be written
+    // stops the run (Failed), as does one in `reportLog`.
+    OutputFile* leds = nullptr;
+    // One JSON line per report the script plays (see reportLogLine), or null.
+    OutputFile* reportLog = nullptr;
     int lingerMs = 300;
+    // COMMAND is ended when it has not opened the panel within this time;
+    // 0 waits for ever.
+    int openTimeoutMs = 10000;
     bool verbose = false;
     std::vector<std::string> command;  // empty: serve the socket only
     bool uhid = false;  // a kernel HID device through /dev/uhid, not the socket
@@ -29,7 +34,8 @@ struct RunResult {
         CommandEnded,     // `waitStatus` holds COMMAND's wait status
         Interrupted,      // `signal` arrived while there was no COMMAND
         CommandNotStarted,
-        Failed,           // reported on stderr
+        OpenTimedOut,     // COMMAND never opened the panel; reported on stderr
+        Failed,           // reported on stderr; COMMAND, if any, was ended
     };
     Ending ending = Ending::Finished;
     int waitStatus = 0;

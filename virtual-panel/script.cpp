@@ -149,7 +149,20 @@ std::optional<ScriptAction> parseLine(const std::vector<std::string_view>& w, st
         action.kind = command == "unplug" ? ScriptAction::Kind::Unplug : ScriptAction::Kind::Plug;
         return action;
     }
-    reason = "command(" + std::string(command) + "): unknown; expected report, raw, wait, unplug or plug";
+    if (command == "leds") {
+        if (w.size() != 2) {
+            reason = "leds: expected fail or ok";
+            return std::nullopt;
+        }
+        if (w[1] != "fail" && w[1] != "ok") {
+            reason = "leds(" + std::string(w[1]) + "): expected fail or ok";
+            return std::nullopt;
+        }
+        ScriptAction action;
+        action.kind = w[1] == "fail" ? ScriptAction::Kind::LedsFail : ScriptAction::Kind::LedsOk;
+        return action;
+    }
+    reason = "command(" + std::string(command) + "): unknown; expected report, raw, wait, unplug, plug or leds";
     return std::nullopt;
 }
 

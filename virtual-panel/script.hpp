@@ -5,6 +5,8 @@
 //   raw HEX...                        the given bytes as one report (1..64)
 //   wait MS                           pause
 //   unplug / plug                     the device disappears / comes back
+//   leds fail / leds ok               the program's writes to the panel fail
+//                                     (hid_write returns -1) / succeed again
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,7 @@
 namespace vpanel {
 
 struct ScriptAction {
-    enum class Kind { Report, Wait, Unplug, Plug };
+    enum class Kind { Report, Wait, Unplug, Plug, LedsFail, LedsOk };
     Kind kind = Kind::Report;
     std::vector<std::uint8_t> bytes;  // Report: the whole report
     std::uint32_t ms = 0;             // Wait

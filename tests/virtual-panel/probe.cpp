@@ -7,6 +7,12 @@
 //   read N          wait up to 5 s for a report, take at most N bytes
 //   read-none       a non-blocking read finds nothing
 //   read-fails      read until an error (the device went away)
+//   timed-read MS   one hid_read_timeout(8 bytes, MS), or a blocking hid_read
+//                   when MS is -1; prints "timed-read RESULT T_NS ELAPSED_US"
+//                   with T_NS the CLOCK_MONOTONIC time it returned
+//   write-during-read HEX...
+//                   one output report from this thread while another waits
+//                   up to 5 s for a report (as a program with a reader thread)
 //   drain           count the reports waiting now
 //   write HEX...    one output report, e.g. write 0b 01
 //   write-fails HEX...
@@ -22,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -136,6 +143,35 @@ int main(int argc, char** argv) {
             }
             if (n >= 0) fail("read-fails: still reading");
             say("read failed");
+        } else if (step == "timed-read") {
+            const int ms = value();
+            unsigned char buffer[8];
+            const auto started = std::chrono::steady_clock::now();
+            int n = 0;
+            if (ms == -1) {
+                hid_set_nonblocking(device, 0);
+                n = hid_read(device, buffer, sizeof buffer);
+                hid_set_nonblocking(device, 1);
+            } else {
+                n = hid_read_timeout(device, buffer, sizeof buffer, ms);
+            }
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const auto elapsed = std::chrono::steady_clock::now() - started;
+            say("timed-read " + std::to_string(n) + " " +
+                std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec) + " " +
+                std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
+        } else if (step == "write-during-read") {
+            const auto bytes = hexArgs(argv, i, argc);
+            unsigned char buffer[8];
+            int n = 0;
+            std::thread reader([&] { n = hid_read_timeout(device, buffer, sizeof buffer, 5000); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const int written = hid_write(device, bytes.data(), bytes.size());
+            reader.join();
+            if (written != static_cast<int>(bytes.size())) fail("write-during-read: wrote " + std::to_string(written));
+            if (n <= 0) fail("write-during-read: read " + std::to_string(n));
+            say("wrote " + std::to_string(written) + " during read " + hex(buffer, n));
         } else if (step == "drain") {
             unsigned char buffer[64];
             int count = 0;

@@ -2,6 +2,8 @@
 // system's hidapi, all real processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <filesystem>
 
 #include <fcntl.h>
 #include <time.h>
@@ -47,7 +51,7 @@ protected:
         std::string tmpl = testing::TempDir() + "vp-e2e-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir_ = tmpl;
-        ASSERT_EQ(::mkdir(path("tmp").c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir(path(tmp_).c_str(), 0700), 0);
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
@@ -76,7 +80,7 @@ protected:
             ::dup2(err, 2);
             ::dup2(in, 0);
             // virtual-panel's private directory goes here, to be checked.
-            ::setenv("TMPDIR", path("tmp").c_str(), 1);
+            ::setenv("TMPDIR", path(tmp_).c_str(), 1);
             std::vector<char*> args;
             for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
@@ -104,8 +108,8 @@ protected:
         o.err = readFile(path("stderr"));
         o.leds = readFile(path("leds"));
         // The socket and its directory are removed however the run ended.
-        EXPECT_EQ(::rmdir(path("tmp").c_str()), 0) << "virtual-panel left files in " << path("tmp");
-        ::mkdir(path("tmp").c_str(), 0700);
+        EXPECT_EQ(::rmdir(path(tmp_).c_str()), 0) << "virtual-panel left files in " << path(tmp_);
+        ::mkdir(path(tmp_).c_str(), 0700);
         return o;
     }
 
@@ -129,6 +133,7 @@ protected:
     }
 
     std::string dir_;
+    std::string tmp_ = "tmp";  // TMPDIR for virtual-panel, inside dir_
 };
 
 TEST_F(EndToEnd, ReportsAndLedWritesCrossIntact) {
@@ -154,6 +159,23 @@ TEST_F(EndToEnd, ReportsAndLedWritesCrossIntact) {
               "wrote 2\n"
               "product Virtual panel\n");
     EXPECT_EQ(o.leds, "0b 01\n0b 3f\n");
+}
+
+// The loader splits LD_PRELOAD at spaces and colons: a library under such a
+// path would be skipped, and COMMAND would get the system's hidapi instead.
+TEST_F(EndToEnd, PreloadWorksFromAPathWithSpacesAndColons) {
+    namespace fs = std::filesystem;
+    const fs::path root = path("a panel: tools");
+    fs::create_directories(root / "bin");
+    fs::create_directories(root / "lib");
+    fs::copy_file(VIRTUAL_PANEL_BIN, root / "bin/virtual-panel");
+    fs::copy_file(HIDAPI_VIRTUAL_LIB, root / "lib/libhidapi-virtual.so");
+    tmp_ = "tmp: too";
+    ASSERT_EQ(::mkdir(path(tmp_).c_str(), 0700), 0);
+    const Outcome o = finish(start({(root / "bin/virtual-panel").string(), "--script", script("report 0 0 1 0\n"),
+                                    "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read", "8"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "opened\nread 01 00 00 00 00 01 00 00\n");
 }
 
 TEST_F(EndToEnd, QueueKeepsTheFirstSixtyFour) {
@@ -195,6 +217,111 @@ TEST_F(EndToEnd, UnplugFailsTheHandleAndPlugAllowsReopening) {
               "nothing waiting\n"
               "wrote 2\n");
     EXPECT_EQ(o.leds, "0b 02\n");
+}
+
+TEST_F(EndToEnd, LedWritesFailOnDemandAndAreNotRecorded) {
+    const Outcome o = run(
+        "leds fail\n"
+        "report 0 0 1 0\n"
+        "wait 500\n"
+        "leds ok\n"
+        "report 0 0 2 0\n",
+        probe({"open", "read", "8", "write-fails", "0b", "01", "read", "8", "write", "0b", "02"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    // The failed write left the handle usable: reads and writes go on.
+    EXPECT_EQ(o.out,
+              "opened\n"
+              "read 01 00 00 00 00 01 00 00\n"
+              "write failed\n"
+              "read 01 00 00 00 00 02 00 00\n"
+              "wrote 2\n");
+    EXPECT_EQ(o.leds, "0b 02\n");
+}
+
+// A kernel device takes every write: refused before anything starts.
+TEST_F(EndToEnd, LedsFailIsRefusedWithUhid) {
+    const std::string s = script("report 0 0 1 0\nleds fail\n");
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--uhid", "--script", s, "--", VIRTUAL_PANEL_PROBE, "--out",
+                                    path("probe.out"), "open"}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, s + ":2: leds fail: not possible with --uhid (the kernel takes every write)\n");
+    EXPECT_EQ(o.out, "");
+}
+
+struct TimedRead {
+    int result;
+    std::int64_t returnedNs;
+    std::int64_t elapsedUs;
+};
+
+// The probe's timed-read lines, in order.
+std::vector<TimedRead> timedReads(const std::string& out) {
+    std::vector<TimedRead> reads;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        TimedRead r{};
+        long long t = 0, us = 0;
+        if (std::sscanf(line.c_str(), "timed-read %d %lld %lld", &r.result, &t, &us) == 3) {
+            r.returnedNs = t;
+            r.elapsedUs = us;
+            reads.push_back(r);
+        }
+    }
+    return reads;
+}
+
+// A waiting read wakes when a report is queued, not at the next turn of a
+// polling loop: this is the floor under the program's own latency.
+TEST_F(EndToEnd, WaitingReadWakesAsSoonAsAReportIsQueued) {
+    constexpr int kReports = 50;
+    std::string text = "wait 50\n";
+    Args steps{"open"};
+    for (int i = 1; i <= kReports; ++i) {
+        text += "report 0 0 " + std::to_string(i) + " 0\nwait 20\n";
+        steps.insert(steps.end(), {"timed-read", i % 2 == 0 ? "-1" : "2000"});
+    }
+    const Outcome o = run(text, probe(steps), {"--report-log", path("log"), "--linger-ms", "0"});
+    EXPECT_EQ(o.status, 0) << o.err;
+
+    std::istringstream log(readFile(path("log")));
+    std::vector<std::int64_t> queuedNs;
+    for (std::string line; std::getline(log, line);) queuedNs.push_back(std::stoll(line.substr(8)));
+    const std::vector<TimedRead> reads = timedReads(o.out);
+    ASSERT_EQ(reads.size(), static_cast<std::size_t>(kReports)) << o.out;
+    ASSERT_EQ(queuedNs.size(), static_cast<std::size_t>(kReports));
+    std::vector<std::int64_t> latencies;
+    for (int i = 0; i < kReports; ++i) {
+        EXPECT_EQ(reads[i].result, 8) << "read " << i;
+        latencies.push_back(reads[i].returnedNs - queuedNs[i]);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    // Polling every 2 ms gave a median of about 2 ms; waking on the queue
+    // gives about 0.1 ms, so this bound leaves room for a busy machine.
+    EXPECT_LT(latencies[kReports / 2], 500'000) << "median latency in ns";
+}
+
+TEST_F(EndToEnd, WriteFromAnotherThreadDoesNotDisturbAWaitingRead) {
+    const Outcome o = run("wait 400\nreport 0 0 1 0\n", probe({"open", "write-during-read", "0b", "01"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "opened\nwrote 2 during read 01 00 00 00 00 01 00 00\n");
+    EXPECT_EQ(o.leds, "0b 01\n");
+}
+
+TEST_F(EndToEnd, WaitingReadTimesOutOrFailsAtOnceWhenUnplugged) {
+    const Outcome o = run("wait 300\nunplug\nwait 300\nplug\nwait 100\nreport 0 0 1 0\n",
+                          probe({"open", "timed-read", "100", "timed-read", "-1", "reopen", "timed-read", "5000"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::vector<TimedRead> reads = timedReads(o.out);
+    ASSERT_EQ(reads.size(), 3u) << o.out;
+    // Nothing queued: 0 after the time asked for, and not much more.
+    EXPECT_EQ(reads[0].result, 0);
+    EXPECT_GE(reads[0].elapsedUs, 100'000);
+    EXPECT_LT(reads[0].elapsedUs, 180'000);
+    // Unplugged while waiting for ever: -1 at once (about 200 ms in).
+    EXPECT_EQ(reads[1].result, -1);
+    EXPECT_LT(reads[1].elapsedUs, 1'000'000);
+    EXPECT_EQ(reads[2].result, 8);
+    EXPECT_LT(reads[2].elapsedUs, 1'000'000);
 }
 
 TEST_F(EndToEnd, OnlyThePanelIsFoundAndNullHandlesAreRefused) {
@@ -260,6 +387,15 @@ TEST_F(EndToEnd, CommandIgnoringTermIsKilled) {
     EXPECT_EQ(o.status, 128 + SIGKILL);
 }
 
+TEST_F(EndToEnd, CommandThatNeverOpensThePanelIsEndedInTime) {
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome o = run("report 0 0 1 0\n", probe({"sleep", "30000"}), {"--open-timeout-ms", "300"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(o.status, 124);
+    EXPECT_EQ(o.err, std::string("virtual-panel: command(") + VIRTUAL_PANEL_PROBE +
+                         "): did not open the panel within 300 ms (--open-timeout-ms); ending it\n");
+}
+
 TEST_F(EndToEnd, InterruptIsForwardedToCommand) {
     const pid_t pid = start({VIRTUAL_PANEL_BIN, "--script", script("wait 60000\n"), "--", VIRTUAL_PANEL_PROBE, "--out",
                              path("probe.out"), "open", "sleep", "30000"});
@@ -279,8 +415,33 @@ TEST_F(EndToEnd, MalformedScriptStopsBeforeAnythingRuns) {
     EXPECT_EQ(o.out, "");  // the probe never started
 }
 
+// A line that cannot be written ends the run with a clear reason: a run that
+// lost its record must not look like a good one.
+TEST_F(EndToEnd, FailedWritesToTheRecordsAreReportedOnceAndFailTheRun) {
+    Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--leds", "/dev/full", "--script", script(""), "--",
+                              VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "write", "0b", "01", "write",
+                              "0b", "02", "sleep", "30000"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "virtual-panel: leds(/dev/full): write failed: No space left on device\n");
+
+    o = finish(start({VIRTUAL_PANEL_BIN, "--report-log", "/dev/full", "--script",
+                      script("report 0 0 1 0\nreport 0 0 2 0\nwait 30000\n"), "--", VIRTUAL_PANEL_PROBE, "--out",
+                      path("probe.out"), "open", "sleep", "30000"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "virtual-panel: report-log(/dev/full): write failed: No space left on device\n");
+}
+
+TEST_F(EndToEnd, ScriptThatIsADirectoryIsAUsageError) {
+    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", path("tmp"), "--", VIRTUAL_PANEL_PROBE, "--out",
+                                    path("probe.out"), "open"}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "virtual-panel: script(" + path("tmp") + "): Is a directory\n");
+    EXPECT_EQ(o.out, "");  // the probe never started
+}
+
 TEST_F(EndToEnd, BadOptionsAreUsageErrors) {
     for (const Args& argv : {Args{VIRTUAL_PANEL_BIN, "--linger-ms", "soon"}, Args{VIRTUAL_PANEL_BIN, "--bogus"},
+                             Args{VIRTUAL_PANEL_BIN, "--open-timeout-ms", "-1"},
                              Args{VIRTUAL_PANEL_BIN, "--script"}, Args{VIRTUAL_PANEL_BIN, "stray"},
                              Args{VIRTUAL_PANEL_BIN, "--script", "/nonexistent/script"}}) {
         const Outcome o = finish(start(argv));
@@ -302,11 +463,27 @@ TEST_F(EndToEnd, UhidWithoutTheKernelDeviceFailsBeforeCommandStarts) {
     EXPECT_EQ(o.out, "");  // the probe never started
 }
 
+// The keyboard mode's status line as last drawn, without its escape codes.
+std::string lastStatusLine(const std::string& out) {
+    const std::size_t erased = out.rfind("\x1b[K");
+    const std::string drawn = erased == std::string::npos ? out : out.substr(erased + 3);
+    std::string line;
+    for (std::size_t i = 0; i < drawn.size() && drawn[i] != '\n'; ++i) {
+        if (drawn.compare(i, 2, "\x1b[") == 0) {  // ESC [ digits ; ? ... final letter
+            i += 2;
+            while (i < drawn.size() && !std::isalpha(static_cast<unsigned char>(drawn[i]))) ++i;
+            continue;
+        }
+        line += drawn[i];
+    }
+    return line;
+}
+
 TEST_F(EndToEnd, KeysPlayThePanel) {
     int keys[2];
     ASSERT_EQ(::pipe(keys), 0);
     const pid_t pid = start({VIRTUAL_PANEL_BIN, "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read",
-                             "8", "read", "8", "read", "8", "read", "8", "read", "8", "read-none"},
+                             "8", "read", "8", "read", "8", "read", "8", "read", "8", "read-none", "write", "0b", "05"},
                             keys[0]);
     ::close(keys[0]);
     // NAV1, outer knob clockwise, inner knob back (arrow key), HDG/OBS.
@@ -322,7 +499,47 @@ TEST_F(EndToEnd, KeysPlayThePanel) {
               "read 01 00 00 00 00 00 ff 02\n"
               "read 01 00 80 00 00 00 00 02\n"
               "read 01 00 00 00 00 00 00 02\n"
-              "nothing waiting\n");
+              "nothing waiting\n"
+              "wrote 2\n");
+    // Every LED named, lit or not; the buttons of the last press.
+    const std::string shown = readFile(path("stdout"));
+    EXPECT_EQ(lastStatusLine(shown),
+              "[NAV1] LEDs: [AP]  HDG  [NAV]  APR   ALT   VS   buttons 0x00008000  last: press HDG/OBS");
+
+    // --help lists the same keys the keyboard mode starts with.
+    const std::string keyHelp = shown.substr(0, shown.find('\r'));
+    ASSERT_NE(keyHelp.find("h HDG/OBS"), std::string::npos) << keyHelp;
+    finish(start({VIRTUAL_PANEL_BIN, "--help"}));
+    EXPECT_NE(readFile(path("stdout")).find(keyHelp), std::string::npos);
+}
+
+// COMMAND's lines go above the status line, each stream to its own place,
+// and the status line is drawn again below them.
+TEST_F(EndToEnd, KeyboardModeShowsCommandOutputAboveTheStatusLine) {
+    int keys[2];
+    // Not inherited: the end of the keys must reach virtual-panel.
+    ASSERT_EQ(::pipe2(keys, O_CLOEXEC), 0);
+    const pid_t pid = start({VIRTUAL_PANEL_BIN, "--open-timeout-ms", "0", "--", "/bin/sh", "-c",
+                             "echo out-line; echo err-line >&2; exec sleep 30"},
+                            keys[0]);
+    ::close(keys[0]);
+    const auto until = std::chrono::steady_clock::now() + kWatchdog;
+    while (readFile(path("stderr")).find("err-line") == std::string::npos ||
+           readFile(path("stdout")).find("out-line") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), until) << readFile(path("stdout"));
+        std::this_thread::sleep_for(kPollPause);
+    }
+    ASSERT_EQ(::write(keys[1], "5", 1), 1);
+    ::close(keys[1]);  // end of the keys: quits
+    const Outcome o = finish(pid);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "err-line\n");
+    const std::string shown = readFile(path("stdout"));
+    const std::size_t line = shown.find("out-line");
+    ASSERT_NE(line, std::string::npos);
+    EXPECT_EQ(shown.substr(line - 4, 13), "\r\x1b[Kout-line\n") << "the status line was not taken down first";
+    EXPECT_EQ(lastStatusLine(shown.substr(0, line - 4)).substr(0, 6), "[COM1]");
+    EXPECT_EQ(lastStatusLine(shown).substr(0, 6), "[FMS1]");
 }
 
 TEST_F(EndToEnd, WithoutCommandItTellsHowToReachThePanel) {

@@ -68,6 +68,7 @@ class NullListener final : public vpanel::DeviceListener {
 public:
     void deviceOpened() override {}
     void outputReport(std::span<const std::uint8_t>) override {}
+    void outputRefused(std::span<const std::uint8_t>) override {}
 };
 
 TEST(SocketDevice, UnplugEmptiesTheQueueAndDropsReportsUntilPlugged) {

@@ -49,7 +49,9 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"wait 0", ScriptAction::Kind::Wait, {}, 0},
         GoodLine{"wait 1500", ScriptAction::Kind::Wait, {}, 1500},
         GoodLine{"unplug", ScriptAction::Kind::Unplug, {}, 0},
-        GoodLine{"plug # back", ScriptAction::Kind::Plug, {}, 0}));
+        GoodLine{"plug # back", ScriptAction::Kind::Plug, {}, 0},
+        GoodLine{"leds fail", ScriptAction::Kind::LedsFail, {}, 0},
+        GoodLine{"leds ok", ScriptAction::Kind::LedsOk, {}, 0}));
 
 struct BadScript {
     const char* text;
@@ -92,6 +94,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadScript{"wait -5", 1, "MS(-5)"},
         BadScript{"wait 1.5", 1, "MS(1.5)"},
         BadScript{"unplug now", 1, "expected no arguments"},
+        BadScript{"leds", 1, "leds: expected fail or ok"},
+        BadScript{"leds off", 1, "leds(off): expected fail or ok"},
+        BadScript{"leds fail now", 1, "leds: expected fail or ok"},
         BadScript{"report 0 0 0 0\nplug\nREPORT 0 0 0 0\n", 3, "command(REPORT): unknown"}));
 
 TEST(Script, RawTakesUpToSixtyFourBytes) {

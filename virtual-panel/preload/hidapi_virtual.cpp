@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <ctime>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -25,7 +27,10 @@
 #define VP_EXPORT extern "C" __attribute__((visibility("default")))
 
 struct hid_device_ {
+    // Two connections, so that a thread waiting in a read never takes the
+    // reply to another thread's write: reads go on readFd, the rest on fd.
     int fd;
+    int readFd;
     bool nonblocking;
     bool gone;  // unplugged or the panel went away: fails until closed
     const wchar_t* error;
@@ -40,11 +45,10 @@ constexpr char kPath[] = "virtual-panel";
 constexpr wchar_t kManufacturer[] = L"msfs-panel";
 constexpr wchar_t kProduct[] = L"Virtual panel";
 constexpr wchar_t kSerial[] = L"0001";
-// The panel's own requests are answered at once; this only bounds a hang if
-// the virtual-panel process is stopped.
+// The panel's own requests are answered at once (a waiting read: once its
+// time is up); this only bounds a hang if the virtual-panel process is stopped.
 constexpr int kReplyTimeoutSeconds = 5;
-// Pace of polling while a read waits for a report.
-constexpr long kReadPollNanoseconds = 2'000'000;
+constexpr int kReplyTimeoutMs = kReplyTimeoutSeconds * 1000;
 
 constexpr wchar_t kSuccess[] = L"Success";
 constexpr wchar_t kNoSocket[] = L"hid_open(virtual panel): VIRTUAL_PANEL_SOCKET is not set";
@@ -54,6 +58,7 @@ constexpr wchar_t kNoMemory[] = L"hid_open(virtual panel): out of memory";
 constexpr wchar_t kNullDevice[] = L"hidapi(virtual panel): no device (NULL handle)";
 constexpr wchar_t kBadArgument[] = L"hidapi(virtual panel): bad buffer or length";
 constexpr wchar_t kGone[] = L"hidapi(virtual panel): device disconnected";
+constexpr wchar_t kWriteRefused[] = L"hid_write(virtual panel): write failed (the panel's script says leds fail)";
 constexpr wchar_t kUnsupported[] = L"hidapi(virtual panel): not supported by the virtual panel";
 
 const wchar_t* globalError = kSuccess;
@@ -120,14 +125,38 @@ int fail(hid_device* dev, const wchar_t* error) {
     return -1;
 }
 
-// One request and its reply on an open device. False marks the device gone.
-bool exchange(hid_device* dev, const std::uint8_t* request, std::size_t length, std::uint8_t* reply,
-              std::size_t capacity, std::size_t& got) {
+long long monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+// True once `fd` has something to read (a reply, or the end of the
+// connection), within `ms` (-1: for ever); signals do not cut the wait short.
+bool awaitReply(int fd, int ms) {
+    const long long until = ms < 0 ? 0 : monotonicMs() + ms;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const long long left = ms < 0 ? -1 : std::max(0LL, until - monotonicMs());
+        const int n = ::poll(&p, 1, static_cast<int>(left));
+        if (n > 0) {
+            return true;
+        }
+        if (n == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+// One request on `fd` and its reply, which may take `replyMs` (-1: for ever).
+// False marks the device gone.
+bool exchange(hid_device* dev, int fd, const std::uint8_t* request, std::size_t length, std::uint8_t* reply,
+              std::size_t capacity, std::size_t& got, int replyMs = kReplyTimeoutMs) {
     if (dev->gone) {
         return false;
     }
-    if (::send(dev->fd, request, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length)) {
-        const ssize_t n = ::recv(dev->fd, reply, capacity, 0);
+    if (::send(fd, request, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length) && awaitReply(fd, replyMs)) {
+        const ssize_t n = ::recv(fd, reply, capacity, MSG_DONTWAIT);
         if (n >= 1) {
             got = static_cast<std::size_t>(n);
             return true;
@@ -221,17 +250,23 @@ VP_EXPORT hid_device* hid_open_path(const char* path) {
         return nullptr;
     }
     const std::uint8_t hello[] = {wire::kHello, wire::kWireVersion};
+    const std::uint8_t attach[] = {wire::kAttach, wire::kWireVersion};
     std::uint8_t answer = 0;
+    std::uint8_t readAnswer = 0;
     const int fd = connectPanel(hello, sizeof hello, answer);
-    if (fd < 0 || answer != wire::kOk) {
-        if (fd >= 0) {
-            ::close(fd);
-            globalError = kNoPanel;
+    const int readFd = fd >= 0 && answer == wire::kOk ? connectPanel(attach, sizeof attach, readAnswer) : -1;
+    if (readFd < 0 || readAnswer != wire::kOk) {
+        for (int connection : {fd, readFd}) {
+            if (connection >= 0) {
+                ::close(connection);
+                globalError = kNoPanel;
+            }
         }
         std::free(dev);
         return nullptr;
     }
     dev->fd = fd;
+    dev->readFd = readFd;
     dev->nonblocking = false;
     dev->gone = false;
     dev->error = kSuccess;
@@ -256,6 +291,7 @@ VP_EXPORT void hid_close(hid_device* dev) {
         return;
     }
     ::close(dev->fd);
+    ::close(dev->readFd);
     std::free(dev);
 }
 
@@ -276,53 +312,42 @@ VP_EXPORT int hid_read_timeout(hid_device* dev, unsigned char* data, size_t leng
     if (data == nullptr && length > 0) {
         return fail(dev, kBadArgument);
     }
-    timespec deadline{};
-    if (milliseconds > 0) {
-        clock_gettime(CLOCK_MONOTONIC, &deadline);
-        deadline.tv_sec += milliseconds / 1000;
-        deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1'000'000;
-        if (deadline.tv_nsec >= 1'000'000'000) {
-            deadline.tv_sec += 1;
-            deadline.tv_nsec -= 1'000'000'000;
+    // The queue lives in the panel process. A read that may wait says for
+    // how long, and the panel answers as soon as a report is queued, or with
+    // nothing once the time is up; unplugging closes the connection at once.
+    std::uint8_t request[wire::kReadWaitPacket] = {wire::kRead};
+    std::size_t requestLength = 1;
+    int replyMs = kReplyTimeoutMs;
+    if (milliseconds != 0) {
+        const std::int32_t wait = milliseconds < 0 ? -1 : milliseconds;
+        request[0] = wire::kReadWait;
+        for (int i = 0; i < 4; ++i) {
+            request[1 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(wait) >> (8 * i));
         }
+        requestLength = sizeof request;
+        replyMs = wait < 0 ? -1 : static_cast<int>(std::min<long long>(INT_MAX, 0LL + wait + kReplyTimeoutMs));
     }
-    // The queue lives in the panel process, so a read asks for one report;
-    // waiting is polling at a short pace.
-    for (;;) {
-        std::uint8_t reply[1 + wire::kMaxInputReport];
-        std::size_t got = 0;
-        if (!exchange(dev, &wire::kRead, 1, reply, sizeof reply, got)) {
-            return fail(dev, kGone);
-        }
-        if (reply[0] == wire::kReport && got >= 2) {
-            // As hidraw: the caller gets at most `length` bytes, the rest of
-            // the report is discarded.
-            const std::size_t count = std::min(got - 1, length);
-            if (count > 0) {
-                std::memcpy(data, reply + 1, count);
-            }
-            dev->error = kSuccess;
-            return static_cast<int>(count);
-        }
-        if (reply[0] != wire::kNone) {
-            dev->gone = true;
-            return fail(dev, kGone);
-        }
-        if (milliseconds == 0) {
-            dev->error = kSuccess;
-            return 0;
-        }
-        if (milliseconds > 0) {
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
-                dev->error = kSuccess;
-                return 0;
-            }
-        }
-        const timespec pause{0, kReadPollNanoseconds};
-        nanosleep(&pause, nullptr);
+    std::uint8_t reply[1 + wire::kMaxInputReport];
+    std::size_t got = 0;
+    if (!exchange(dev, dev->readFd, request, requestLength, reply, sizeof reply, got, replyMs)) {
+        return fail(dev, kGone);
     }
+    if (reply[0] == wire::kReport && got >= 2) {
+        // As hidraw: the caller gets at most `length` bytes, the rest of the
+        // report is discarded.
+        const std::size_t count = std::min(got - 1, length);
+        if (count > 0) {
+            std::memcpy(data, reply + 1, count);
+        }
+        dev->error = kSuccess;
+        return static_cast<int>(count);
+    }
+    if (reply[0] != wire::kNone) {
+        dev->gone = true;
+        return fail(dev, kGone);
+    }
+    dev->error = kSuccess;
+    return 0;
 }
 
 VP_EXPORT int hid_read(hid_device* dev, unsigned char* data, size_t length) {
@@ -346,7 +371,14 @@ VP_EXPORT int hid_write(hid_device* dev, const unsigned char* data, size_t lengt
     std::memcpy(request + 1, data, length);
     std::uint8_t reply[1];
     std::size_t got = 0;
-    if (!exchange(dev, request, 1 + length, reply, sizeof reply, got) || reply[0] != wire::kOk) {
+    if (!exchange(dev, dev->fd, request, 1 + length, reply, sizeof reply, got)) {
+        return fail(dev, kGone);
+    }
+    if (reply[0] == wire::kRefused) {
+        // Refused on purpose; the device itself is still there.
+        return fail(dev, kWriteRefused);
+    }
+    if (reply[0] != wire::kOk) {
         dev->gone = true;
         return fail(dev, kGone);
     }
