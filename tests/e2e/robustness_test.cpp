@@ -3,6 +3,7 @@
 // simulator that is missing, killed or quits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <functional>
@@ -163,6 +164,63 @@ TEST(Replug, AReopenedPanelHasItsLedsClearedEvenWithEveryStateOff) {
     auto tx = r.transmits();
     ASSERT_EQ(tx.size(), 1u);
     EXPECT_EQ(tx[0].str("sim_event"), "AP_MASTER");
+}
+
+// A panel that refuses the LED report (a firmware without it) is still read:
+// only a read error means the panel is gone.
+TEST(Leds, APanelThatRefusesTheLedReportIsStillRead) {
+    e2e::RunOptions options;
+    options.emulator_args = {"--set", "NAV STANDBY FREQUENCY:1=113.45"};
+    options.script =
+        "leds fail\n"
+        "wait 300\n"
+        "report 0 0x4000 0 0\n"  // AP master on: a new LED byte, refused
+        "wait 200\n"
+        "report 2 0 1 0\n"
+        "wait 200\n"
+        "report 2 0 1 0\n"
+        "wait 300\n"
+        "leds ok\n"
+        "report 6 0x8000 0 0\n"  // heading hold on: the next change is written
+        "wait 300\n";
+    e2e::RunResult r = e2e::run(options);
+    EXPECT_EQ(r.panel_status, 0) << r.panel_stderr;
+    std::vector<std::string> events;
+    for (const auto& tx : r.transmits()) events.push_back(tx.str("sim_event") + " " + tx.str("data"));
+    EXPECT_EQ(events, (std::vector<std::string>{"AP_MASTER 0", "NAV1_STBY_SET 70725", "NAV1_STBY_SET 70981",
+                                                "AP_PANEL_HEADING_HOLD 0"}));
+    // What reached the panel: perhaps the byte of the open (before the script
+    // began refusing), never 0b 01, then the change after "leds ok" and the
+    // dark panel at the exit.
+    ASSERT_GE(r.leds.size(), 2U);
+    EXPECT_EQ(std::vector<std::string>(r.leds.end() - 2, r.leds.end()),
+              (std::vector<std::string>{"0b 03", "0b 00"}));
+    EXPECT_EQ(std::count(r.leds.begin(), r.leds.end(), "0b 01"), 0);
+    EXPECT_EQ(r.panel_stderr.find("unplugged"), std::string::npos) << r.panel_stderr;
+}
+
+// A simulator that clamps the vertical speed never shows what it is sent: its
+// value wins half a second after the oldest value it has not shown, however
+// fast the knob keeps turning, so the program cannot run far ahead of it.
+TEST(Hold, ASimulatorThatClampsATargetIsFollowedWithinHalfASecond) {
+    e2e::RunOptions options;
+    options.emulator_args = {"--set", "AUTOPILOT VERTICAL HOLD VAR=1900", "--limit",
+                             "AUTOPILOT VERTICAL HOLD VAR=-2000:2000"};
+    options.script = "wait 300\nreport 6 0 0 0\nwait 100\n";
+    for (int i = 0; i < 20; ++i) options.script += (i == 0 ? "" : "wait 100\n") + std::string("report 6 0 0 1\n");
+    options.script += "report 6 0 0 -1\nwait 300\n";
+    e2e::RunResult r = e2e::run(options);
+    EXPECT_EQ(r.panel_status, 0) << r.panel_stderr;
+    std::vector<std::int32_t> sent;
+    for (const auto& tx : r.transmits()) {
+        if (tx.str("sim_event") == "AP_VS_VAR_SET_ENGLISH") sent.push_back(static_cast<std::int32_t>(tx.num("data")));
+    }
+    ASSERT_EQ(sent.size(), 21U);
+    // The limit plus what half a second of turning adds.
+    EXPECT_LE(*std::max_element(sent.begin(), sent.end()), 2600);
+    EXPECT_LE(sent.back(), 2500);
+    ASSERT_TRUE(r.state.has_value());
+    EXPECT_LE(r.state->real("AUTOPILOT VERTICAL HOLD VAR"), 2000.0);
 }
 
 TEST(Link, NoSimulatorListeningEndsWithStatusOneAndSaysWhere) {
