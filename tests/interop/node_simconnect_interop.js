@@ -18,10 +18,12 @@ let simconnect;
 try {
     simconnect = require(path.join(__dirname, 'node_modules', 'node-simconnect'));
 } catch (e) {
-    console.error('node-simconnect is not installed in tests/interop/node_modules: ' +
-        'run `npm ci --prefix tests/interop` first (' + e.message + ')');
-    console.log('0 passed, 1 failed');
-    process.exit(1);
+    // A plain cmake build has not fetched it: skipped, not failed (77 is
+    // CTest's skip status here). scripts/test.sh installs it first.
+    console.error('node-simconnect is not installed in tests/interop/node_modules, so this test is ' +
+        'skipped: run `npm ci --prefix tests/interop` (it needs the npm registry) to run it (' +
+        e.message.split('\n')[0] + ')');
+    process.exit(77);
 }
 const { open, Protocol, SimConnectDataType, SimConnectPeriod } = simconnect;
 
