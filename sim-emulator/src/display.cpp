@@ -33,9 +33,10 @@ std::string onOff(const Model& m, Var v) { return m.value(v) != 0.0 ? "ON " : "o
 
 std::string show(const Model& m, Var v) { return formatValue(v, m.value(v)); }
 
+
 }  // namespace
 
-std::string describeApplied(const AppliedEvent& a, const Model& model) {
+std::string describeApplied(const AppliedEvent& a) {
     std::string text;
     switch (a.name_class) {
     case NameClass::Sim: {
@@ -45,8 +46,9 @@ std::string describeApplied(const AppliedEvent& a, const Model& model) {
             break;
         }
         for (int i = 0; i < a.effect.count; ++i) {
-            const Var v = a.effect.vars[static_cast<std::size_t>(i)];
-            text += (i ? ", " : "") + std::string(info(v).name) + " = " + show(model, v);
+            const auto k = static_cast<std::size_t>(i);
+            const Var v = a.effect.vars[k];
+            text += (i ? ", " : "") + std::string(info(v).name) + " = " + formatValue(v, a.effect.values[k]);
         }
         if (a.effect.limited) {
             text += " (held by --limit)";
@@ -66,11 +68,11 @@ std::string describeApplied(const AppliedEvent& a, const Model& model) {
     return text;
 }
 
-void Display::applied(const AppliedEvent& a, const Model& model, bool show_client) {
+void Display::applied(const AppliedEvent& a, bool show_client) {
     if (quiet_) {
         return;
     }
-    std::string line = describeApplied(a, model);
+    std::string line = describeApplied(a);
     if (show_client) {
         line = "[client " + std::to_string(a.client) + "] " + line;
     }

@@ -15,7 +15,7 @@
 namespace simemu {
 
 // "NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113.45"
-std::string describeApplied(const AppliedEvent& applied, const Model& model);
+std::string describeApplied(const AppliedEvent& applied);
 
 struct ViewInfo {
     std::string address;  // "127.0.0.1:500"
@@ -34,7 +34,7 @@ public:
 
     // Records an applied event; in line mode prints it at once. The client
     // number is shown once more than one client has been seen.
-    void applied(const AppliedEvent& applied, const Model& model, bool show_client);
+    void applied(const AppliedEvent& applied, bool show_client);
 
     bool live() const { return terminal_ && !quiet_; }
     // Redraws the live view (terminal mode only; the caller paces it).

@@ -123,7 +123,9 @@ Effect Model::apply(const EventInfo& event, std::uint32_t data) {
         effect.count = 0;
     }
     for (int i = 0; i < effect.count; ++i) {
-        effect.limited = holdWithinLimit(effect.vars[static_cast<std::size_t>(i)]) || effect.limited;
+        const auto k = static_cast<std::size_t>(i);
+        effect.limited = holdWithinLimit(effect.vars[k]) || effect.limited;
+        effect.values[k] = value(effect.vars[k]);
     }
     return effect;
 }

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     }
     // Events that arrived but whose frame never came still count.
     for (const auto& applied : sim.flush()) {
-        display.applied(applied, sim.model(), false);
+        display.applied(applied, false);
     }
     display.finish();
     bool ok = trace.close();

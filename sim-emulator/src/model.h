@@ -17,6 +17,9 @@ namespace simemu {
 // The variables an applied event changed, or why it changed nothing.
 struct Effect {
     std::array<Var, 2> vars{};
+    // Their values right after this event, as later events of the same
+    // frame may move them again before anything is shown.
+    std::array<double, 2> values{};
     int count = 0;
     std::string_view ignored;  // non-empty when the event's data was rejected
     bool limited = false;      // a variable was held within its --limit

@@ -292,7 +292,7 @@ void Server::sendException(Client& c, ExceptionCode code, std::uint32_t send_id,
 void Server::frame() {
     // Events first, so that this frame's data already shows them.
     for (const auto& applied : sim_.advanceFrame()) {
-        display_.applied(applied, sim_.model(), next_number_ > 1);
+        display_.applied(applied, next_number_ > 1);
     }
     for (auto& c : clients_) {
         if (c->opened && !c->closing) {

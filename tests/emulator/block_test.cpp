@@ -155,6 +155,8 @@ TEST(Json, StateHoldsEveryVariableAndTheCounts) {
 TEST(Display, DescribesEachAppliedEvent) {
     Simulator sim;
     sim.model().limit({Var::ApVerticalSpeed, -400, 2000});
+    sim.receive(1, "COM_RADIO_WHOLE_INC", 1);  // twice in one frame: each line its own value
+    sim.receive(1, "COM_RADIO_WHOLE_INC", 1);
     sim.receive(1, "NAV1_STBY_SET", 0x11345);
     sim.receive(1, "COM_STBY_RADIO_SWAP", 0);
     sim.receive(1, "XPNDR_SET", 0x1280);
@@ -162,13 +164,16 @@ TEST(Display, DescribesEachAppliedEvent) {
     sim.receive(1, "", 0);
     sim.receive(1, "TOGGLE_GPS_DRIVES_NAV2", 0);
     const auto& applied = sim.advanceFrame();
-    ASSERT_EQ(applied.size(), 6u);
+    ASSERT_EQ(applied.size(), 8u);
     std::vector<std::string> lines;
     for (const auto& a : applied) {
-        lines.push_back(describeApplied(a, sim.model()));
+        lines.push_back(describeApplied(a));
     }
+    EXPECT_EQ(lines[0], "COM_RADIO_WHOLE_INC -> COM STANDBY FREQUENCY:1 = 119.000");
+    EXPECT_EQ(lines[1], "COM_RADIO_WHOLE_INC -> COM STANDBY FREQUENCY:1 = 120.000");
+    lines.erase(lines.begin(), lines.begin() + 2);
     EXPECT_EQ(lines[0], "NAV1_STBY_SET 0x11345 -> NAV STANDBY FREQUENCY:1 = 113.45");
-    EXPECT_EQ(lines[1], "COM_STBY_RADIO_SWAP -> COM ACTIVE FREQUENCY:1 = 118.000, COM STANDBY FREQUENCY:1 = 124.850");
+    EXPECT_EQ(lines[1], "COM_STBY_RADIO_SWAP -> COM ACTIVE FREQUENCY:1 = 120.000, COM STANDBY FREQUENCY:1 = 124.850");
     EXPECT_EQ(lines[2], "XPNDR_SET 0x1280 -> ignored: not a BCO16 squawk code");
     EXPECT_EQ(lines[3], "AP_VS_VAR_SET_ENGLISH -500 -> AUTOPILOT VERTICAL HOLD VAR = -400 (held by --limit)");
     EXPECT_EQ(lines[4], "(empty name) 0 -> private client event, no effect here (1 time)");
@@ -188,7 +193,7 @@ TEST(Display, ShowsClientTextEscaped) {
         Display display(out, true, false);
         Simulator sim;
         sim.receive(1, "\x1b]0;title\x07", 0);
-        display.applied(sim.advanceFrame().at(0), sim.model(), false);
+        display.applied(sim.advanceFrame().at(0), false);
         display.redraw(sim, ViewInfo{"127.0.0.1:500", 16, 0, {{1, "Evil\x1b[2J"}, {2, std::nullopt}}});
         ASSERT_TRUE(out.close());
     }
