@@ -49,7 +49,7 @@ t0=$SECONDS
 BENCH_BUILD=$ROOT/build-bench
 build_dir build "$BENCH_BUILD" "msfs-panel sim-emulator virtual-panel hidapi-virtual bench-client" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSFS_PANEL_TESTS=OFF
-step "this tree: $BUILD_STEPS build steps in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
+step "this tree: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 
 old_program=()
 if [ -n "$compare" ]; then
@@ -66,7 +66,7 @@ if [ -n "$compare" ]; then
     fi
     SRC=$dir/src build_dir compare "$dir/build" msfs-panel -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSFS_PANEL_TESTS=OFF
     old_program=(--old-program "$dir/build/bin/msfs-panel")
-    step "msfs-panel of ${commit:0:12}: $BUILD_STEPS build steps in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
+    step "msfs-panel of ${commit:0:12}: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 fi
 
 mkdir -p "$ROOT/benchmarks/results"

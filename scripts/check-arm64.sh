@@ -47,7 +47,7 @@ case $(file -b "$PANEL_BIN") in
 *"ARM aarch64"*) ;;
 *) fail "$(rel "$PANEL_BIN") is not an ARM aarch64 executable: $(file -b "$PANEL_BIN")" ;;
 esac
-step "msfs-panel for aarch64: $BUILD_STEPS build steps in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
+step "msfs-panel for aarch64: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 
 main_build sim-emulator
 EMULATOR=$MAIN_BUILD/bin/sim-emulator

@@ -118,8 +118,7 @@ logged "$LOG_DIR/build.log" bash -c "cmake --preset mingw-w64 && cmake --build -
 EXE="$BW/bin/msfs-panel.exe"
 [ -f "$EXE" ] || fail "$EXE was not built"
 dlls=$(x86_64-w64-mingw32-objdump -p "$EXE" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ' | sed 's/ $//')
-steps=$(sed -n 's/^\[\([0-9]*\)\/[0-9]*\] .*/\1/p' "$LOG_DIR/build.log" | tail -n 1)
-step "msfs-panel.exe: ${steps:-0} build steps in $((SECONDS - t0)) s; it imports $dlls"
+step "msfs-panel.exe: $(ninja_did "$LOG_DIR/build.log") in $((SECONDS - t0)) s; it imports $dlls"
 
 # --- the emulator (Linux) -------------------------------------------------------
 main_build sim-emulator

@@ -189,14 +189,20 @@ configure_and_build() {
 }
 
 # build_dir LABEL DIR "TARGETS" CMAKE_ARGS...: configure_and_build with the
-# output in LOG_DIR/LABEL.log. Sets BUILD_LOG, and BUILD_STEPS to the number
-# of steps Ninja ran (0 when all was up to date).
+# output in LOG_DIR/LABEL.log. Sets BUILD_LOG, and BUILD_DONE to what Ninja
+# did (see ninja_did).
 build_dir() {
     BUILD_LOG=$LOG_DIR/$1.log
     shift
     logged "$BUILD_LOG" configure_and_build "$@"
-    BUILD_STEPS=$(sed -n 's/^\[\([0-9]*\)\/[0-9]*\] .*/\1/p' "$BUILD_LOG" | tail -n 1)
-    BUILD_STEPS=${BUILD_STEPS:-0}
+    BUILD_DONE=$(ninja_did "$BUILD_LOG")
+}
+
+# ninja_did LOG: "N build steps" from Ninja's last [N/M] line, or "up to date".
+ninja_did() {
+    local n
+    n=$(sed -n 's/^\[\([0-9]*\)\/[0-9]*\] .*/\1/p' "$1" | tail -n 1)
+    if [ -n "$n" ]; then echo "$n build steps"; else echo "up to date"; fi
 }
 
 # main_build TARGET...: brings the named targets of build/ up to date.

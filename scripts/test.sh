@@ -46,21 +46,21 @@ step "node-simconnect: installed by npm ci in $((SECONDS - t0)) s (log: $(rel "$
 
 t0=$SECONDS
 build_dir build "$MAIN_BUILD" "" "${MAIN_BUILD_FLAGS[@]}"
-step "build (warnings as errors): $BUILD_STEPS steps in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
+step "build (warnings as errors): $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 run_tests tests "$MAIN_BUILD"
 
 t0=$SECONDS
 build_dir build-asan "$ROOT/build-asan" "" -DMSFS_PANEL_WERROR=ON -DMSFS_PANEL_TESTS=ON -DMSFS_PANEL_SANITIZE=ON
-step "build under ASan and UBSan: $BUILD_STEPS steps in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
+step "build under ASan and UBSan: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests tests-asan "$ROOT/build-asan"
 
 t0=$SECONDS
 build_dir build-fuzz "$ROOT/build-fuzz" "" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DMSFS_PANEL_WERROR=ON -DMSFS_PANEL_FUZZ=ON -DMSFS_PANEL_TESTS=OFF
-step "fuzz build: $BUILD_STEPS steps in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
+step "fuzz build: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 t0=$SECONDS
 log=$LOG_DIR/fuzz.log
-if ! bash "$ROOT/fuzz/run.sh" "$ROOT/build-fuzz" "${FUZZ_SECONDS:-20}" >"$log" 2>&1; then
+if ! sh "$ROOT/fuzz/run.sh" "$ROOT/build-fuzz" "${FUZZ_SECONDS:-20}" >"$log" 2>&1; then
     cat "$log" >&2
     fail "fuzz targets (log: $(rel "$log"))"
 fi
