@@ -211,6 +211,31 @@ main_build() {
     build_dir main "$MAIN_BUILD" "$*" "${MAIN_BUILD_FLAGS[@]}"
 }
 
+# run_ctest LABEL BUILD_DIR: ctest in BUILD_DIR, the output in
+# LOG_DIR/LABEL.log; one line when all pass, otherwise the failures'
+# output and the summary.
+run_ctest() {
+    local label=$1 dir=$2 log="$LOG_DIR/$1.log" t0=$SECONDS status=0 passed skipped
+    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 >"$log" 2>&1 || status=$?
+    # Lines of the form " 12/296 Test  #12: name .....   Passed    0.05 sec".
+    passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec$' "$log" || true)
+    skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped +[0-9.]+ sec$' "$log" || true)
+    if [ "$status" -eq 0 ] && [ "$passed" -gt 0 ]; then
+        [ "$skipped" -eq 0 ] && skipped="" || skipped=", $skipped skipped"
+        step "$label: $passed passed$skipped in $((SECONDS - t0)) s (log: $(rel "$log"))"
+        return 0
+    fi
+    # ctest writes each finished test's output as one block after its line:
+    # show the blocks of the tests that did not pass, then the summary.
+    awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / { show = ($0 !~ / Passed +[0-9.]+ sec$/) }
+         /^ *Start +[0-9]+: / { show = 0 }
+         /^[0-9]+% tests passed/ { show = 1 }
+         show' "$log" >&2
+    [ "$passed" -gt 0 ] || tail -n 20 "$log" >&2
+    [ "$status" -ne 0 ] || fail "$label: no test ran (full log: $(rel "$log"))"
+    fail "$label: ctest exited with status $status, $passed passed (full log: $(rel "$log"))"
+}
+
 # --- the emulator --------------------------------------------------------------
 
 # start_emulator DIR [SIM-EMULATOR OPTIONS...]: starts $EMULATOR in DIR (made
