@@ -1,39 +1,76 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs them all:
-#   bash benchmarks/run.sh [--runs N] [--only latency|spin|cost|clients]...
+#   bash benchmarks/run.sh [--compare COMMIT] [--runs N] [--only latency|spin|cost|clients]...
 # Prints the figures and writes benchmarks/results/latest.json.
 #
-# Builds: this tree in build-bench/ (release with debug info, no tests), and
-# msfs-panel from commit 61ad4bd, the parent of 8432da4 "Panel program: read
-# every waiting report, hold local values against stale data, ..." (the last
-# program before the robustness mends), in /tmp/msfs-panel-61ad4bd/. Only the
-# program comes from there: the emulator and the virtual panel measuring it
-# are this tree's, the same for both rows. node-simconnect comes from
-# tests/interop/node_modules (npm ci --prefix tests/interop).
+# Builds this tree in build-bench/ (release with debug info, no tests). With
+# --compare COMMIT (none by default), also msfs-panel of that commit, in
+# build-bench/compare-<commit>/, for a second row in the spin section: only
+# the program comes from there, the emulator and the virtual panel measuring
+# it are this tree's, the same for both rows. BENCHMARKS.md compares with
+# 61ad4bd, the parent of 8432da4 "Panel program: read every waiting report,
+# hold local values against stale data, ..." (the last program before the
+# robustness mends): --compare 61ad4bd. node-simconnect is installed into
+# tests/interop/node_modules by npm ci; build logs go to build-logs/bench/.
 set -euo pipefail
+. "$(dirname "$0")/../scripts/lib.sh"
+script_start bench
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-old_commit=61ad4bd
-old_dir=/tmp/msfs-panel-$old_commit
+compare=""
+bench_args=()
+while [ $# -gt 0 ]; do
+    case $1 in
+    --compare)
+        [ $# -ge 2 ] && [ -n "$2" ] || fail "--compare needs a commit"
+        compare=$2
+        shift 2
+        ;;
+    --compare=*)
+        compare=${1#--compare=}
+        [ -n "$compare" ] || fail "--compare needs a commit"
+        shift
+        ;;
+    *)
+        bench_args+=("$1")
+        shift
+        ;;
+    esac
+done
 
-cd "$root"
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSFS_PANEL_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target msfs-panel sim-emulator virtual-panel hidapi-virtual bench-client
+if [ -n "$compare" ]; then
+    commit=$(git -C "$ROOT" rev-parse --verify --quiet "$compare^{commit}") ||
+        fail "--compare $compare: not a commit of this repository"
+fi
+command -v python3 >/dev/null || ensure_packages python3
+ensure_packages "${MSFS_PANEL_PACKAGES[@]}"
+install_node_simconnect
 
-if [ ! -x "$old_dir/build/bin/msfs-panel" ]; then
-    rm -rf "$old_dir"
-    mkdir -p "$old_dir/src"
-    git -C "$root" archive "$old_commit" | tar -x -C "$old_dir/src"
-    cmake -S "$old_dir/src" -B "$old_dir/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DMSFS_PANEL_TESTS=OFF >/dev/null
-    cmake --build "$old_dir/build" -j2 --target msfs-panel
+t0=$SECONDS
+BENCH_BUILD=$ROOT/build-bench
+build_dir build "$BENCH_BUILD" "msfs-panel sim-emulator virtual-panel hidapi-virtual bench-client" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSFS_PANEL_TESTS=OFF
+step "this tree: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
+
+old_program=()
+if [ -n "$compare" ]; then
+    t0=$SECONDS
+    dir=$BENCH_BUILD/compare-${commit:0:12}
+    # Unpacked beside and moved in place, so a half-unpacked tree is never
+    # taken for the commit's.
+    if [ ! -d "$dir/src" ]; then
+        rm -rf "$dir"
+        mkdir -p "$dir/src.part"
+        git -C "$ROOT" archive "$commit" | tar -x -C "$dir/src.part" ||
+            fail "git archive $commit could not be unpacked into $(rel "$dir")"
+        mv "$dir/src.part" "$dir/src"
+    fi
+    SRC=$dir/src build_dir compare "$dir/build" msfs-panel -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSFS_PANEL_TESTS=OFF
+    old_program=(--old-program "$dir/build/bin/msfs-panel")
+    step "msfs-panel of ${commit:0:12}: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 fi
 
-if [ ! -d tests/interop/node_modules/node-simconnect ]; then
-    npm ci --prefix tests/interop
-fi
-
-mkdir -p benchmarks/results
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-exec python3 benchmarks/bench.py --bin build-bench/bin --old-program "$old_dir/build/bin/msfs-panel" \
-    --out benchmarks/results/latest.json "$@"
+mkdir -p "$ROOT/benchmarks/results"
+step "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+cd "$ROOT"
+exec python3 benchmarks/bench.py --bin "$BENCH_BUILD/bin" "${old_program[@]}" \
+    --out benchmarks/results/latest.json "${bench_args[@]}"

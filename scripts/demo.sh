@@ -6,8 +6,8 @@
 #   bash scripts/demo.sh                # a scripted tour of the panel (about 25 s)
 #   bash scripts/demo.sh --interactive  # work the panel from the keyboard
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-. "$ROOT/scripts/lib.sh"
+. "$(dirname "$0")/lib.sh"
+script_start demo
 
 mode=tour
 case "${1:-}" in
@@ -17,11 +17,11 @@ case "${1:-}" in
     *) echo "demo.sh($1): unknown option; use --interactive or nothing" >&2; exit 2 ;;
 esac
 
-ensure_packages cmake ninja-build g++ pkg-config libhidapi-dev libgtest-dev libgmock-dev
+# In build/, configured as the tests configure it, so that neither rebuilds
+# what the other built.
 echo "== building msfs-panel, sim-emulator and virtual-panel (first time: a minute or two)" >&2
-cmake -S "$ROOT" -B "$ROOT/build" -G Ninja >/dev/null
-cmake --build "$ROOT/build" -j "$(nproc)" --target msfs-panel sim-emulator virtual-panel hidapi-virtual >/dev/null
-bin="$ROOT/build/bin"
+main_build msfs-panel sim-emulator virtual-panel hidapi-virtual
+bin="$MAIN_BUILD/bin"
 
 work=$(mktemp -d)
 emulator_pid=
