@@ -272,8 +272,9 @@ async function main() {
         });
         check('--trace: the transmitted events with their data as unsigned 32-bit', () => {
             const sent = trace.filter((l) => l.call === 'TransmitClientEvent');
+            // A set event's line also says the value it applied.
             assert.deepEqual(Object.keys(sent[0]),
-                ['send_id', 'call', 'object', 'event', 'sim_event', 'data', 'group', 'flags', 't_ns']);
+                ['send_id', 'call', 'object', 'event', 'sim_event', 'data', 'applied', 'group', 'flags', 't_ns']);
             assert.deepEqual(sent.map((l) => [l.event, l.sim_event, l.data, l.object, l.group, l.flags]),
                 TRANSMITS.map(([e, d]) => [e, EVENTS[e], d, 0, 1, 16]));
             assert.equal(sent.find((l) => l.event === 9).data, 4294966796);
