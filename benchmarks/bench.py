@@ -25,8 +25,9 @@ RNG_START = 20240917
 
 LATENCY_REPORTS = 500
 LATENCY_WAIT_MS = (20, 80)       # uniform, between single-detent reports
-SPIN_REPORTS = 200               # 100 a second for 2 seconds
-SPIN_WAIT_MS = 10
+# Knob spins: 200 detents at 100 reports a second, and 1000 at 1000 a second
+# (one detent per report each), as (reports, wait between them in ms).
+SPIN_RATES = ((200, 10), (1000, 1))
 SPIN_DELAYS = (0, 1, 2, 3)       # --event-delay-frames
 IDLE_SECONDS = 30
 COST_SPIN_SECONDS = 10
@@ -225,6 +226,10 @@ def proc_peak_rss_kib(pid):
 
 # ---------------------------------------------------------------- latency
 
+def rate_label(reports, wait_ms):
+    return f"{reports} at {1000 // wait_ms}/s"
+
+
 def latency_script():
     rng = random.Random(RNG_START)
     lines = ["wait 600\n"]  # the program connects after opening the panel
@@ -234,8 +239,8 @@ def latency_script():
     return "".join(lines)
 
 
-def run_latency(bins):
-    run = Run(bins, bins["msfs-panel"], latency_script(), ["--set", "NAV STANDBY FREQUENCY:1=113.45"], 400)
+def run_latency(bins, program):
+    run = Run(bins, program, latency_script(), ["--set", "NAV STANDBY FREQUENCY:1=113.45"], 400)
     try:
         run.finish(timeout=120)
         queued = [r for r in run.reports if r["queued"]]
@@ -253,16 +258,16 @@ def run_latency(bins):
 
 # ---------------------------------------------------------------- spinning
 
-def spin_script(spin):
-    body = (spin["report"] + f"wait {SPIN_WAIT_MS}\n") * SPIN_REPORTS
+def spin_script(spin, reports, wait_ms):
+    body = (spin["report"] + f"wait {wait_ms}\n") * reports
     return "wait 600\n" + spin["prologue"] + "wait 200\n" + body
 
 
-def run_spin(bins, program, spin, delay, report_log):
+def run_spin(bins, program, spin, delay, reports, wait_ms):
     # The linger lets a program that reads one report per pass drain the
     # queue (64 reports at 40 a second) before it is stopped.
-    run = Run(bins, program, spin_script(spin), ["--set", spin["set"], "--event-delay-frames", str(delay)],
-              2500, report_log=report_log)
+    run = Run(bins, program, spin_script(spin, reports, wait_ms),
+              ["--set", spin["set"], "--event-delay-frames", str(delay)], 2500)
     try:
         run.finish(timeout=60)
         events = [t for t in run.trace if t.get("call") == "TransmitClientEvent" and t.get("sim_event") == spin["event"]]
@@ -278,17 +283,15 @@ def run_spin(bins, program, spin, delay, report_log):
             # The simulator's last value is not the last event's: count from
             # the state instead (its delta from the last event's position).
             steps += steps_between(position, end, spin["modulus"])
-        result = {"sent": SPIN_REPORTS, "events": len(events), "steps": steps}
-        if report_log:
-            result["dropped_by_queue"] = sum(1 for r in run.reports if not r["queued"])
-        return result
+        return {"sent": reports, "events": len(events), "steps": steps,
+                "dropped_by_queue": sum(1 for r in run.reports if not r["queued"])}
     finally:
         run.cleanup()
 
 
 # ---------------------------------------------------------------- cost
 
-def run_cost(bins, spinning):
+def run_cost(bins, program, spinning):
     if spinning:
         reports = COST_SPIN_SECONDS * 100
         script = "wait 1500\n" + ("report 2 0 1 0\nwait 10\n" * reports)
@@ -296,7 +299,7 @@ def run_cost(bins, spinning):
     else:
         script = f"wait {(IDLE_SECONDS + 5) * 1000}\n"
         span = IDLE_SECONDS
-    run = Run(bins, bins["msfs-panel"], script, ["--frame-ms", "16", "--set", "NAV STANDBY FREQUENCY:1=113.45"], 200)
+    run = Run(bins, program, script, ["--frame-ms", "16", "--set", "NAV STANDBY FREQUENCY:1=113.45"], 200)
     try:
         pid = run.program_pid()
         run.wait_for_call("RequestDataOnSimObject", 2)
@@ -419,7 +422,8 @@ def log(text):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--bin", required=True, help="build/bin of the current tree")
-    parser.add_argument("--old-program", help="msfs-panel built from the commit before the robustness mends")
+    parser.add_argument("--compare-program", help="msfs-panel built from another commit, measured beside this tree's")
+    parser.add_argument("--compare-commit", help="that commit, for the record")
     parser.add_argument("--node", default=shutil.which("node"))
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--only", choices=["latency", "spin", "cost", "clients"], action="append")
@@ -441,43 +445,53 @@ def main():
     for section in sections:
         results["section_dates"][section] = results["date"]
 
+    programs = [("this tree", bins["msfs-panel"])]
+    if args.compare_program:
+        programs.append((args.compare_commit or "compared", os.path.abspath(args.compare_program)))
+    results["programs"] = [label for label, _ in programs]
+    results["compare_commit"] = args.compare_commit
+
     if "latency" in sections:
-        rows = []
-        for i in range(args.runs):
-            rows.append(run_latency(bins))
-            log(f"latency run {i + 1}: " + json.dumps(rows[-1]))
-        results["latency"] = {"runs": rows, "median": {k: median_of(rows, k) for k in
-                                                        ("median_ms", "p99_ms", "max_ms", "min_ms")}}
+        table = {}
+        for label, program in programs:
+            rows = []
+            for i in range(args.runs):
+                rows.append(run_latency(bins, program))
+                log(f"latency {label} run {i + 1}: " + json.dumps(rows[-1]))
+            table[label] = {"runs": rows, "median": {k: median_of(rows, k) for k in
+                                                      ("median_ms", "p99_ms", "max_ms", "min_ms")}}
+        results["latency"] = table
 
     if "spin" in sections:
-        # The report log is the virtual panel's, so it is there for both.
-        programs = [("main", bins["msfs-panel"], True)]
-        if args.old_program:
-            programs.append(("before mends", os.path.abspath(args.old_program), True))
         table = []
-        for label, program, report_log in programs:
-            for spin in SPINS:
-                for delay in SPIN_DELAYS:
-                    rows = [run_spin(bins, program, spin, delay, report_log) for _ in range(args.runs)]
-                    row = {"program": label, "knob": spin["name"], "delay_frames": delay, "sent": SPIN_REPORTS,
-                           "steps_median": median_of(rows, "steps"), "events_median": median_of(rows, "events"),
-                           "dropped_median": median_of(rows, "dropped_by_queue"), "runs": rows}
-                    table.append(row)
-                    log(f"spin {label:12} {spin['name']:12} delay {delay}: sent {SPIN_REPORTS}, steps "
-                        + ", ".join(str(r["steps"]) for r in rows)
-                        + "; dropped by the full queue " + ", ".join(str(r.get("dropped_by_queue")) for r in rows))
+        for label, program in programs:
+            for reports, wait_ms in SPIN_RATES:
+                for spin in SPINS:
+                    for delay in SPIN_DELAYS:
+                        rows = [run_spin(bins, program, spin, delay, reports, wait_ms) for _ in range(args.runs)]
+                        table.append({"program": label, "rate": rate_label(reports, wait_ms), "knob": spin["name"],
+                                      "delay_frames": delay, "sent": reports,
+                                      "steps_median": median_of(rows, "steps"),
+                                      "events_median": median_of(rows, "events"),
+                                      "dropped_median": median_of(rows, "dropped_by_queue"), "runs": rows})
+                        log(f"spin {label:12} {rate_label(reports, wait_ms):12} {spin['name']:12} delay {delay}: "
+                            f"sent {reports}, steps " + ", ".join(str(r["steps"]) for r in rows)
+                            + "; dropped by the full queue " + ", ".join(str(r["dropped_by_queue"]) for r in rows))
         results["spin"] = table
 
     if "cost" in sections:
-        cost = {}
-        for name, spinning in (("idle", False), ("spinning", True)):
-            rows = []
-            for i in range(args.runs):
-                rows.append(run_cost(bins, spinning))
-                log(f"cost {name} run {i + 1}: " + json.dumps(rows[-1]))
-            cost[name] = {"runs": rows, "cpu_ms_per_s": median_of(rows, "cpu_ms_per_s"),
-                          "peak_rss_kib": median_of(rows, "peak_rss_kib")}
-        results["cost"] = cost
+        table = {}
+        for label, program in programs:
+            cost = {}
+            for name, spinning in (("idle", False), ("spinning", True)):
+                rows = []
+                for i in range(args.runs):
+                    rows.append(run_cost(bins, program, spinning))
+                    log(f"cost {label} {name} run {i + 1}: " + json.dumps(rows[-1]))
+                cost[name] = {"runs": rows, "cpu_ms_per_s": median_of(rows, "cpu_ms_per_s"),
+                              "peak_rss_kib": median_of(rows, "peak_rss_kib")}
+            table[label] = cost
+        results["cost"] = table
 
     if "clients" in sections:
         if not args.node:
@@ -515,6 +529,14 @@ def main():
     log(f"results: {args.out}, {markdown}")
 
 
+def spin_rows(r):
+    """The spin rows by (knob, rate, delay), then by program."""
+    rows = {}
+    for row in r["spin"]:
+        rows.setdefault((row["knob"], row["rate"], row["delay_frames"]), {})[row["program"]] = row
+    return rows
+
+
 def markdown_tables(r):
     """The figures as Markdown tables, for BENCHMARKS.md."""
     m = r["machine"]
@@ -522,33 +544,36 @@ def markdown_tables(r):
     out = [f"Run {r['date']} ({dates}) on {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB, Linux {m['kernel']}, "
            f"{m['compiler']}; {r['runs']} runs per figure (clients: {max(r['runs'], 5)}), medians over runs; "
            f"load average {r['load_before'][0]:.2f} before, {r['load_after'][0]:.2f} after.", ""]
+    programs = r.get("programs", ["this tree"])
     if "latency" in r:
         out += ["| latency, report queued to TransmitClientEvent received | median | p99 | max |", "|---|---|---|---|"]
-        for i, row in enumerate(r["latency"]["runs"]):
-            out.append(f"| run {i + 1} ({row['reports']} reports) | {row['median_ms']:.2f} ms | {row['p99_ms']:.2f} ms "
-                       f"| {row['max_ms']:.2f} ms |")
-        med = r["latency"]["median"]
-        out += [f"| **median of runs** | **{med['median_ms']:.2f} ms** | **{med['p99_ms']:.2f} ms** "
-                f"| **{med['max_ms']:.2f} ms** |", ""]
+        for label in programs:
+            for i, row in enumerate(r["latency"][label]["runs"]):
+                out.append(f"| {label}, run {i + 1} ({row['reports']} reports) | {row['median_ms']:.2f} ms "
+                           f"| {row['p99_ms']:.2f} ms | {row['max_ms']:.2f} ms |")
+            med = r["latency"][label]["median"]
+            out.append(f"| **{label}, median of runs** | **{med['median_ms']:.2f} ms** | **{med['p99_ms']:.2f} ms** "
+                       f"| **{med['max_ms']:.2f} ms** |")
+        out.append("")
     if "spin" in r:
-        out += ["| knob | --event-delay-frames | main: sent / steps (dropped) | before mends: sent / steps (dropped) |",
-                "|---|---|---|---|"]
-        rows = {}
-        for row in r["spin"]:
-            rows.setdefault((row["knob"], row["delay_frames"]), {})[row["program"]] = row
-        for (knob, delay), by in rows.items():
-            cells = []
-            for program in ("main", "before mends"):
-                row = by.get(program)
-                cells.append(f"{SPIN_REPORTS} / {row['steps_median']} ({row['dropped_median']})" if row else "-")
-            out.append(f"| {knob} | {delay} | {cells[0]} | {cells[1]} |")
+        out += ["| knob | reports | --event-delay-frames | " + " | ".join(f"{p}: steps of sent (dropped)" for p in programs)
+                + " |", "|---|---|---|" + "---|" * len(programs)]
+        for key, by in spin_rows(r).items():
+            knob, rate, delay = key
+            cells = [f"{by[p]['steps_median']} of {by[p]['sent']} ({by[p]['dropped_median']})" if p in by else "-"
+                     for p in programs]
+            out.append(f"| {knob} | {rate} | {delay} | " + " | ".join(cells) + " |")
         out.append("")
     if "cost" in r:
-        out += ["| msfs-panel against a 60 Hz emulator | CPU time per second | peak resident memory |", "|---|---|---|"]
-        for name, label in (("idle", f"idle, {IDLE_SECONDS} s"), ("spinning", f"spinning, 100 reports/s, {COST_SPIN_SECONDS} s")):
-            c = r["cost"][name]
-            out.append(f"| {label} | {c['cpu_ms_per_s']:.2f} ms/s ({c['cpu_ms_per_s'] / 10:.2f} % of a core) "
-                       f"| {c['peak_rss_kib']} KiB |")
+        out += ["| msfs-panel against a 60 Hz emulator | " + " | ".join(f"{p}: CPU per second, peak memory" for p in programs)
+                + " |", "|---|" + "---|" * len(programs)]
+        for name, label in (("idle", f"idle, {IDLE_SECONDS} s"),
+                            ("spinning", f"spinning, 100 reports/s, {COST_SPIN_SECONDS} s")):
+            cells = []
+            for p in programs:
+                c = r["cost"][p][name]
+                cells.append(f"{c['cpu_ms_per_s']:.2f} ms/s, {c['peak_rss_kib']} KiB")
+            out.append(f"| {label} | " + " | ".join(cells) + " |")
         out.append("")
     if "clients" in r:
         c = r["clients"]["median"]
@@ -567,26 +592,24 @@ def print_summary(r):
     log("")
     log(f"== {r['date']}  {r['machine']['cpu']} ({r['machine']['cores']} cores)  runs: {r['runs']}  "
         f"load before {r['load_before'][0]:.2f}, after {r['load_after'][0]:.2f}")
+    programs = r.get("programs", ["this tree"])
     if "latency" in r:
-        m = r["latency"]["median"]
-        log(f"latency (report queued -> TransmitClientEvent received), median of runs: median {m['median_ms']:.2f} ms, "
-            f"p99 {m['p99_ms']:.2f} ms, max {m['max_ms']:.2f} ms (pass sleep 25 ms)")
+        for p in programs:
+            m = r["latency"][p]["median"]
+            log(f"latency {p} (report queued -> TransmitClientEvent received), median of runs: "
+                f"median {m['median_ms']:.2f} ms, p99 {m['p99_ms']:.2f} ms, max {m['max_ms']:.2f} ms")
     if "spin" in r:
-        log("spin: detents sent / steps the simulator ends with (dropped by the full queue), median of runs")
-        log(f"  {'knob':12} {'delay':>5} {'main':>14} {'before mends':>14}")
-        rows = {}
-        for row in r["spin"]:
-            rows.setdefault((row["knob"], row["delay_frames"]), {})[row["program"]] = row
-        for (knob, delay), by in rows.items():
-            cells = []
-            for program in ("main", "before mends"):
-                row = by.get(program)
-                cells.append(f"{SPIN_REPORTS}/{row['steps_median']} ({row['dropped_median']})" if row else "-")
-            log(f"  {knob:12} {delay:>5} {cells[0]:>14} {cells[1]:>14}")
+        log("spin: steps the simulator ends with, of the detents sent (dropped by the full queue), median of runs")
+        log(f"  {'knob':12} {'reports':12} {'delay':>5} " + " ".join(f"{p:>18}" for p in programs))
+        for (knob, rate, delay), by in spin_rows(r).items():
+            cells = [f"{by[p]['steps_median']}/{by[p]['sent']} ({by[p]['dropped_median']})" if p in by else "-"
+                     for p in programs]
+            log(f"  {knob:12} {rate:12} {delay:>5} " + " ".join(f"{c:>18}" for c in cells))
     if "cost" in r:
-        for name in ("idle", "spinning"):
-            c = r["cost"][name]
-            log(f"cost {name}: {c['cpu_ms_per_s']:.2f} ms CPU per s, peak RSS {c['peak_rss_kib']} KiB")
+        for p in programs:
+            for name in ("idle", "spinning"):
+                c = r["cost"][p][name]
+                log(f"cost {p} {name}: {c['cpu_ms_per_s']:.2f} ms CPU per s, peak RSS {c['peak_rss_kib']} KiB")
     if "clients" in r:
         m = r["clients"]["median"]
         log(f"clients, {CLIENT_EVENTS} events: ours wall {m['ours']['wall_ms']:.1f} ms cpu {m['ours']['cpu_ms']:.1f} ms; "

@@ -5,13 +5,12 @@
 #
 # Builds this tree in build-bench/ (release with debug info, no tests). With
 # --compare COMMIT (none by default), also msfs-panel of that commit, in
-# build-bench/compare-<commit>/, for a second row in the spin section: only
-# the program comes from there, the emulator and the virtual panel measuring
-# it are this tree's, the same for both rows. BENCHMARKS.md compares with
-# 61ad4bd, the parent of 8432da4 "Panel program: read every waiting report,
-# hold local values against stale data, ..." (the last program before the
-# robustness mends): --compare 61ad4bd. node-simconnect is installed into
-# tests/interop/node_modules by npm ci; build logs go to build-logs/bench/.
+# build-bench/compare-<commit>/, measured beside this tree's in the latency,
+# spin and cost sections: only the program comes from there, the emulator
+# and the virtual panel measuring it are this tree's, the same for both.
+# BENCHMARKS.md says which commit its figures compare with. node-simconnect
+# is installed into tests/interop/node_modules by npm ci; build logs go to
+# build-logs/bench/.
 set -euo pipefail
 . "$(dirname "$0")/../scripts/lib.sh"
 script_start bench
@@ -65,7 +64,7 @@ if [ -n "$compare" ]; then
         mv "$dir/src.part" "$dir/src"
     fi
     SRC=$dir/src build_dir compare "$dir/build" msfs-panel -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMSFS_PANEL_TESTS=OFF
-    old_program=(--old-program "$dir/build/bin/msfs-panel")
+    old_program=(--compare-program "$dir/build/bin/msfs-panel" --compare-commit "${commit:0:12}")
     step "msfs-panel of ${commit:0:12}: $BUILD_DONE in $((SECONDS - t0)) s (log: $(rel "$BUILD_LOG"))"
 fi
 
