@@ -5,75 +5,28 @@
 #include <cstdio>
 #include <cstring>
 
-#include "simconnect/exception_names.h"
 #include "simconnect/send_event.h"
+#include "simconnect_protocol/vocabulary.h"
+#include "simulator/data_blocks.h"
 
 constinit FlightSimInterfaceMSFS msfsInterface;
 
 namespace {
 
-struct DataDefinitionEntry {
-    const char* variable;
-    const char* unit;
-    SIMCONNECT_DATATYPE type;
-};
-
-// In the order the variables lie in the received blocks.
-constexpr DataDefinitionEntry radioDefinition[] = {
-    {"COM STANDBY FREQUENCY:1", "MHz", SIMCONNECT_DATATYPE_FLOAT64},
-    {"COM STANDBY FREQUENCY:2", "MHz", SIMCONNECT_DATATYPE_FLOAT64},
-    {"NAV STANDBY FREQUENCY:1", "MHz", SIMCONNECT_DATATYPE_FLOAT64},
-    {"NAV STANDBY FREQUENCY:2", "MHz", SIMCONNECT_DATATYPE_FLOAT64},
-    {"AUTOPILOT HEADING LOCK DIR", "degrees", SIMCONNECT_DATATYPE_FLOAT64},
-    {"NAV OBS:1", "degrees", SIMCONNECT_DATATYPE_FLOAT64},
-    {"NAV OBS:2", "degrees", SIMCONNECT_DATATYPE_FLOAT64},
-};
-
-constexpr DataDefinitionEntry autopilotDefinition[] = {
-    {"AUTOPILOT ALTITUDE LOCK VAR", "feet", SIMCONNECT_DATATYPE_FLOAT64},
-    {"AUTOPILOT VERTICAL HOLD VAR", "feet/minute", SIMCONNECT_DATATYPE_FLOAT64},
-    {"TRANSPONDER CODE:1", "BCO16", SIMCONNECT_DATATYPE_INT32},
-    {"AUTOPILOT MASTER", "Bool", SIMCONNECT_DATATYPE_INT32},
-    {"AUTOPILOT HEADING LOCK", "Bool", SIMCONNECT_DATATYPE_INT32},
-    {"AUTOPILOT NAV1 LOCK", "Bool", SIMCONNECT_DATATYPE_INT32},
-    {"AUTOPILOT APPROACH HOLD", "Bool", SIMCONNECT_DATATYPE_INT32},
-    {"AUTOPILOT ALTITUDE LOCK", "Bool", SIMCONNECT_DATATYPE_INT32},
-    {"AUTOPILOT VERTICAL HOLD", "Bool", SIMCONNECT_DATATYPE_INT32},
-};
-
-// Both definitions' rows in the order they are added, for naming a row in a
+// Both definitions' datums in the order they are added, for naming one in a
 // message.
-constexpr std::size_t definitionRowCount = std::size(radioDefinition) + std::size(autopilotDefinition);
+constexpr std::size_t datumCount = blocks::radio.size() + blocks::autopilot.size();
 
-const DataDefinitionEntry& definitionRow(std::size_t row)
+const blocks::Datum& datumAt(std::size_t index)
 {
-    return row < std::size(radioDefinition) ? radioDefinition[row]
-                                            : autopilotDefinition[row - std::size(radioDefinition)];
+    return index < blocks::radio.size() ? blocks::radio[index] : blocks::autopilot[index - blocks::radio.size()];
 }
 
-// When a reported value counts as the one the program set: within half the
-// unit the event carries (BCD hundredths, whole degrees, whole feet), angles
-// modulo 360 since the simulator keeps 360 as 0; transponder codes exactly.
-struct HoldTolerance {
-    double tolerance;
-    bool angle;
-};
-
-constexpr HoldTolerance holdTolerances[] = {
-    {0.005, false},  // Nav1Standby, MHz
-    {0.005, false},  // Nav2Standby
-    {0.5, true},     // HeadingBug, degrees
-    {0.5, true},     // Obs1
-    {0.5, true},     // Obs2
-    {1.0, false},    // ApAltitude: sent truncated to whole feet
-    {1.0, false},    // ApVerticalSpeed: likewise
-    {0.0, false},    // TransponderCode
-};
-static_assert(std::size(holdTolerances) == static_cast<std::size_t>(HeldMember::Count));
+constexpr auto holdRules = blocks::holdRules();
 
 bool showsValue(HeldMember member, double reported, double local)
 {
-    const HoldTolerance& rule = holdTolerances[static_cast<std::size_t>(member)];
+    const blocks::HoldRule& rule = holdRules[static_cast<std::size_t>(member)];
     double difference = std::fabs(reported - local);
     if (rule.angle) {
         difference = std::fmod(difference, 360.0);
@@ -123,12 +76,12 @@ int FlightSimInterfaceMSFS::setupConnection()
             recordSetupCall(Kind::Map, id);
         }
     }
-    for (std::size_t row = 0; row < definitionRowCount; ++row) {
-        const DataDefinitionEntry& entry = definitionRow(row);
+    for (std::size_t index = 0; index < datumCount; ++index) {
+        const blocks::Datum& datum = datumAt(index);
         // Epsilon 0: the blocks are requested every frame anyway.
-        SimConnect_AddToDataDefinition(*connection, row < std::size(radioDefinition) ? DEF_RADIOS : DEF_AUTOPILOT,
-                                       entry.variable, entry.unit, entry.type, 0.0F, SIMCONNECT_UNUSED);
-        recordSetupCall(Kind::Define, row);
+        SimConnect_AddToDataDefinition(*connection, index < blocks::radio.size() ? DEF_RADIOS : DEF_AUTOPILOT,
+                                       datum.variable, datum.unit, datum.type(), 0.0F, SIMCONNECT_UNUSED);
+        recordSetupCall(Kind::Define, index);
     }
     SimConnect_RequestDataOnSimObject(*connection, REQ_RADIOS, DEF_RADIOS, SIMCONNECT_OBJECT_ID_USER,
                                       SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0);
@@ -143,7 +96,7 @@ int FlightSimInterfaceMSFS::setupConnection()
 void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const
 {
     char reason[48];
-    if (const char* name = exceptionName(exception.dwException)) {
+    if (const char* name = scproto::exceptionName(exception.dwException)) {
         std::snprintf(reason, sizeof reason, "%s", name);
     } else {
         std::snprintf(reason, sizeof reason, "exception %lu", static_cast<unsigned long>(exception.dwException));
@@ -158,9 +111,9 @@ void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& ex
             std::fprintf(stderr, "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"%s\"): %s\n",
                          clientEvents[call.index].name.data(), reason);
         } else if (call.kind == Kind::Define) {
-            const DataDefinitionEntry& entry = definitionRow(call.index);
+            const blocks::Datum& datum = datumAt(call.index);
             std::fprintf(stderr, "msfs-panel: the simulator rejected AddToDataDefinition(\"%s\", \"%s\"): %s\n",
-                         entry.variable, entry.unit, reason);
+                         datum.variable, datum.unit, reason);
         } else {
             std::fprintf(stderr, "msfs-panel: the simulator rejected RequestDataOnSimObject(%s): %s\n",
                          call.index == REQ_RADIOS ? "REQ_RADIOS" : "REQ_AUTOPILOT", reason);
@@ -238,45 +191,31 @@ double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported
 void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request,
                                             const unsigned char* payload, std::size_t length)
 {
+    if (request != REQ_RADIOS && request != REQ_AUTOPILOT) {
+        return;
+    }
+    const std::span<const blocks::Datum> layout =
+        request == REQ_RADIOS ? std::span<const blocks::Datum>(blocks::radio) : blocks::autopilot;
+    if (length < blocks::size(layout)) {
+        return;
+    }
+    const SimClock::time_point now = clock();
     std::size_t offset = 0;
-    if (request == REQ_RADIOS) {
-        if (length < radioBlockSize) {
-            return;
+    for (const blocks::Datum& datum : layout) {
+        const HeldMember held = datum.hold.member;
+        if (datum.real != nullptr) {
+            double value = 0.0;
+            take(payload, offset, value);
+            this->*datum.real = held == HeldMember::Count ? value : acceptReported(held, value, this->*datum.real, now);
+        } else if (datum.code != nullptr) {
+            std::uint32_t value = 0;
+            take(payload, offset, value);
+            this->*datum.code = held == HeldMember::Count
+                                    ? value
+                                    : static_cast<std::uint32_t>(acceptReported(held, value, this->*datum.code, now));
+        } else {
+            take(payload, offset, this->*datum.integer);
         }
-        double nav1 = 0.0, nav2 = 0.0, heading = 0.0, course1 = 0.0, course2 = 0.0;
-        take(payload, offset, com1_standby);
-        take(payload, offset, com2_standby);
-        take(payload, offset, nav1);
-        take(payload, offset, nav2);
-        take(payload, offset, heading);
-        take(payload, offset, course1);
-        take(payload, offset, course2);
-        const SimClock::time_point now = clock();
-        nav1_standby = acceptReported(HeldMember::Nav1Standby, nav1, nav1_standby, now);
-        nav2_standby = acceptReported(HeldMember::Nav2Standby, nav2, nav2_standby, now);
-        heading_bug = acceptReported(HeldMember::HeadingBug, heading, heading_bug, now);
-        obs1 = acceptReported(HeldMember::Obs1, course1, obs1, now);
-        obs2 = acceptReported(HeldMember::Obs2, course2, obs2, now);
-    } else if (request == REQ_AUTOPILOT) {
-        if (length < autopilotBlockSize) {
-            return;
-        }
-        double altitude = 0.0, speed = 0.0;
-        std::uint32_t code = 0;
-        take(payload, offset, altitude);
-        take(payload, offset, speed);
-        take(payload, offset, code);
-        const SimClock::time_point now = clock();
-        ap_altitude = acceptReported(HeldMember::ApAltitude, altitude, ap_altitude, now);
-        ap_vertical_speed = acceptReported(HeldMember::ApVerticalSpeed, speed, ap_vertical_speed, now);
-        transponder_code = static_cast<std::uint32_t>(acceptReported(
-            HeldMember::TransponderCode, code, transponder_code, now));
-        take(payload, offset, ap_master);
-        take(payload, offset, ap_heading_lock);
-        take(payload, offset, ap_nav1_lock);
-        take(payload, offset, ap_approach_hold);
-        take(payload, offset, ap_altitude_lock);
-        take(payload, offset, ap_vertical_hold);
     }
 }
 

@@ -16,11 +16,9 @@
 enum : SIMCONNECT_DATA_DEFINITION_ID { DEF_RADIOS = 0, DEF_AUTOPILOT = 1 };
 enum : SIMCONNECT_DATA_REQUEST_ID { REQ_RADIOS = 0, REQ_AUTOPILOT = 1 };
 
-// Payload sizes of the two data blocks: 7 FLOAT64; 2 FLOAT64 + 7 INT32.
-inline constexpr std::size_t radioBlockSize = 56;
-inline constexpr std::size_t autopilotBlockSize = 44;
-// The data block of a SIMCONNECT_RECV_SIMOBJECT_DATA record starts here.
-inline constexpr std::size_t dataRecordHeaderSize = 40;
+// The data block of a SIMCONNECT_RECV_SIMOBJECT_DATA record starts at its
+// last member, dwData (the block's first word).
+inline constexpr std::size_t dataRecordHeaderSize = sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) - sizeof(DWORD);
 
 using SimClock = std::chrono::steady_clock;
 

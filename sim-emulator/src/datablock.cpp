@@ -53,14 +53,10 @@ std::variant<Datum, Rejection> resolveDatum(std::string_view name, std::string_v
     return d;
 }
 
-std::size_t datumWidth(DatumType type) {
-    return (type == DatumType::Int32 || type == DatumType::Float32) ? 4 : 8;
-}
-
 std::size_t buildDataBlock(const Model& model, std::span<const Datum> datums, std::span<std::uint8_t> out) {
     std::size_t total = 0;
     for (const Datum& d : datums) {
-        total += datumWidth(d.type);
+        total += scproto::dataTypeWidth(d.type);
     }
     if (total > out.size()) {
         return 0;
@@ -88,8 +84,10 @@ std::size_t buildDataBlock(const Model& model, std::span<const Datum> datums, st
             putLittleEndian(p, bits, 8);
             break;
         }
+        case DatumType::Invalid:  // refused by resolveDatum
+            break;
         }
-        p += datumWidth(d.type);
+        p += scproto::dataTypeWidth(d.type);
     }
     return total;
 }

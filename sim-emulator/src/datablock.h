@@ -5,6 +5,8 @@
 
 #include "model.h"
 
+#include "simconnect_protocol/vocabulary.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,22 +15,10 @@
 
 namespace simemu {
 
-// SIMCONNECT_EXCEPTION values the emulator sends.
-enum class ExceptionCode : std::uint32_t {
-    Error = 1,
-    UnrecognizedId = 3,
-    Unopened = 4,
-    NameUnrecognized = 7,
-    TooManyEventNames = 8,
-    EventIdDuplicate = 9,
-    TooManyRequests = 12,
-    InvalidDataType = 18,
-    InvalidEnum = 27,
-    DefinitionError = 28,
-};
-
-// SIMCONNECT_DATATYPE values the emulator serves: the numeric ones.
-enum class DatumType : std::uint32_t { Int32 = 1, Int64 = 2, Float32 = 3, Float64 = 4 };
+// SimConnect's exception codes and datum types (the emulator serves the
+// numeric ones).
+using ExceptionCode = scproto::Exception;
+using DatumType = scproto::DataType;
 
 struct Datum {
     Var var = Var::Count;
@@ -47,8 +37,6 @@ struct Rejection {
 // unit (3: unknown, or of another family than the variable) and the type
 // (4). An empty unit means the variable's own.
 std::variant<Datum, Rejection> resolveDatum(std::string_view name, std::string_view units, std::uint32_t type);
-
-std::size_t datumWidth(DatumType type);
 
 // Writes the datums' current values back to back, little-endian, in
 // definition order. Returns the bytes written, or 0 when `out` is too

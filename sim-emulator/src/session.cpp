@@ -14,10 +14,10 @@ namespace {
 
 // SIMCONNECT_RECV_SIMOBJECT_DATA.dwObjectID of the user aircraft.
 constexpr std::uint32_t kUserObjectId = 1;
-constexpr std::uint32_t kPeriodNever = 0;
-constexpr std::uint32_t kPeriodOnce = 1;
-constexpr std::uint32_t kPeriodSecond = 4;
-constexpr std::uint32_t kFlagChanged = 1;
+constexpr auto kPeriodNever = static_cast<std::uint32_t>(scproto::Period::Never);
+constexpr auto kPeriodOnce = static_cast<std::uint32_t>(scproto::Period::Once);
+constexpr auto kPeriodSecond = static_cast<std::uint32_t>(scproto::Period::Second);
+constexpr std::uint32_t kFlagChanged = scproto::kRequestFlagChanged;
 // Bounds on what one client may build up; far above any real use.
 constexpr std::size_t kMaxDefines = 1024;
 constexpr std::size_t kMaxDatums = 1024;

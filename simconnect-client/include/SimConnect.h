@@ -246,13 +246,8 @@ struct SIMCONNECT_RECV_SIMOBJECT_DATA : public SIMCONNECT_RECV {
 };
 
 #pragma pack(pop)
-
-static_assert(sizeof(SIMCONNECT_RECV) == 12, "SIMCONNECT_RECV layout");
-static_assert(sizeof(SIMCONNECT_RECV_EXCEPTION) == 24, "SIMCONNECT_RECV_EXCEPTION layout");
-static_assert(sizeof(SIMCONNECT_RECV_OPEN) == 308, "SIMCONNECT_RECV_OPEN layout");
-static_assert(sizeof(SIMCONNECT_RECV_QUIT) == 12, "SIMCONNECT_RECV_QUIT layout");
-static_assert(sizeof(SIMCONNECT_RECV_EVENT) == 24, "SIMCONNECT_RECV_EVENT layout");
-static_assert(sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) == 44, "SIMCONNECT_RECV_SIMOBJECT_DATA layout");
+// The record sizes are checked against the wire protocol's in
+// simconnect-client/src/vocabulary_check.cpp.
 
 typedef void(CALLBACK* DispatchProc)(SIMCONNECT_RECV* pData, DWORD cbData, void* pContext);
 

@@ -1,5 +1,7 @@
 #include "config.h"
 
+#include "simconnect_protocol/vocabulary.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <exception>
@@ -320,7 +322,7 @@ std::vector<std::string> configSearchPath() {
 
 ConfigResult findServer(std::uint32_t config_index, const std::vector<std::string>& directories) {
     ConfigResult result;
-    if (config_index == kConfigIndexLocal) {
+    if (config_index == scproto::kOpenConfigIndexLocal) {
         result.server.origin = "configuration index LOCAL; SimConnect.cfg ignored";
         return result;
     }

@@ -11,7 +11,6 @@ namespace scnet {
 
 inline constexpr const char* kDefaultAddress = "127.0.0.1";
 inline constexpr const char* kDefaultPort = "500";
-inline constexpr std::uint32_t kConfigIndexLocal = 0xFFFFFFFF;
 // A SimConnect.cfg is a few lines; anything larger is not one.
 inline constexpr std::size_t kMaxConfigBytes = 64 * 1024;
 
@@ -50,7 +49,7 @@ ConfigResult parseConfig(std::string_view bytes, const std::string& path, std::u
 std::vector<std::string> configSearchPath();
 
 // Uses the first SimConnect.cfg found in `directories`; the defaults when
-// there is none or when config_index is kConfigIndexLocal.
+// there is none or when config_index is SIMCONNECT_OPEN_CONFIGINDEX_LOCAL.
 ConfigResult findServer(std::uint32_t config_index, const std::vector<std::string>& directories);
 
 }  // namespace scnet

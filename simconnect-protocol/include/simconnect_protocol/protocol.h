@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "simconnect_protocol/vocabulary.h"
+
 namespace scproto {
 
 // --- Framing -------------------------------------------------------------
@@ -49,15 +51,6 @@ enum class FunctionId : std::uint32_t {
     TransmitClientEvent = 0x05,
     AddToDataDefinition = 0x0C,
     RequestDataOnSimObject = 0x0E,
-};
-
-// Record IDs of the server records we handle (SIMCONNECT_RECV_ID values).
-enum class RecvId : std::uint32_t {
-    Exception = 1,
-    Open = 2,
-    Quit = 3,
-    Event = 4,
-    SimObjectData = 8,
 };
 
 // Exact sizes of the fixed-size packets and records.
