@@ -51,13 +51,13 @@ trap cleanup EXIT
     --set "TRANSPONDER CODE:1=0x1200" --set "KOHLSMAN SETTING HG=29.80" \
     >"$work/simulator.log" 2>"$work/emulator.err" &
 emulator_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+for _ in $(seq 100); do [ -s "$work/port" ] && break; kill -0 "$emulator_pid" 2>/dev/null || break; sleep 0.05; done
 if [ ! -s "$work/port" ]; then
     echo "demo: sim-emulator did not start:" >&2; cat "$work/emulator.err" >&2; exit 1
 fi
 printf '[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=%s\n' "$(cat "$work/port")" >"$work/SimConnect.cfg"
 
-status=0
+status=0 format_status=0
 if [ "$mode" = interactive ]; then
     echo "The panel is yours (q quits, ? lists the keys). Above the status line:" >&2
     echo "each action, the events msfs-panel sends and what they did in the simulator." >&2
@@ -77,24 +77,22 @@ LEDs the panel was told to show.
 
 msfs-panel starts, opens the panel and connects to the simulator:
 INTRO
-    format_status=0
     bash "$format" mark "$tour" >"$work/tour.txt"
     (cd "$work" && "$bin/virtual-panel" --verbose --script "$work/tour.txt" -- "$bin/msfs-panel" --verbose) 2>&1 |
         tee "$work/panel.log" | bash "$format" show --tour "$tour" "$work/simulator.log" ||
         { codes=("${PIPESTATUS[@]}"); status=${codes[0]}; format_status=${codes[2]}; }
-    [ "$format_status" -eq 0 ] || echo "demo: the formatter failed (status $format_status)" >&2
 fi
 
-# --once: the simulator leaves when the program has gone.
+# --once: the simulator leaves when the program has gone; one the program
+# never reached is left to cleanup to stop.
 for _ in $(seq 100); do kill -0 "$emulator_pid" 2>/dev/null || break; sleep 0.05; done
-emulator_pid=
+kill -0 "$emulator_pid" 2>/dev/null || emulator_pid=
 echo
 if [ "$mode" = interactive ]; then
     bash "$format" summary "$work/simulator.log"
 else
     bash "$format" summary "$work/simulator.log" "$work/panel.log"
 fi
-if [ "$status" -ne 0 ]; then
-    echo "demo: virtual-panel (and msfs-panel under it) ended with status $status" >&2
-    exit 1
-fi
+[ "$status" -eq 0 ] || echo "demo: virtual-panel (and msfs-panel under it) ended with status $status" >&2
+[ "$format_status" -eq 0 ] || echo "demo: scripts/demo/format.sh failed with status $format_status" >&2
+[ "$status" -eq 0 ] && [ "$format_status" -eq 0 ] || exit 1
