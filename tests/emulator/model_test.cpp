@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace simemu {
 namespace {
@@ -109,7 +110,9 @@ INSTANTIATE_TEST_SUITE_P(Table, EventEffect, ::testing::Values(
     EventCase{"AP_APR_HOLD", 0, Var::ApApproachHold, 1, 0},
     EventCase{"AP_PANEL_ALTITUDE_HOLD", 0, Var::ApAltitudeLock, 0, 1},
     EventCase{"AP_PANEL_VS_HOLD", 0, Var::ApVerticalHold, 0, 1},
-    EventCase{"TOGGLE_GPS_DRIVES_NAV1", 0, Var::GpsDrivesNav1, 0, 1}));
+    EventCase{"TOGGLE_GPS_DRIVES_NAV1", 0, Var::GpsDrivesNav1, 0, 1}),
+    // The event, then the case's index: several cases share an event.
+    [](const auto& info) { return std::string(info.param.event) + "_" + std::to_string(info.index); });
 
 TEST(Model, SwapsExchangeActiveAndStandby) {
     struct {

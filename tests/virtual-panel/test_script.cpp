@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,25 @@ TEST_P(ScriptGoodLine, ParsesToOneAction) {
 
 constexpr auto R = ScriptAction::Kind::Report;
 
+// Test names: the case's index, which keeps them unique, then the words of
+// its script, letters and digits only ("9_report_0_0_0_129").
+const auto scriptTextName = [](const auto& info) {
+    std::string name = std::to_string(info.index);
+    bool between = true;
+    for (const char* c = info.param.text; *c != '\0'; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c)) == 0) {
+            between = true;
+            continue;
+        }
+        if (between) {
+            name += '_';
+        }
+        name += *c;
+        between = false;
+    }
+    return name;
+};
+
 INSTANTIATE_TEST_SUITE_P(
     Lines, ScriptGoodLine,
     testing::Values(
@@ -51,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         GoodLine{"unplug", ScriptAction::Kind::Unplug, {}, 0},
         GoodLine{"plug # back", ScriptAction::Kind::Plug, {}, 0},
         GoodLine{"leds fail", ScriptAction::Kind::LedsFail, {}, 0},
-        GoodLine{"leds ok", ScriptAction::Kind::LedsOk, {}, 0}));
+        GoodLine{"leds ok", ScriptAction::Kind::LedsOk, {}, 0}),
+    scriptTextName);
 
 struct BadScript {
     const char* text;
@@ -97,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadScript{"leds", 1, "leds: expected fail or ok"},
         BadScript{"leds off", 1, "leds(off): expected fail or ok"},
         BadScript{"leds fail now", 1, "leds: expected fail or ok"},
-        BadScript{"report 0 0 0 0\nplug\nREPORT 0 0 0 0\n", 3, "command(REPORT): unknown"}));
+        BadScript{"report 0 0 0 0\nplug\nREPORT 0 0 0 0\n", 3, "command(REPORT): unknown"}),
+    scriptTextName);
 
 TEST(Script, RawTakesUpToSixtyFourBytes) {
     std::string line = "raw";
