@@ -151,7 +151,8 @@ TEST(SteadyState, ALoopPassAllocatesNothing) {
 
     EXPECT_EQ(out, "Connected to MSFS2020\n");
     EXPECT_EQ(outcome, RunOutcome::Stopped);
-    ASSERT_EQ(counted.passes, warmUpPasses + countedPasses + 1) << "the run ended early; sim-emulator: " << emulator.err();
+    ASSERT_EQ(counted.passes, warmUpPasses + countedPasses + 1)
+        << "the run ended early; sim-emulator: " << emulator.err();
     ASSERT_TRUE(counted.dataBeforeCounting) << "no data record reached the program during warm-up";
 
     EXPECT_EQ(counted.allocationsAfter - counted.allocationsBefore, 0)

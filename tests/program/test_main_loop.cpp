@@ -59,7 +59,10 @@ struct Pass : ::testing::Test {
         panel.device = &hid_double::panel().device;
         hid_double::panel().open = true;
     }
-    void read(int result, std::span<const unsigned char> bytes = {}) { ASSERT_TRUE(hid_double::queueRead(result, bytes)); }
+    void read(int result, std::span<const unsigned char> bytes = {})
+    {
+        ASSERT_TRUE(hid_double::queueRead(result, bytes));
+    }
     void pass() { runPass(panel, simconnect_double::fakeHandle); }
 };
 
