@@ -3,7 +3,10 @@
 // last data request, as sim-emulator's trace writes them but without the
 // time stamp ("t_ns"). The program's own tests, the end-to-end tests, the
 // emulator's tests, node-simconnect's replay and the platform checks all
-// hold what they see to it; only the program itself has another copy.
+// hold what they see to it; only the program itself has another copy. A
+// start-up changed on purpose is written here by hand (or taken from a
+// trace's first lines through `sed 's/,"t_ns":[0-9]*//'`), and read in
+// review as a diff.
 #ifndef TESTS_COMMON_STARTUP_GOLDEN_H
 #define TESTS_COMMON_STARTUP_GOLDEN_H
 
