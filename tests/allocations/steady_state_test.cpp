@@ -1,39 +1,34 @@
-// The panel program's loop must not touch the heap once it runs: a pass with
-// knob turns, button presses, data records and LED changes allocates nothing.
-// The program's core and our SimConnect client are the real ones, against a
-// real sim-emulator over 127.0.0.1; only the panel is the double.
+// The panel program's loop must not touch the heap once it runs: passes with
+// knob turns, button presses, data records and LED changes allocate nothing.
+// The program runs whole (runPanel on its own objects) with our real
+// SimConnect client against a real sim-emulator over 127.0.0.1; only the
+// panel is the double, which ends each pass's wait by noting what the pass
+// did and queueing the next one's reports, and stops the run.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "counting_allocator.h"
-#include "emulator_process.h"
 #include "driver/main_loop.h"
-#include "panel_double.h"
+#include "hid_double.h"
+#include "sim_emulator.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 namespace {
 
-// Frames a little shorter than the pauses between passes, so that nearly
-// every pass has data records to dispatch.
-constexpr const char* frameMs = "4";
-constexpr auto passPause = std::chrono::milliseconds(5);
-constexpr int warmUpPasses = 100;
-constexpr int countedPasses = 200;
-
-class Emulator : public EmulatorProcess {
-public:
-    explicit Emulator(const std::string& dir) : EmulatorProcess(SIM_EMULATOR, dir + "/port", {"--frame-ms", frameMs}) {}
-};
+// Frames shorter than a pass, so that nearly every pass has data records to
+// dispatch.
+constexpr const char* frameMs = "10";
+constexpr int warmUpPasses = 40;
+constexpr int countedPasses = 120;
 
 // A working directory holding the SimConnect.cfg that names the emulator,
 // and HOME pointed there too so that no other file is found.
@@ -72,85 +67,115 @@ private:
     std::string oldHome_;
 };
 
+// What the counted passes did, noted between passes (without allocating).
+struct Counted {
+    int passes = 0;  // waits between passes so far
+    long allocationsBefore = 0;
+    long allocationsAfter = 0;
+    bool dataBeforeCounting = false;
+    double nav = 0;
+    int navChanges = 0;
+    double altitudeBefore = 0;
+    double altitudeAfter = 0;
+    std::size_t ledWritesBefore = 0;
+    std::size_t ledWritesAfter = 0;
+};
+Counted counted;
+
 // What the panel sends on pass `n`: the NAV1 outer knob on every pass, the
 // altitude knob on every third, and the autopilot master pressed and
-// released every 20 passes, which turns its LED on and off once the
+// released every 10 passes, which turns its LED on and off once the
 // simulator's data shows it.
-void feedPass(int n) {
-    using panel_double::feed;
-    using panel_double::report;
-    feed(report(0, 1, 0, NAV1));
+void queuePass(int n) {
+    const auto send = [](std::uint32_t buttons, std::int8_t outer, std::uint8_t mode) {
+        hid_double::queueRead(inputReportSize, hid_double::report(1, buttons, outer, 0, mode));
+    };
+    send(0, 1, NAV1);
     if (n % 3 == 0) {
-        feed(report(0, 1, 0, AP));
+        send(0, 1, AP);
     }
-    if (n % 20 == 0) {
-        feed(report(BTN_AP_CDI, 0, 0, AP));
-    } else if (n % 20 == 1) {
-        feed(report(0, 0, 0, AP));
+    if (n % 10 == 0) {
+        send(BTN_AP_CDI, 0, AP);
+    } else if (n % 10 == 1) {
+        send(0, 0, AP);
     }
+}
+
+// The end of each wait between two passes.
+void betweenPasses() {
+    const int done = counted.passes++;
+    if (done == warmUpPasses) {
+        counted.allocationsBefore = alloc_count::total();
+        counted.dataBeforeCounting = msfsInterface.nav1_standby > 0.0;
+        counted.nav = msfsInterface.nav1_standby;
+        counted.altitudeBefore = msfsInterface.ap_altitude;
+        counted.ledWritesBefore = hid_double::writeCount();
+    } else if (done > warmUpPasses && msfsInterface.nav1_standby != counted.nav) {
+        counted.nav = msfsInterface.nav1_standby;
+        ++counted.navChanges;
+    }
+    if (done == warmUpPasses + countedPasses) {
+        counted.allocationsAfter = alloc_count::total();
+        counted.altitudeAfter = msfsInterface.ap_altitude;
+        counted.ledWritesAfter = hid_double::writeCount();
+        quitFlag = 1;
+        return;
+    }
+    queuePass(done);
 }
 
 TEST(SteadyState, ALoopPassAllocatesNothing) {
     Workspace workspace;
     ASSERT_FALSE(workspace.dir().empty());
-    Emulator emulator(workspace.dir());
-    ASSERT_GT(emulator.port(), 0) << "sim-emulator did not report its port";
+    SimEmulator emulator(workspace.dir(), "emulator");
+    ASSERT_TRUE(emulator.start({"--quiet", "--frame-ms", frameMs})) << emulator.err();
     workspace.useEmulatorAt(emulator.port());
 
-    // Start-up as runPanel does it, up to the loop.
-    openPanel(panelState);
-    ASSERT_EQ(panel_double::opens(), 1);
-    ASSERT_EQ(SimConnect_Open(&simConnectHandle, "Request Data", nullptr, 0, nullptr, 0), S_OK);
-    msfsInterface.connection = &simConnectHandle;
-    panelState.simInterface->setupConnection();
-
-    int n = 0;
-    auto pass = [&n]() {
-        feedPass(n++);
-        const bool linked = runPass(panelState, simConnectHandle) == PassResult::Running;
-        waitForPanel(panelState, std::chrono::steady_clock::now() + passPause);
-        return linked;
-    };
-    for (int i = 0; i < warmUpPasses; ++i) {
-        ASSERT_TRUE(pass());
-    }
-    ASSERT_GT(msfsInterface.nav1_standby, 0.0) << "no data record reached the program during warm-up";
-
-    double nav = msfsInterface.nav1_standby;
-    int navChanges = 0;
-    const double altitudeBefore = msfsInterface.ap_altitude;
-    const std::size_t ledWritesBefore = panel_double::writes().count;
-    const long allocationsBefore = alloc_count::total();
-    bool linked = true;
-    for (int i = 0; i < countedPasses && linked; ++i) {
-        linked = pass();
-        if (msfsInterface.nav1_standby != nav) {
-            nav = msfsInterface.nav1_standby;
-            ++navChanges;
+    hid_double::reset();
+    hid_double::panel().afterWait = betweenPasses;
+    // Should the passes stop coming, the run is stopped all the same.
+    std::atomic<bool> ended{false};
+    std::thread watchdog([&ended] {
+        for (int i = 0; i < 3000 && !ended; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-    }
-    const long allocations = alloc_count::total() - allocationsBefore;
-    ASSERT_TRUE(linked) << "the connection to sim-emulator was lost";
+        if (!ended) {
+            quitFlag = 1;
+        }
+    });
+    ::testing::internal::CaptureStdout();
+    const RunOutcome outcome = runPanel(panelState, msfsInterface);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    ended = true;
+    watchdog.join();
 
-    EXPECT_EQ(allocations, 0) << "heap allocations in " << countedPasses << " passes";
+    EXPECT_EQ(out, "Connected to MSFS2020\n");
+    EXPECT_EQ(outcome, RunOutcome::Stopped);
+    ASSERT_EQ(counted.passes, warmUpPasses + countedPasses + 1)
+        << "the run ended early; sim-emulator: " << emulator.err();
+    ASSERT_TRUE(counted.dataBeforeCounting) << "no data record reached the program during warm-up";
+
+    EXPECT_EQ(counted.allocationsAfter - counted.allocationsBefore, 0)
+        << "heap allocations in " << countedPasses << " passes";
 
     // The passes did the work they were meant to: every report was read, the
     // cache moved, and the autopilot LED went on and off with the data.
-    EXPECT_EQ(panel_double::waiting(), 0u);
-    EXPECT_GE(navChanges, countedPasses / 2);
-    EXPECT_GT(msfsInterface.ap_altitude, altitudeBefore);
-    const panel_double::Writes& writes = panel_double::writes();
+    EXPECT_EQ(hid_double::panel().opens, 1);
+    EXPECT_EQ(hid_double::readsWaiting(), 0u);
+    EXPECT_GE(counted.navChanges, countedPasses / 2);
+    EXPECT_GT(counted.altitudeAfter, counted.altitudeBefore);
     int on = 0;
     int off = 0;
-    for (std::size_t i = ledWritesBefore; i < writes.count; ++i) {
-        EXPECT_EQ(writes.reports[i][0], ledReportId);
-        (writes.reports[i][1] & 1) != 0 ? ++on : ++off;
+    for (const hid_double::Bytes& write : hid_double::writes(counted.ledWritesBefore)) {
+        if (on + off == static_cast<int>(counted.ledWritesAfter - counted.ledWritesBefore)) {
+            break;  // the panel darkened at the exit
+        }
+        ASSERT_EQ(write.size(), 2u);
+        EXPECT_EQ(write[0], ledReportId);
+        (write[1] & 1) != 0 ? ++on : ++off;
     }
     EXPECT_GE(on, 4);
     EXPECT_GE(off, 4);
-
-    SimConnect_Close(simConnectHandle);
-    simConnectHandle = nullptr;
 }
 
 }  // namespace

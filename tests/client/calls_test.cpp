@@ -4,9 +4,6 @@
 #include "client_fixture.h"
 #include "mini_json.h"
 
-#include <fstream>
-#include <sstream>
-
 namespace {
 
 Bytes fromHex(const std::string& hex) {
@@ -18,10 +15,7 @@ Bytes fromHex(const std::string& hex) {
 }
 
 std::vector<Bytes> capturedKittyHawkPackets() {
-    std::ifstream in(VECTORS_FILE);
-    std::stringstream text;
-    text << in.rdbuf();
-    const minijson::Value root = minijson::Parser(text.str()).parse();
+    const minijson::Value root = minijson::parseFile(VECTORS_FILE);
     std::vector<Bytes> packets;
     for (const auto& v : root["clientToServer"].items) {
         packets.push_back(fromHex(v["hex"].text));

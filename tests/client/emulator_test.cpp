@@ -5,22 +5,14 @@
 #include <cstring>
 #include <string>
 
-#include "emulator_process.h"
+#include "sim_emulator.h"
 
 namespace {
 
-// The emulator with a COM1 standby the test can recognise in the data.
-class Emulator : public EmulatorProcess {
-public:
-    explicit Emulator(const std::filesystem::path& port_file)
-        : EmulatorProcess(SIM_EMULATOR, port_file.string(), {"--set", "COM STANDBY FREQUENCY:1=121.5"})
-    {
-    }
-};
-
 TEST_F(ClientTest, AgainstTheEmulator) {
-    Emulator emulator(root_ / "port");
-    ASSERT_GT(emulator.port(), 0) << "sim-emulator did not report its port";
+    // With a COM1 standby the test can recognise in the data.
+    SimEmulator emulator(root_.string(), "emulator");
+    ASSERT_TRUE(emulator.start({"--quiet", "--set", "COM STANDBY FREQUENCY:1=121.5"})) << emulator.err();
     writeCfg(cwd_, ipv4Section("SimConnect", emulator.port()));
 
     HANDLE h = nullptr;
@@ -63,7 +55,7 @@ TEST_F(ClientTest, AgainstTheEmulator) {
     }
 
     // Stopped, the emulator says goodbye with RECV_QUIT and closes.
-    emulator.stop();
+    EXPECT_EQ(emulator.stop(SIGTERM), 0);
     const HRESULT r = dispatchUntil(h, got, [] { return false; });
     EXPECT_EQ(r, SIMCONNECT_NET_REMOTE_DISCONNECT);
     EXPECT_EQ(count(SIMCONNECT_RECV_ID_QUIT), 1);

@@ -4,42 +4,30 @@
 #define E2E_HARNESS_H
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <sys/types.h>
 
+#include "mini_json.h"
+#include "process.h"
+
 namespace e2e {
-
-// One flat JSON object (a trace line or the emulator's state file): values
-// kept as their JSON text, strings unquoted and unescaped.
-class JsonObject {
-public:
-    static std::optional<JsonObject> parse(const std::string& text);
-    bool has(const std::string& key) const { return fields_.count(key) != 0; }
-    std::string str(const std::string& key) const;
-    std::int64_t num(const std::string& key) const;
-    double real(const std::string& key) const;
-
-private:
-    std::map<std::string, std::string> fields_;
-};
 
 struct RunResult {
     int panel_status = -1;          // exit status of virtual-panel (= the program's)
     std::string panel_stdout;       // the program's standard output
     std::string panel_stderr;       // the program's and the panel's standard error
     int emulator_status = -1;
-    std::vector<JsonObject> trace;  // one per client packet, in arrival order
-    std::vector<std::string> leds;  // one per LED output report: "0b 01"
-    std::optional<JsonObject> state;  // the emulator's variables at exit
+    std::string trace_text;                // the emulator's trace as written
+    std::vector<minijson::Value> trace;    // one per client packet, in arrival order
+    std::vector<std::string> leds;         // one per LED output report: "0b 01"
+    std::optional<minijson::Value> state;  // the emulator's variables at exit
 
     // The TransmitClientEvent lines of the trace, in order.
-    std::vector<JsonObject> transmits() const;
+    std::vector<minijson::Value> transmits() const;
 };
 
 struct RunOptions {
@@ -64,28 +52,24 @@ RunResult run(const RunOptions& options);
 std::string makeTempDir();
 
 // The building blocks of run(), for tests that need to time things
-// themselves (a simulator that comes and goes, a signal while connecting).
+// themselves (a simulator that comes and goes, a signal while connecting);
+// sim-emulator itself is a SimEmulator (sim_emulator.h).
 struct Child {
     pid_t pid = -1;
 };
-// Starts argv[0] in `cwd` with standard input from /dev/null, its outputs in
-// the two files, and HOME set to `cwd`.
+// testproc::spawn, failing the test when the process cannot start.
 Child spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::string& out_path,
             const std::string& err_path);
 // Exit status (or 128 + signal); -1 when it had to be killed after the timeout.
 int waitFor(Child child, std::chrono::milliseconds timeout);
 // A port of 127.0.0.1 with nothing listening on it.
 int closedPort();
-std::string readFile(const std::string& path);
+using testproc::readFile;
 void writeFile(const std::string& path, const std::string& text);
 // A SimConnect.cfg in `dir` naming 127.0.0.1:port.
 void writeConfig(const std::string& dir, int port);
 // Polls `done` every 10 ms; false if it is still false after `timeout`.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-// sim-emulator listening on `port` (0: any free one), tracing into
-// dir/trace_name. Returns its port.
-int startEmulator(Child& emulator, const std::string& dir, int port, const std::string& trace_name,
-                  const std::vector<std::string>& extra = {});
 
 }  // namespace e2e
 

@@ -8,12 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "harness.h"
+#include "sim_emulator.h"
+#include "startup_golden.h"
 
 namespace {
 
@@ -29,28 +30,6 @@ std::size_t count(const std::string& text, const std::string& part)
     std::size_t n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
-}
-
-// The start-up packets of a trace (Open to the second request), without the
-// time stamps, to compare one connection's set-up with another's.
-std::vector<std::string> setupOf(const std::string& trace)
-{
-    const std::string stamp = ",\"t_ns\":";
-    std::vector<std::string> packets;
-    std::size_t start = 0;
-    while (packets.size() < 110 && start < trace.size()) {
-        const std::size_t end = trace.find('\n', start);
-        if (end == std::string::npos) break;
-        std::string packet = trace.substr(start, end - start);
-        if (const std::size_t at = packet.find(stamp); at != std::string::npos) {
-            std::size_t digits = at + stamp.size();
-            while (digits < packet.size() && std::isdigit(static_cast<unsigned char>(packet[digits]))) ++digits;
-            packet.erase(at, digits - at);
-        }
-        packets.push_back(packet);
-        start = end + 1;
-    }
-    return packets;
 }
 
 struct Dir {
@@ -76,21 +55,26 @@ TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenIt
     EXPECT_TRUE(said("127.0.0.1:" + std::to_string(port))) << dir.read("err.txt");
     EXPECT_EQ(dir.read("out.txt"), "");
 
-    e2e::Child first;
-    e2e::startEmulator(first, dir.path, port, "first.jsonl");
-    ASSERT_TRUE(e2e::waitUntil([&] { return setupOf(dir.read("first.jsonl")).size() == 110; }, 5s));
+    const auto setUp = [&](const std::string& trace) {
+        return e2e::waitUntil(
+            [&] { return golden::startupOf(dir.read(trace)).size() == golden::startup().size(); }, 5s);
+    };
+    SimEmulator first(dir.path, "first");
+    ASSERT_TRUE(first.start({"--quiet", "--trace", dir / "first.jsonl"}, port)) << first.err();
+    ASSERT_TRUE(setUp("first.jsonl"));
     EXPECT_EQ(dir.read("out.txt"), "Connected to MSFS2020\n");
+    EXPECT_EQ(golden::startupOf(dir.read("first.jsonl")), golden::startup());
 
     // Killed, and started again on the same port: the program comes back by
     // itself, forgets what the first one showed, and sets everything up anew.
-    kill(first.pid, SIGKILL);
-    e2e::waitFor(first, 5s);
-    e2e::Child second;
-    e2e::startEmulator(second, dir.path, port, "second.jsonl", {"--set", "NAV STANDBY FREQUENCY:1=113.45"});
-    ASSERT_TRUE(e2e::waitUntil([&] { return setupOf(dir.read("second.jsonl")).size() == 110; }, 5s))
-        << dir.read("err.txt");
+    first.stop(SIGKILL);
+    SimEmulator second(dir.path, "second");
+    ASSERT_TRUE(second.start({"--quiet", "--trace", dir / "second.jsonl", "--set", "NAV STANDBY FREQUENCY:1=113.45"},
+                             port))
+        << second.err();
+    ASSERT_TRUE(setUp("second.jsonl")) << dir.read("err.txt");
     EXPECT_EQ(dir.read("out.txt"), "Connected to MSFS2020\nConnected to MSFS2020\n");
-    EXPECT_EQ(setupOf(dir.read("second.jsonl")), setupOf(dir.read("first.jsonl")));
+    EXPECT_EQ(golden::startupOf(dir.read("second.jsonl")), golden::startup());
     EXPECT_TRUE(said("connection to the simulator lost")) << dir.read("err.txt");
     ASSERT_TRUE(e2e::waitUntil([&] { return contains(dir.read("second.jsonl"), "TransmitClientEvent"); }, 7s));
     // 0x11445: from the second simulator's 113.45, not the first one's 110.50.
@@ -98,8 +82,7 @@ TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenIt
         << dir.read("second.jsonl");
 
     // It quits: the program says so and waits again, until it is stopped.
-    kill(second.pid, SIGTERM);
-    EXPECT_EQ(e2e::waitFor(second, 5s), 0);
+    EXPECT_EQ(second.stop(SIGTERM), 0);
     ASSERT_TRUE(e2e::waitUntil(
         [&] {
             const std::string err = dir.read("err.txt");

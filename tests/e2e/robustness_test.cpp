@@ -186,7 +186,7 @@ TEST(Leds, APanelThatRefusesTheLedReportIsStillRead) {
     e2e::RunResult r = e2e::run(options);
     EXPECT_EQ(r.panel_status, 0) << r.panel_stderr;
     std::vector<std::string> events;
-    for (const auto& tx : r.transmits()) events.push_back(tx.str("sim_event") + " " + tx.str("data"));
+    for (const auto& tx : r.transmits()) events.push_back(tx.str("sim_event") + " " + std::to_string(tx.num("data")));
     EXPECT_EQ(events, (std::vector<std::string>{"AP_MASTER 0", "NAV1_STBY_SET 70725", "NAV1_STBY_SET 70981",
                                                 "AP_PANEL_HEADING_HOLD 0"}));
     // What reached the panel: perhaps the byte of the open (before the script

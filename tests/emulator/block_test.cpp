@@ -3,6 +3,7 @@
 #include "json.h"
 #include "options.h"
 #include "text.h"
+#include "startup_golden.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +28,28 @@ std::vector<std::uint8_t> fromHex(std::string_view hex) {
     return out;
 }
 
+void addResolved(std::vector<Datum>& out, std::string_view name, std::string_view units, std::uint32_t type) {
+    const auto r = resolveDatum(name, units, type);
+    EXPECT_TRUE(std::holds_alternative<Datum>(r)) << name << " / " << units;
+    if (std::holds_alternative<Datum>(r)) {
+        out.push_back(std::get<Datum>(r));
+    }
+}
+
 std::vector<Datum> define(std::initializer_list<std::tuple<const char*, const char*, std::uint32_t>> items) {
     std::vector<Datum> out;
     for (const auto& [name, units, type] : items) {
-        const auto r = resolveDatum(name, units, type);
-        EXPECT_TRUE(std::holds_alternative<Datum>(r)) << name << " / " << units;
-        if (std::holds_alternative<Datum>(r)) {
-            out.push_back(std::get<Datum>(r));
+        addResolved(out, name, units, type);
+    }
+    return out;
+}
+
+// The panel program's data definition `id`, as the golden start-up adds it.
+std::vector<Datum> programDefinition(std::int64_t id) {
+    std::vector<Datum> out;
+    for (const auto& add : golden::packets("AddToDataDefinition")) {
+        if (add.num("define") == id) {
+            addResolved(out, add.str("datum"), add.str("units"), static_cast<std::uint32_t>(add.num("type")));
         }
     }
     return out;
@@ -57,16 +73,8 @@ TEST(DataBlock, ProgramDefinitionsGiveTheReferenceBytes) {
     ASSERT_FALSE(m.set(Var::ApNav1Lock, 1));
     ASSERT_FALSE(m.set(Var::ApAltitudeLock, 1));
 
-    const auto radios = define({{"COM STANDBY FREQUENCY:1", "MHz", 4}, {"COM STANDBY FREQUENCY:2", "MHz", 4},
-                                {"NAV STANDBY FREQUENCY:1", "MHz", 4}, {"NAV STANDBY FREQUENCY:2", "MHz", 4},
-                                {"AUTOPILOT HEADING LOCK DIR", "degrees", 4}, {"NAV OBS:1", "degrees", 4},
-                                {"NAV OBS:2", "degrees", 4}});
-    const auto autopilot = define({{"AUTOPILOT ALTITUDE LOCK VAR", "feet", 4},
-                                   {"AUTOPILOT VERTICAL HOLD VAR", "feet/minute", 4},
-                                   {"TRANSPONDER CODE:1", "BCO16", 1}, {"AUTOPILOT MASTER", "Bool", 1},
-                                   {"AUTOPILOT HEADING LOCK", "Bool", 1}, {"AUTOPILOT NAV1 LOCK", "Bool", 1},
-                                   {"AUTOPILOT APPROACH HOLD", "Bool", 1}, {"AUTOPILOT ALTITUDE LOCK", "Bool", 1},
-                                   {"AUTOPILOT VERTICAL HOLD", "Bool", 1}});
+    const auto radios = programDefinition(0);
+    const auto autopilot = programDefinition(1);
     std::vector<std::uint8_t> out(128);
     ASSERT_EQ(buildDataBlock(m, radios, out), 56u);
     EXPECT_EQ(std::vector(out.begin(), out.begin() + 56),

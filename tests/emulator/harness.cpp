@@ -1,23 +1,18 @@
 #include "harness.h"
 
+#include "startup_golden.h"
+
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <thread>
+#include <stdexcept>
 
 namespace emutest {
 namespace {
@@ -40,105 +35,8 @@ std::uint32_t u32(const std::uint8_t* p) {
 
 }  // namespace
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-EmulatorProcess::EmulatorProcess() {
-    char tmpl[] = "/tmp/sim-emulator-test-XXXXXX";
-    const char* made = ::mkdtemp(tmpl);
-    dir_ = made ? made : "/tmp";
-}
-
-EmulatorProcess::~EmulatorProcess() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-}
-
-int EmulatorProcess::spawn(const std::vector<std::string>& args) {
-    std::vector<std::string> all{SIM_EMULATOR_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    const std::string outPath = path("stdout");
-    const std::string errPath = path("stderr");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        if (open_files_ > 0) {
-            const rlimit limit{static_cast<rlim_t>(open_files_), static_cast<rlim_t>(open_files_)};
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        }
-        std::vector<char*> argv;
-        for (auto& a : all) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid_ > 0 ? 0 : -1;
-}
-
-bool EmulatorProcess::start(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"--port", "0", "--port-file", path("port")};
-    all.insert(all.end(), args.begin(), args.end());
-    if (spawn(all) != 0) {
-        return false;
-    }
-    for (int waited = 0; waited < kWaitMs; waited += 10) {
-        const std::string text = readFile(path("port"));
-        if (!text.empty()) {
-            port_ = std::atoi(text.c_str());
-            return port_ > 0;
-        }
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-int EmulatorProcess::runToEnd(const std::vector<std::string>& args) {
-    if (spawn(args) != 0) {
-        return -1;
-    }
-    return wait();
-}
-
-int EmulatorProcess::wait() {
-    for (int waited = 0; waited < kWaitMs; waited += 5) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return -1;
-}
-
-int EmulatorProcess::stop(int signal) {
-    if (pid_ <= 0) {
-        return -1;
-    }
-    ::kill(pid_, signal);
-    return wait();
-}
-
-long EmulatorProcess::residentKiB() const {
-    std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));
+long residentKiB(pid_t pid) {
+    std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmRSS:", 0) == 0) {
             return std::atol(line.c_str() + 6);
@@ -147,10 +45,10 @@ long EmulatorProcess::residentKiB() const {
     return -1;
 }
 
-double EmulatorProcess::cpuSeconds() const {
+double cpuSeconds(pid_t pid) {
     // utime and stime are fields 14 and 15, counted after the ")" that
     // ends the command name (which may itself hold spaces).
-    const std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     const auto close = stat.rfind(')');
     if (close == std::string::npos) {
         return -1;
@@ -235,6 +133,32 @@ std::uint32_t TestClient::transmit(std::uint32_t event, std::uint32_t data) {
     return send(scproto::TransmitClientEventPacket{0, event, data, 1, 0x10});
 }
 
+std::uint32_t TestClient::replay(const minijson::Value& packet) {
+    const std::string& call = packet.str("call");
+    const auto field = [&](const char* key) { return static_cast<std::uint32_t>(packet.num(key)); };
+    if (call == "Open") {
+        return open(packet.str("name"));
+    }
+    if (call == "MapClientEventToSimEvent") {
+        return map(field("event"), packet.str("name"));
+    }
+    if (call == "AddToDataDefinition") {
+        scproto::AddToDataDefinitionPacket p;
+        p.define_id = field("define");
+        p.datum_name = packet.str("datum");
+        p.units_name = packet.str("units");
+        p.datum_type = field("type");
+        p.epsilon = static_cast<float>(packet.real("epsilon"));
+        p.datum_id = field("datum_id");
+        return send(p);
+    }
+    if (call == "RequestDataOnSimObject") {
+        return send(scproto::RequestDataPacket{field("request"), field("define"), field("object"), field("period"),
+                                               field("flags"), field("origin"), field("interval"), field("limit")});
+    }
+    throw std::runtime_error("replay: no packet " + call);
+}
+
 Bytes TestClient::transmitPacket(std::uint32_t event, std::uint32_t data) {
     Bytes buf(scproto::kTransmitClientEventPacketSize);
     scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_,
@@ -276,20 +200,12 @@ std::optional<Record> TestClient::next() {
     return std::nullopt;
 }
 
-void addProgramDefinitions(TestClient& c) {
-    const char* radios[] = {"COM STANDBY FREQUENCY:1", "COM STANDBY FREQUENCY:2", "NAV STANDBY FREQUENCY:1",
-                            "NAV STANDBY FREQUENCY:2", "AUTOPILOT HEADING LOCK DIR", "NAV OBS:1", "NAV OBS:2"};
-    for (int i = 0; i < 7; ++i) {
-        c.add(0, radios[i], i < 4 ? "MHz" : "degrees", 4);
+std::uint32_t replayProgramStartup(TestClient& c) {
+    std::uint32_t last = 0;
+    for (const std::string& line : golden::startup()) {
+        last = c.replay(minijson::Parser(line).parse());
     }
-    c.add(1, "AUTOPILOT ALTITUDE LOCK VAR", "feet", 4);
-    c.add(1, "AUTOPILOT VERTICAL HOLD VAR", "feet/minute", 4);
-    c.add(1, "TRANSPONDER CODE:1", "BCO16", 1);
-    const char* modes[] = {"AUTOPILOT MASTER",        "AUTOPILOT HEADING LOCK",  "AUTOPILOT NAV1 LOCK",
-                           "AUTOPILOT APPROACH HOLD", "AUTOPILOT ALTITUDE LOCK", "AUTOPILOT VERTICAL HOLD"};
-    for (const char* m : modes) {
-        c.add(1, m, "Bool", 1);
-    }
+    return last;
 }
 
 RadioBlock radioBlock(const scproto::RecvSimObjectData& d) {

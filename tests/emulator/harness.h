@@ -1,8 +1,11 @@
-// Runs the real sim-emulator binary and talks to it over 127.0.0.1 with a
-// client written on the shared codec.
+// Talks to the real sim-emulator binary (a SimEmulator) over 127.0.0.1 with
+// a client written on the shared codec.
 #ifndef TESTS_EMULATOR_HARNESS_H
 #define TESTS_EMULATOR_HARNESS_H
 
+#include "mini_json.h"
+#include "process.h"
+#include "sim_emulator.h"
 #include "simconnect_protocol/protocol.h"
 
 #include <sys/types.h>
@@ -16,45 +19,12 @@ namespace emutest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string readFile(const std::string& path);
+using testproc::readFile;
 
-class EmulatorProcess {
-public:
-    EmulatorProcess();  // makes its own temporary directory
-    ~EmulatorProcess();
-    EmulatorProcess(const EmulatorProcess&) = delete;
-    EmulatorProcess& operator=(const EmulatorProcess&) = delete;
-
-    // Starts the binary with --port 0 --port-file and `args`; true once
-    // it has written its port.
-    bool start(const std::vector<std::string>& args);
-    // Runs the binary to completion with exactly `args` (no port options).
-    int runToEnd(const std::vector<std::string>& args);
-
-    int port() const { return port_; }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    // Sends the signal and waits for the exit status (-1 on a timeout or a
-    // death by signal).
-    int stop(int signal);
-    // Waits for the process to exit by itself.
-    int wait();
-    std::string out() const { return readFile(path("stdout")); }
-    std::string err() const { return readFile(path("stderr")); }
-
-    // The open-file limit (RLIMIT_NOFILE) the next start gives the process.
-    void limitOpenFiles(int n) { open_files_ = n; }
-    // Of the running process, from /proc: resident memory in KiB and CPU
-    // time (user and system) in seconds; -1 when unreadable.
-    long residentKiB() const;
-    double cpuSeconds() const;
-
-private:
-    int spawn(const std::vector<std::string>& args);
-    std::string dir_;
-    pid_t pid_ = -1;
-    int port_ = 0;
-    int open_files_ = -1;
-};
+// Of a running process, from /proc: resident memory in KiB and CPU time
+// (user and system) in seconds; -1 when unreadable.
+long residentKiB(pid_t pid);
+double cpuSeconds(pid_t pid);
 
 struct Record {
     scproto::ServerHeader header;
@@ -76,6 +46,8 @@ public:
                           std::uint32_t flags = 0, std::uint32_t origin = 0, std::uint32_t interval = 0,
                           std::uint32_t limit = 0);
     std::uint32_t transmit(std::uint32_t event, std::uint32_t data);
+    // One packet of the golden start-up, sent as it stands there.
+    std::uint32_t replay(const minijson::Value& packet);
     // The packet encoded, not sent (to send several in one write).
     Bytes transmitPacket(std::uint32_t event, std::uint32_t data);
     void sendRaw(const Bytes& bytes);
@@ -94,8 +66,10 @@ private:
     scproto::StreamReassembler rx_{scproto::kServerHeaderSize};
 };
 
-// The two data definitions the panel program adds, in its order.
-void addProgramDefinitions(TestClient& c);
+// The panel program's start-up, as the golden file has it: Open, its event
+// mappings, its two data definitions and its two requests. The send ID of
+// the last packet.
+std::uint32_t replayProgramStartup(TestClient& c);
 
 struct RadioBlock {
     double com1_standby, com2_standby, nav1_standby, nav2_standby, heading_bug, obs1, obs2;

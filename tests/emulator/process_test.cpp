@@ -1,6 +1,7 @@
 // End to end: the real sim-emulator binary, real sockets on 127.0.0.1, a
 // client built on the shared codec.
 #include "harness.h"
+#include "startup_golden.h"
 
 #include <gtest/gtest.h>
 
@@ -62,15 +63,10 @@ std::optional<scproto::RecvSimObjectData> nextData(TestClient& c, std::uint32_t 
     return std::nullopt;
 }
 
-void setUpProgram(TestClient& c) {
-    c.open();
-    c.map(2, "NAV1_STBY_SET");
-    c.map(7, "XPNDR_SET");
-    c.map(9, "AP_VS_VAR_SET_ENGLISH");
-    c.map(85, "AP_MASTER");
-    addProgramDefinitions(c);
-    c.request(0, 0, kSimFrame);
-    c.request(1, 1, kSimFrame);
+// The panel program's client event for a simulator event, as its start-up
+// maps it.
+std::uint32_t programEvent(const std::string& name) {
+    return static_cast<std::uint32_t>(golden::mapping(name).num("event"));
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -83,7 +79,7 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 TEST(EmulatorProcess, AnswersOpenAsKittyHawk) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet"}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
@@ -102,20 +98,26 @@ TEST(EmulatorProcess, AnswersOpenAsKittyHawk) {
 }
 
 TEST(EmulatorProcess, StreamsBothProgramBlocksEveryFrame) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--set", "NAV STANDBY FREQUENCY:1=113.45", "--set",
                            "TRANSPONDER CODE:1=0x7000", "--set", "AUTOPILOT MASTER=1"}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
-    setUpProgram(c);  // all sent before RECV_OPEN is read
+    replayProgramStartup(c);  // all sent before RECV_OPEN is read
     auto first = c.next();
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(first->id(), RecvId::Open);
+    // As MSFS does, it refuses one of the program's mappings, and only that.
+    std::vector<scproto::RecvException> refused;
     int radios = 0;
     int autopilots = 0;
     while (radios < 10 || autopilots < 10) {
         auto r = c.next();
         ASSERT_TRUE(r.has_value());
+        if (r->id() == RecvId::Exception) {
+            refused.push_back(decodeAs<scproto::RecvException>(*r));
+            continue;
+        }
         ASSERT_EQ(r->id(), RecvId::SimObjectData) << "unexpected record " << r->header.id;
         const auto d = decodeAs<scproto::RecvSimObjectData>(*r);
         EXPECT_EQ(d.object_id, 1u);
@@ -142,6 +144,10 @@ TEST(EmulatorProcess, StreamsBothProgramBlocksEveryFrame) {
             EXPECT_EQ(b.heading, 0);
         }
     }
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].exception, 7u);  // NAME_UNRECOGNIZED
+    EXPECT_EQ(refused[0].index, 2u);
+    EXPECT_EQ(refused[0].send_id, golden::mapping("TOGGLE_GPS_DRIVES_NAV2").num("send_id"));
     EXPECT_EQ(emu.stop(SIGINT), 0);
 }
 
@@ -151,20 +157,24 @@ TEST(EmulatorProcess, StreamsBothProgramBlocksEveryFrame) {
 // record stream the moment the events arrived.
 TEST(EmulatorProcess, EventsShowInTheFrameAfterTheirDelay) {
     for (const int delay : {0, 3}) {
-        EmulatorProcess emu;
+        SimEmulator emu;
         ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--event-delay-frames", std::to_string(delay)}));
         TestClient c;
         ASSERT_TRUE(c.connect(emu.port()));
-        setUpProgram(c);
+        const std::uint32_t setUp = replayProgramStartup(c);
         Record holder;
         ASSERT_TRUE(nextData(c, 1, holder).has_value());
         Bytes burst;
         for (const auto& [event, data] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
-                 {2, 0x11445}, {9, static_cast<std::uint32_t>(-500)}, {85, 0}, {7, 0x4321}, {kUnmappedEvent, 0}}) {
+                 {programEvent("NAV1_STBY_SET"), 0x11445},
+                 {programEvent("AP_VS_VAR_SET_ENGLISH"), static_cast<std::uint32_t>(-500)},
+                 {programEvent("AP_MASTER"), 0},
+                 {programEvent("XPNDR_SET"), 0x4321},
+                 {kUnmappedEvent, 0}}) {
             const Bytes p = c.transmitPacket(event, data);
             burst.insert(burst.end(), p.begin(), p.end());
         }
-        const std::uint32_t sentinel = 5 + 16 + 2 + 5;  // Open, 4 maps, 16 adds, 2 requests, 5 transmits
+        const std::uint32_t sentinel = setUp + 5;
         c.sendRaw(burst);
         EXPECT_TRUE(exceptionsUntil(c, sentinel).empty());
         for (int frame = 0; frame < delay; ++frame) {
@@ -186,7 +196,7 @@ TEST(EmulatorProcess, EventsShowInTheFrameAfterTheirDelay) {
 }
 
 TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet"}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
@@ -218,19 +228,19 @@ TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
 // As an aircraft holds an autopilot target to what it allows; the trace
 // shows the value the event left, beside the data sent.
 TEST(EmulatorProcess, LimitHoldsAVariableWithinItsRange) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--once", "--frame-ms", "2", "--trace", emu.path("trace.jsonl"), "--state-out",
                            emu.path("state.json"), "--set", "AUTOPILOT VERTICAL HOLD VAR=1900", "--limit",
                            "AUTOPILOT VERTICAL HOLD VAR=-2000:2000"}));
     {
         TestClient c;
         ASSERT_TRUE(c.connect(emu.port()));
-        setUpProgram(c);
+        replayProgramStartup(c);
         Record holder;
         auto d = nextData(c, 1, holder);
         ASSERT_TRUE(d.has_value());
         EXPECT_EQ(autopilotBlock(*d).vertical_speed, 1900.0);
-        c.transmit(9, 2500);
+        c.transmit(programEvent("AP_VS_VAR_SET_ENGLISH"), 2500);
         do {
             d = nextData(c, 1, holder);
             ASSERT_TRUE(d.has_value());
@@ -246,11 +256,11 @@ TEST(EmulatorProcess, LimitHoldsAVariableWithinItsRange) {
 }
 
 TEST(EmulatorProcess, OnceSendsOneRecordAndNeverStopsARequest) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2"}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
-    setUpProgram(c);
+    replayProgramStartup(c);
     c.request(2, 0, kOnce);
     Record holder;
     for (int i = 0; i < 5; ++i) {
@@ -271,13 +281,13 @@ TEST(EmulatorProcess, OnceSendsOneRecordAndNeverStopsARequest) {
 }
 
 TEST(EmulatorProcess, ServesSeveralClientsAndQuitsEachOnSigterm) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--trace", emu.path("trace.jsonl"), "--state-out",
                            emu.path("state.json")}));
     TestClient a, b;
     ASSERT_TRUE(a.connect(emu.port()));
     ASSERT_TRUE(b.connect(emu.port()));
-    setUpProgram(a);
+    replayProgramStartup(a);
     ASSERT_EQ(a.next()->id(), RecvId::Open);
     b.open("Second");
     ASSERT_EQ(b.next()->id(), RecvId::Open);
@@ -322,7 +332,7 @@ TEST(EmulatorProcess, ServesSeveralClientsAndQuitsEachOnSigterm) {
 }
 
 TEST(EmulatorProcess, OnceWritesTraceStateAndEventLinesWhenTheClientLeaves) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--once", "--trace", emu.path("trace.jsonl"), "--state-out", emu.path("state.json")}));
     {
         TestClient c;
@@ -394,7 +404,7 @@ TEST(EmulatorProcess, OnceWritesTraceStateAndEventLinesWhenTheClientLeaves) {
 }
 
 TEST(EmulatorProcess, MalformedPacketDropsOnlyThatClient) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--trace", emu.path("trace.jsonl")}));
     const std::vector<Bytes> garbage{
         {0x08, 0, 0, 0, 5, 0, 0, 0},                                            // length below the header
@@ -440,7 +450,7 @@ std::size_t occurrences(const std::string& text, const std::string& needle) {
 // its waiting events with it, except the one whose leaving ends an --once
 // run, whose events the final state still counts.
 TEST(EmulatorProcess, WaitingEventsAndMappedNamesAreCapped) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--once", "--event-delay-frames", "100000", "--state-out",
                            emu.path("state.json")}));
     TestClient first;
@@ -486,9 +496,9 @@ TEST(EmulatorProcess, WaitingEventsAndMappedNamesAreCapped) {
 // 64 clients, MSFS's MaxClients default; more are closed at once, and an
 // idle one costs a few KiB, not a maximum-size packet buffer.
 TEST(EmulatorProcess, ConnectionsAreCappedAndCheapWhenIdle) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "5"}));
-    const long before = emu.residentKiB();
+    const long before = residentKiB(emu.pid());
     std::vector<std::unique_ptr<TestClient>> held;
     for (int i = 0; i < 64; ++i) {
         held.push_back(std::make_unique<TestClient>());
@@ -496,7 +506,7 @@ TEST(EmulatorProcess, ConnectionsAreCappedAndCheapWhenIdle) {
         held.back()->open();
         ASSERT_EQ(held.back()->next()->id(), RecvId::Open) << "client " << i + 1;
     }
-    const long grown = emu.residentKiB() - before;
+    const long grown = residentKiB(emu.pid()) - before;
     EXPECT_LT(grown, 2048) << "KiB for 64 idle clients";
     for (int i = 0; i < 3; ++i) {
         TestClient extra;
@@ -525,7 +535,7 @@ TEST(EmulatorProcess, ConnectionsAreCappedAndCheapWhenIdle) {
 // Out of descriptors, accept fails while the listening socket stays
 // readable: the emulator must wait for a client to leave, not spin on it.
 TEST(EmulatorProcess, OutOfDescriptorsItWaitsInsteadOfSpinning) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     emu.limitOpenFiles(30);
     ASSERT_TRUE(emu.start({"--quiet"}));
     std::vector<std::unique_ptr<TestClient>> held;
@@ -534,9 +544,9 @@ TEST(EmulatorProcess, OutOfDescriptorsItWaitsInsteadOfSpinning) {
         ASSERT_TRUE(held.back()->connect(emu.port()));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const double before = emu.cpuSeconds();
+    const double before = cpuSeconds(emu.pid());
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_LT(emu.cpuSeconds() - before, 0.3) << "CPU seconds in 1.5 s";
+    EXPECT_LT(cpuSeconds(emu.pid()) - before, 0.3) << "CPU seconds in 1.5 s";
     held.clear();
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
@@ -553,7 +563,7 @@ TEST(EmulatorProcess, OutOfDescriptorsItWaitsInsteadOfSpinning) {
 // A packet far larger than any the emulator knows, arriving in pieces: the
 // client's buffer grows to hold it, and the stream goes on behind it.
 TEST(EmulatorProcess, ALargePacketInPiecesIsTakenWhole) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--quiet", "--trace", emu.path("trace.jsonl")}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
@@ -580,7 +590,7 @@ TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
         {"--set", "TRANSPONDER CODE:1=0x1289"}, {"--bogus"}, {"--port"},
         {"--limit", "AUTOPILOT VERTICAL HOLD VAR=2000:-2000"}};
     for (const auto& args : cases) {
-        EmulatorProcess emu;
+        SimEmulator emu;
         EXPECT_EQ(emu.runToEnd(args), 2) << args[0];
         EXPECT_EQ(emu.err().rfind("sim-emulator: ", 0), 0u) << emu.err();
         EXPECT_NE(emu.err().find(args[0] + (args[0] == "--bogus" ? ")" : "(")), std::string::npos) << emu.err();
@@ -590,9 +600,9 @@ TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
 }
 
 TEST(EmulatorProcess, PortInUseExitsWithStatus1) {
-    EmulatorProcess first;
+    SimEmulator first;
     ASSERT_TRUE(first.start({"--quiet"}));
-    EmulatorProcess second;
+    SimEmulator second;
     EXPECT_EQ(second.runToEnd({"--port", std::to_string(first.port()), "--quiet"}), 1);
     EXPECT_NE(second.err().find("Address already in use"), std::string::npos) << second.err();
     EXPECT_EQ(first.stop(SIGTERM), 0);
@@ -601,15 +611,15 @@ TEST(EmulatorProcess, PortInUseExitsWithStatus1) {
 // Tests of the program kill the emulator and start it again on the same
 // port while the program's connection is still half open.
 TEST(EmulatorProcess, StartsAgainAtOnceOnThePortItWasKilledOn) {
-    EmulatorProcess first;
+    SimEmulator first;
     ASSERT_TRUE(first.start({"--quiet"}));
     TestClient held;
     ASSERT_TRUE(held.connect(first.port()));
     held.open();
     ASSERT_EQ(held.next()->id(), RecvId::Open);
-    EXPECT_EQ(first.stop(SIGKILL), -1);
+    EXPECT_EQ(first.stop(SIGKILL), 128 + SIGKILL);
 
-    EmulatorProcess second;
+    SimEmulator second;
     ASSERT_TRUE(second.start({"--quiet", "--port", std::to_string(first.port())})) << second.err();
     EXPECT_EQ(second.port(), first.port());
     TestClient c;
@@ -633,9 +643,9 @@ std::string fullDevice(const std::string& path) {
 
 TEST(EmulatorProcess, AFailedWriteIsSaidOnceAndEndsWithStatus1) {
     for (const std::string what : {"--trace", "--state-out", "standard output"}) {
-        EmulatorProcess emu;
+        SimEmulator emu;
         const bool toStdout = what == "standard output";
-        const std::string full = fullDevice(emu.path(toStdout ? "stdout" : "full"));
+        const std::string full = fullDevice(toStdout ? emu.outPath() : emu.path("full"));
         if (full.empty()) {
             GTEST_SKIP() << "cannot make a full device here";
         }
@@ -665,7 +675,7 @@ TEST(EmulatorProcess, AFailedWriteIsSaidOnceAndEndsWithStatus1) {
 // Names a client sends may carry terminal controls or a line feed that
 // forges a line of the emulator's own; the trace escapes them as JSON.
 TEST(EmulatorProcess, ClientTextReachesTheTerminalEscaped) {
-    EmulatorProcess emu;
+    SimEmulator emu;
     ASSERT_TRUE(emu.start({"--once"}));
     const std::string forged = "\nsim-emulator: client 9 disconnected";
     {

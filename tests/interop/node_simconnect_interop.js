@@ -1,11 +1,12 @@
 #!/usr/bin/env node
 // Interoperability: node-simconnect 4.2.0, a SimConnect client written by
 // people outside this project, drives sim-emulator the way the panel program
-// does (open, map its 91 client events, add its two data definitions,
-// request them every frame, transmit events). Its decoding of our records
-// and the emulator's --state-out and --trace must agree with what it sent.
+// does: it replays the program's start-up from the golden file (open, map
+// its client events, add its two data definitions, request them every
+// frame), then transmits events. Its decoding of our records and the
+// emulator's --state-out and --trace must agree with what it sent.
 //
-// Usage: node node_simconnect_interop.js <path to sim-emulator>
+// Usage: node node_simconnect_interop.js <path to sim-emulator> <golden start-up>
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -25,62 +26,26 @@ try {
         e.message.split('\n')[0] + ')');
     process.exit(77);
 }
-const { open, Protocol, SimConnectDataType, SimConnectPeriod } = simconnect;
+const { open, Protocol, SimConnectDataType } = simconnect;
 
-const emulatorPath = process.argv[2];
-if (!emulatorPath) {
-    console.error('usage: node node_simconnect_interop.js <sim-emulator>');
+const [emulatorPath, goldenPath] = process.argv.slice(2);
+if (!emulatorPath || !goldenPath) {
+    console.error('usage: node node_simconnect_interop.js <sim-emulator> <golden start-up>');
     process.exit(2);
 }
 
-// The panel program's client event table, by ID.
-const EVENTS = [
-    'COM_STBY_RADIO_SET', 'COM2_STBY_RADIO_SET', 'NAV1_STBY_SET', 'NAV2_STBY_SET', 'HEADING_BUG_SET',
-    'VOR1_SET', 'VOR2_SET', 'XPNDR_SET', 'AP_ALT_VAR_SET_ENGLISH', 'AP_VS_VAR_SET_ENGLISH', 'KOHLSMAN_INC',
-    'KOHLSMAN_DEC', 'COM_RADIO_WHOLE_INC', 'COM_RADIO_WHOLE_DEC', 'COM_RADIO_FRACT_INC', 'COM_RADIO_FRACT_DEC',
-    'COM2_RADIO_WHOLE_INC', 'COM2_RADIO_WHOLE_DEC', 'COM2_RADIO_FRACT_INC', 'COM2_RADIO_FRACT_DEC',
-    'MobiFlight.AS530_RightLargeKnob_Right', 'MobiFlight.AS530_RightLargeKnob_Left',
-    'MobiFlight.AS530_RightSmallKnob_Right', 'MobiFlight.AS530_RightSmallKnob_Left',
-    'MobiFlight.AS430_RightLargeKnob_Right', 'MobiFlight.AS430_RightLargeKnob_Left',
-    'MobiFlight.AS430_RightSmallKnob_Right', 'MobiFlight.AS430_RightSmallKnob_Left',
-    'MobiFlight.AS1000_PFD_FMS_Lower_INC', 'MobiFlight.AS1000_PFD_FMS_Lower_DEC',
-    'MobiFlight.AS1000_PFD_FMS_Upper_INC', 'MobiFlight.AS1000_PFD_FMS_Upper_DEC',
-    'MobiFlight.AS1000_MFD_FMS_Lower_INC', 'MobiFlight.AS1000_MFD_FMS_Lower_DEC',
-    'MobiFlight.AS1000_MFD_FMS_Upper_INC', 'MobiFlight.AS1000_MFD_FMS_Upper_DEC',
-    'MobiFlight.AS530_RightSmallKnob_Push', 'MobiFlight.AS530_DirectTo_Push', 'MobiFlight.AS530_MENU_Push',
-    'MobiFlight.AS530_CLR_Push', 'MobiFlight.AS530_ENT_Push', 'TOGGLE_GPS_DRIVES_NAV1',
-    'MobiFlight.AS530_OBS_Push', 'MobiFlight.AS530_MSG_Push', 'MobiFlight.AS530_FPL_Push',
-    'MobiFlight.AS530_VNAV_Push', 'MobiFlight.AS530_PROC_Push',
-    'MobiFlight.AS430_RightSmallKnob_Push', 'MobiFlight.AS430_DirectTo_Push', 'MobiFlight.AS430_MENU_Push',
-    'MobiFlight.AS430_CLR_Push', 'MobiFlight.AS430_ENT_Push', 'TOGGLE_GPS_DRIVES_NAV2',
-    'MobiFlight.AS430_OBS_Push', 'MobiFlight.AS430_MSG_Push', 'MobiFlight.AS430_FPL_Push',
-    'MobiFlight.AS430_VNAV_Push', 'MobiFlight.AS430_PROC_Push',
-    'MobiFlight.AS1000_PFD_FMS_Upper_PUSH', 'MobiFlight.AS1000_PFD_DIRECTTO', 'MobiFlight.AS1000_PFD_MENU_Push',
-    'MobiFlight.AS1000_PFD_CLR', 'MobiFlight.AS1000_PFD_ENT_Push', '', '', '', 'MobiFlight.AS1000_PFD_FPL_Push',
-    '', 'MobiFlight.AS1000_PFD_PROC_Push',
-    'MobiFlight.AS1000_MFD_FMS_Upper_PUSH', 'MobiFlight.AS1000_MFD_DIRECTTO', 'MobiFlight.AS1000_MFD_MENU_Push',
-    'MobiFlight.AS1000_MFD_CLR', 'MobiFlight.AS1000_MFD_ENT_Push', '', '', '', 'MobiFlight.AS1000_MFD_FPL_Push',
-    '', 'MobiFlight.AS1000_MFD_PROC_Push',
-    'COM_STBY_RADIO_SWAP', 'COM2_RADIO_SWAP', 'NAV1_RADIO_SWAP', 'NAV2_RADIO_SWAP', 'BAROMETRIC_STD_PRESSURE',
-    'AP_MASTER', 'AP_PANEL_HEADING_HOLD', 'AP_NAV1_HOLD', 'AP_APR_HOLD', 'AP_PANEL_ALTITUDE_HOLD',
-    'AP_PANEL_VS_HOLD',
-];
-// The program maps 0..57, then the swaps 80..83, then 58..79, then 84..90.
-const range = (a, b) => Array.from({ length: b - a + 1 }, (_, i) => a + i);
-const MAP_ORDER = [...range(0, 57), ...range(80, 83), ...range(58, 79), ...range(84, 90)];
-
-const RADIOS = [
-    ['COM STANDBY FREQUENCY:1', 'MHz'], ['COM STANDBY FREQUENCY:2', 'MHz'],
-    ['NAV STANDBY FREQUENCY:1', 'MHz'], ['NAV STANDBY FREQUENCY:2', 'MHz'],
-    ['AUTOPILOT HEADING LOCK DIR', 'degrees'], ['NAV OBS:1', 'degrees'], ['NAV OBS:2', 'degrees'],
-];
-const AUTOPILOT = [
-    ['AUTOPILOT ALTITUDE LOCK VAR', 'feet', 'FLOAT64'], ['AUTOPILOT VERTICAL HOLD VAR', 'feet/minute', 'FLOAT64'],
-    ['TRANSPONDER CODE:1', 'BCO16', 'INT32'], ['AUTOPILOT MASTER', 'Bool', 'INT32'],
-    ['AUTOPILOT HEADING LOCK', 'Bool', 'INT32'], ['AUTOPILOT NAV1 LOCK', 'Bool', 'INT32'],
-    ['AUTOPILOT APPROACH HOLD', 'Bool', 'INT32'], ['AUTOPILOT ALTITUDE LOCK', 'Bool', 'INT32'],
-    ['AUTOPILOT VERTICAL HOLD', 'Bool', 'INT32'],
-];
+// The program's start-up, one packet a line as the emulator traces them.
+const STARTUP = fs.readFileSync(goldenPath, 'utf8').trim().split('\n').map((l) => JSON.parse(l));
+const ofCall = (call) => STARTUP.filter((p) => p.call === call);
+const OPEN = ofCall('Open')[0];
+const MAPS = ofCall('MapClientEventToSimEvent');
+const DEFINITIONS = ofCall('AddToDataDefinition');
+const REQUESTS = ofCall('RequestDataOnSimObject');
+// The client event names by ID.
+const EVENTS = Object.fromEntries(MAPS.map((m) => [m.event, m.name]));
+// Each data definition's datum types, to decode its records in order.
+const DATUM_TYPES = {};
+DEFINITIONS.forEach((d) => { (DATUM_TYPES[d.define] ??= []).push(d.type); });
 
 // Events to send, in order, with their data as the program passes it.
 const TRANSMITS = [
@@ -113,13 +78,15 @@ async function waitFor(what, predicate, ms = 5000) {
     throw new Error(`timed out waiting for ${what}`);
 }
 
-function decodeRadios(data) {
-    return RADIOS.map(() => data.readFloat64());
-}
-
-function decodeAutopilot(data) {
-    return [data.readFloat64(), data.readFloat64(), data.readInt32() >>> 0,
-        ...AUTOPILOT.slice(3).map(() => data.readInt32())];
+// A data record's values, by the types its definition gave.
+function decodeBlock(define, data) {
+    return DATUM_TYPES[define].map((type) => {
+        switch (type) {
+        case SimConnectDataType.FLOAT64: return data.readFloat64();
+        case SimConnectDataType.INT32: return data.readInt32();
+        default: throw new Error(`no decoder for datum type ${type}`);
+        }
+    });
 }
 
 async function main() {
@@ -147,7 +114,7 @@ async function main() {
         await waitFor('the port file', () => fs.existsSync(files.port));
         const port = Number(fs.readFileSync(files.port, 'utf8').trim());
 
-        const { recvOpen, handle } = await open('Request Data', Protocol.KittyHawk, { host: '127.0.0.1', port });
+        const { recvOpen, handle } = await open(OPEN.name, Protocol.KittyHawk, { host: '127.0.0.1', port });
         check('RECV_OPEN as MSFS 2020 reports it', () => {
             assert.equal(recvOpen.applicationName, 'KittyHawk');
             assert.equal(recvOpen.applicationVersionMajor, 11);
@@ -166,27 +133,29 @@ async function main() {
             latest.records.push({ request: d.requestID, define: d.defineID, object: d.objectID,
                 entry: d.entryNumber, outOf: d.outOf, count: d.defineCount, bytes: d.data.remaining() });
             if (d.requestID === 0) {
-                latest.radios = decodeRadios(d.data);
+                latest.radios = decodeBlock(d.defineID, d.data);
             } else if (d.requestID === 1) {
-                latest.autopilot = decodeAutopilot(d.data);
+                latest.autopilot = decodeBlock(d.defineID, d.data);
             }
         });
 
         const mapSendIds = {};
-        for (const id of MAP_ORDER) {
-            mapSendIds[id] = handle.mapClientEventToSimEvent(id, EVENTS[id]);
+        for (const m of MAPS) {
+            mapSendIds[m.event] = handle.mapClientEventToSimEvent(m.event, m.name);
         }
-        RADIOS.forEach(([name, units]) => handle.addToDataDefinition(0, name, units, SimConnectDataType.FLOAT64, 0.0));
-        AUTOPILOT.forEach(([name, units, type]) =>
-            handle.addToDataDefinition(1, name, units, SimConnectDataType[type], 0.0));
-        handle.requestDataOnSimObject(0, 0, 0, SimConnectPeriod.SIM_FRAME, 0, 0, 0, 0);
-        handle.requestDataOnSimObject(1, 1, 0, SimConnectPeriod.SIM_FRAME, 0, 0, 0, 0);
+        for (const d of DEFINITIONS) {
+            handle.addToDataDefinition(d.define, d.datum, d.units, d.type, d.epsilon, d.datum_id);
+        }
+        for (const r of REQUESTS) {
+            handle.requestDataOnSimObject(r.request, r.define, r.object, r.period, r.flags, r.origin, r.interval,
+                r.limit);
+        }
 
         await waitFor('the first data records', () => latest.radios && latest.autopilot);
         check('only TOGGLE_GPS_DRIVES_NAV2 is refused, with the send ID of its map', () => {
             assert.equal(exceptions.length, 1, JSON.stringify(exceptions));
             assert.equal(exceptions[0].exception, 7);
-            assert.equal(exceptions[0].sendId, mapSendIds[52]);
+            assert.equal(exceptions[0].sendId, mapSendIds[MAPS.find((m) => m.name === 'TOGGLE_GPS_DRIVES_NAV2').event]);
             assert.equal(exceptions[0].index, 2);
         });
         check('data records: request and define echoed, user object, one entry, datum counts', () => {
@@ -195,7 +164,7 @@ async function main() {
                 assert.equal(r.object, 1);
                 assert.equal(r.entry, 1);
                 assert.equal(r.outOf, 1);
-                assert.equal(r.count, r.request === 0 ? 7 : 9);
+                assert.equal(r.count, DATUM_TYPES[r.define].length);
             }
         });
         check('starting values', () => {
@@ -247,9 +216,7 @@ async function main() {
 
         const trace = fs.readFileSync(files.trace, 'utf8').trim().split('\n').map((l) => JSON.parse(l));
         check('--trace: one line per packet, in order, send IDs from 0 as node-simconnect counts', () => {
-            assert.equal(trace.length, 1 + 91 + 16 + 2 + TRANSMITS.length + 1);
-            assert.deepEqual(trace[0], { send_id: 0, call: 'Open', name: 'Request Data', protocol: 5,
-                t_ns: trace[0].t_ns });
+            assert.equal(trace.length, STARTUP.length + TRANSMITS.length + 1);
             trace.slice(0, -1).forEach((line, i) => assert.equal(line.send_id, i));
             assert.deepEqual(Object.keys(trace[trace.length - 1]), ['call', 't_ns']);
             assert.equal(trace[trace.length - 1].call, 'Disconnect');
@@ -257,18 +224,10 @@ async function main() {
                 assert.ok(trace[i].t_ns >= trace[i - 1].t_ns);
             }
         });
-        check('--trace: the maps, definitions and requests', () => {
-            const maps = trace.filter((l) => l.call === 'MapClientEventToSimEvent');
-            assert.deepEqual(maps.map((l) => l.event), MAP_ORDER);
-            assert.deepEqual(maps.map((l) => l.name), MAP_ORDER.map((id) => EVENTS[id]));
-            const adds = trace.filter((l) => l.call === 'AddToDataDefinition');
-            assert.deepEqual(adds.map((l) => [l.define, l.datum, l.units, l.type, l.epsilon, l.datum_id]), [
-                ...RADIOS.map(([n, u]) => [0, n, u, 4, 0, 4294967295]),
-                ...AUTOPILOT.map(([n, u, t]) => [1, n, u, t === 'INT32' ? 1 : 4, 0, 4294967295])]);
-            const requests = trace.filter((l) => l.call === 'RequestDataOnSimObject');
-            assert.deepEqual(requests.map((l) => Object.keys(l)), Array(2).fill(['send_id', 'call', 'request',
-                'define', 'object', 'period', 'flags', 'origin', 'interval', 'limit', 't_ns']));
-            assert.deepEqual(requests.map((l) => [l.request, l.define, l.object, l.period]), [[0, 0, 0, 3], [1, 1, 0, 3]]);
+        check('--trace: the start-up line for line as the golden file has it, but for the send IDs', () => {
+            const seen = trace.slice(0, STARTUP.length).map(({ t_ns: _, ...line }) =>
+                JSON.stringify({ ...line, send_id: line.send_id + 1 }));
+            assert.deepEqual(seen, STARTUP.map((p) => JSON.stringify(p)));
         });
         check('--trace: the transmitted events with their data as unsigned 32-bit', () => {
             const sent = trace.filter((l) => l.call === 'TransmitClientEvent');

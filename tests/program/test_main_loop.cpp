@@ -3,15 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "doubles/fake_hid.h"
 #include "doubles/recording_simconnect.h"
 #include "driver/main_loop.h"
 #include "driver/verbose_log.h"
+#include "hid_double.h"
 #include "recording_sim_interface.h"
 #include "simulator/flight_sim_interface_msfs.h"
+#include "startup_golden.h"
 
 namespace {
 
@@ -57,7 +59,10 @@ struct Pass : ::testing::Test {
         panel.device = &hid_double::panel().device;
         hid_double::panel().open = true;
     }
-    void read(int result, Bytes bytes) { hid_double::panel().reads.push_back({result, std::move(bytes)}); }
+    void read(int result, std::span<const unsigned char> bytes = {})
+    {
+        ASSERT_TRUE(hid_double::queueRead(result, bytes));
+    }
     void pass() { runPass(panel, simconnect_double::fakeHandle); }
 };
 
@@ -82,7 +87,7 @@ TEST_F(Pass, TakesAtMostAQueueFullOfReportsPerPass)
     }
     pass();
     EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(maxReportsPerPass));
-    EXPECT_EQ(hid_double::panel().reads.size(), 6U);
+    EXPECT_EQ(hid_double::readsWaiting(), 6U);
     pass();
     EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(maxReportsPerPass) + 6);
 }
@@ -97,7 +102,7 @@ TEST_F(Pass, ShortReadsAreSkippedAndLeaveEverythingAsItWas)
     for (int length = 1; length < 8; ++length) {
         read(length, hid_double::report(9, 0xFFFFFFFF, 5, 5, FMS1));
     }
-    read(0, {});
+    read(0);
     pass();
     EXPECT_EQ(panel.previous_report, before);
     EXPECT_EQ(panel.mode, COM2);
@@ -125,7 +130,7 @@ TEST_F(Pass, LedReportWrittenOnlyWhenTheByteChanges)
     pass();
     sim.leds = 0x00;
     pass();
-    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x05}, {0x0B, 0x3F}, {0x0B, 0x00}}));
+    EXPECT_EQ(hid_double::writes(), (std::vector<Bytes>{{0x0B, 0x05}, {0x0B, 0x3F}, {0x0B, 0x00}}));
     EXPECT_EQ(panel.led_state, 0x00);
 }
 
@@ -135,7 +140,7 @@ TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain)
 {
     sim.leds = 0x09;
     pass();
-    read(-1, {});
+    read(-1);
     read(8, hid_double::report(1, 0, 1, 0, NAV1));  // must wait for the re-open
     pass();
     EXPECT_EQ(panel.device, nullptr);
@@ -151,7 +156,7 @@ TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain)
     EXPECT_EQ(panel.device, &hid_double::panel().device);
     EXPECT_EQ(hid_double::panel().nonblocking, 1);
     // The LED byte is written at the re-open although it did not change.
-    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x09}, {0x0B, 0x09}}));
+    EXPECT_EQ(hid_double::writes(), (std::vector<Bytes>{{0x0B, 0x09}, {0x0B, 0x09}}));
     EXPECT_EQ(sim.calls, std::vector<std::string>{"tuneNav(1,1,0)"});
     EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
 }
@@ -167,14 +172,14 @@ TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead)
     pass();
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
     pass();
-    EXPECT_EQ(hid_double::panel().writes.size(), 1U);
+    EXPECT_EQ(hid_double::writeCount(), 1U);
     EXPECT_EQ(panel.led_state, 0x01);
     EXPECT_EQ(panel.device, &hid_double::panel().device);
     EXPECT_EQ(hid_double::panel().closes, 0);
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "tuneNav(1,1,0)"}));
     sim.leds = 0x03;  // the next change is written again
     pass();
-    EXPECT_EQ(hid_double::panel().writes.size(), 2U);
+    EXPECT_EQ(hid_double::writeCount(), 2U);
 }
 
 TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
@@ -188,7 +193,7 @@ TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
     for (int i = 0; i < 2 * panelRetryPasses; ++i) pass();
     EXPECT_EQ(hid_double::panel().opens, 2);
     EXPECT_EQ(hid_double::panel().readCalls, 0);
-    EXPECT_TRUE(hid_double::panel().writes.empty());
+    EXPECT_TRUE(hid_double::writes().empty());
     EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
     EXPECT_TRUE(sim.calls.empty());
     EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U * panelRetryPasses);  // SimConnect still served
@@ -224,7 +229,7 @@ TEST_F(Pass, ThePanelsStateIsSaidOncePerChange)
     tryFor(2);
     hid.present = true;
     tryFor(1);
-    read(-1, {});  // unplugged
+    read(-1);  // unplugged
     pass();
     hid.present = false;
     hid.listedButUnopenable = false;
@@ -257,7 +262,7 @@ TEST_F(Pass, TheWaitBetweenPassesHandlesReportsAsTheyComeUntilTheNextPass)
 
 TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel)
 {
-    read(-1, {});  // what hidapi returns for a wait interrupted by a signal
+    read(-1);  // what hidapi returns for a wait interrupted by a signal
     quitFlag = 1;
     waitForPanel(panel, std::chrono::steady_clock::now() + passInterval);
     quitFlag = 0;
@@ -357,7 +362,7 @@ TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
                                          simconnect_double::autopilotBlock(5000, 0, 0x1200, {1, 0, 0, 0, 0, 1}))});
     batch({});
     batch({simconnect_double::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
-    hid_double::panel().reads.push_back({8, hid_double::report(0, 0, 1, 0, NAV1)});
+    ASSERT_TRUE(hid_double::queueRead(8, hid_double::report(0, 0, 1, 0, NAV1)));
 
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
@@ -367,8 +372,8 @@ TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
     EXPECT_EQ(sc.clientName, "Request Data");
     EXPECT_EQ(sc.closes, 1);
     EXPECT_EQ(sc.calls.back(), Call::Close);
-    // Open, 91 maps, 16 definitions, 2 requests, the start-up dispatch, two passes.
-    const std::size_t setupCalls = 1 + 91 + 16 + 2;
+    // The start-up's packets, the dispatch that follows them, two passes.
+    const std::size_t setupCalls = golden::startup().size();
     ASSERT_GE(sc.calls.size(), setupCalls + 4);
     EXPECT_EQ(sc.calls[setupCalls], Call::Dispatch);
     EXPECT_EQ(msfsInterface.connection, &simConnectHandle);
@@ -387,8 +392,20 @@ TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
     EXPECT_DOUBLE_EQ(msfsInterface.nav1_standby, 114.45);
     // Dark at the open (no data yet), AP master and vertical hold lit once,
     // dark again at the exit.
-    EXPECT_EQ(hid.writes, (std::vector<Bytes>{{0x0B, 0x00}, {0x0B, 0x21}, {0x0B, 0x00}}));
+    EXPECT_EQ(hid_double::writes(), (std::vector<Bytes>{{0x0B, 0x00}, {0x0B, 0x21}, {0x0B, 0x00}}));
     EXPECT_EQ(hid.closes, 1);
+}
+
+// Open to the last data request, the calls are those of the golden file,
+// which the end-to-end tests and the platform checks hold the real traffic to.
+TEST_F(Program, SetsUpTheConnectionAsTheGoldenStartUpHasIt)
+{
+    batch({simconnect_double::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connected to MSFS2020\n");
+    EXPECT_EQ(golden::joined(simconnect_double::traceLines()), golden::joined(golden::startup()));
+    EXPECT_TRUE(simconnect_double::recorder().events.empty());
 }
 
 TEST_F(Program, ALostLinkEndsTheRunAsSuchWithTheLedsOff)
@@ -400,7 +417,7 @@ TEST_F(Program, ALostLinkEndsTheRunAsSuchWithTheLedsOff)
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::LinkLost);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connected to MSFS2020\n");
-    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x00}, {0x0B, 0x03}, {0x0B, 0x00}}));
+    EXPECT_EQ(hid_double::writes(), (std::vector<Bytes>{{0x0B, 0x00}, {0x0B, 0x03}, {0x0B, 0x00}}));
     EXPECT_EQ(simconnect_double::recorder().closes, 1);
 }
 
@@ -432,7 +449,7 @@ TEST_F(Program, AStopRequestedWhileConnectingEndsTheRunCleanlyWithTheLedsOff)
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(simconnect_double::recorder().calls,
               std::vector<simconnect_double::Call>{simconnect_double::Call::Open});
-    EXPECT_EQ(hid_double::panel().writes, (std::vector<Bytes>{{0x0B, 0x01}, {0x0B, 0x00}}));
+    EXPECT_EQ(hid_double::writes(), (std::vector<Bytes>{{0x0B, 0x01}, {0x0B, 0x00}}));
     EXPECT_EQ(hid_double::panel().closes, 1);
 }
 

@@ -8,23 +8,13 @@
 
 #include <bit>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
 const minijson::Value& vectors() {
-    static const minijson::Value root = [] {
-        std::ifstream in(VECTORS_FILE);
-        if (!in) {
-            throw std::runtime_error("open(" VECTORS_FILE "): cannot read");
-        }
-        std::stringstream text;
-        text << in.rdbuf();
-        return minijson::Parser(text.str()).parse();
-    }();
+    static const minijson::Value root = minijson::parseFile(VECTORS_FILE);
     return root;
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "json.h"
+#include "simconnect_protocol/protocol.h"
+
 namespace simconnect_double {
 
 Recorder& recorder()
@@ -17,6 +20,12 @@ void reset()
 
 namespace {
 
+// Every call but these puts one packet on the wire.
+bool sendsPacket(Call call)
+{
+    return call != Call::Dispatch && call != Call::Close;
+}
+
 template <typename T>
 void put(std::vector<unsigned char>& bytes, T value)
 {
@@ -26,6 +35,55 @@ void put(std::vector<unsigned char>& bytes, T value)
 }
 
 }  // namespace
+
+std::vector<std::string> traceLines()
+{
+    const Recorder& r = recorder();
+    std::vector<std::string> lines;
+    std::size_t maps = 0;
+    std::size_t definitions = 0;
+    std::size_t requests = 0;
+    std::uint32_t sendId = 0;
+    for (const Call call : r.calls) {
+        if (!sendsPacket(call)) {
+            continue;
+        }
+        simemu::JsonLine line;
+        line.uint("send_id", ++sendId);
+        if (call == Call::Open) {
+            line.string("call", "Open").string("name", r.clientName).uint("protocol", scproto::kProtocolKittyHawk);
+        } else if (call == Call::Map) {
+            const Map& m = r.maps[maps++];
+            line.string("call", "MapClientEventToSimEvent").uint("event", m.id).string("name", m.name);
+        } else if (call == Call::Define) {
+            const Definition& d = r.definitions[definitions++];
+            line.string("call", "AddToDataDefinition")
+                .uint("define", d.definition)
+                .string("datum", d.variable)
+                .string("units", d.unit)
+                .uint("type", static_cast<std::uint32_t>(d.type))
+                .number("epsilon", static_cast<double>(d.epsilon))
+                .uint("datum_id", d.datum);
+        } else if (call == Call::Request) {
+            const Request& q = r.requests[requests++];
+            line.string("call", "RequestDataOnSimObject")
+                .uint("request", q.request)
+                .uint("define", q.definition)
+                .uint("object", q.object)
+                .uint("period", static_cast<std::uint32_t>(q.period))
+                .uint("flags", q.flags)
+                .uint("origin", q.origin)
+                .uint("interval", q.interval)
+                .uint("limit", q.limit);
+        } else {
+            continue;
+        }
+        std::string text = line.finish();
+        text.pop_back();  // the newline
+        lines.push_back(std::move(text));
+    }
+    return lines;
+}
 
 std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block)
 {
@@ -185,10 +243,10 @@ SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJE
 
 SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE /*hSimConnect*/, DWORD* pdwError)
 {
-    // Every call but Dispatch and Close sends one packet; Open is ID 1.
+    // Open is ID 1.
     DWORD sent = 0;
     for (const Call call : recorder().calls) {
-        sent += (call != Call::Dispatch && call != Call::Close) ? 1 : 0;
+        sent += simconnect_double::sendsPacket(call) ? 1 : 0;
     }
     *pdwError = sent;
     return S_OK;

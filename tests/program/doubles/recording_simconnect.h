@@ -71,6 +71,13 @@ inline HANDLE const fakeHandle = reinterpret_cast<HANDLE>(static_cast<std::uintp
 Recorder& recorder();
 void reset();
 
+// The packets the recorded calls sent (Open, MapClientEventToSimEvent,
+// AddToDataDefinition, RequestDataOnSimObject), one line each as
+// sim-emulator's trace writes them without "t_ns", with the send IDs our
+// client gives them. A TransmitClientEvent line also says what only the
+// simulator knows (the value it applied), so it is counted but left out.
+std::vector<std::string> traceLines();
+
 // Record builders (byte layout as SimConnect sends them).
 std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block);
 std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size);

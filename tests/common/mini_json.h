@@ -1,10 +1,15 @@
-// Just enough JSON to read the golden vectors file: objects, arrays,
-// strings (with simple escapes), numbers, true/false/null.
-#ifndef TESTS_PROTOCOL_MINI_JSON_H
-#define TESTS_PROTOCOL_MINI_JSON_H
+// Just enough JSON for the tests' own files and the emulator's outputs (the
+// golden vectors and start-up, trace lines, the state file): objects,
+// arrays, strings (with simple escapes), numbers, true/false/null.
+#ifndef TESTS_COMMON_MINI_JSON_H
+#define TESTS_COMMON_MINI_JSON_H
 
+#include <cmath>
+#include <cstdint>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -28,6 +33,28 @@ struct Value {
         return it->second;
     }
     bool has(const std::string& key) const { return members.count(key) != 0; }
+
+    // A member read as a string, a whole number or any number; a member of
+    // another kind is an error that names it.
+    const std::string& str(const std::string& key) const { return member(key, Kind::String).text; }
+    std::int64_t num(const std::string& key) const {
+        const double n = member(key, Kind::Number).number;
+        if (n != std::trunc(n)) {
+            throw std::runtime_error("json: \"" + key + "\" is not a whole number");
+        }
+        return static_cast<std::int64_t>(n);
+    }
+    double real(const std::string& key) const { return member(key, Kind::Number).number; }
+
+private:
+    const Value& member(const std::string& key, Kind want) const {
+        const Value& v = (*this)[key];
+        if (v.kind != want) {
+            throw std::runtime_error("json: \"" + key + "\" is not a " +
+                                     (want == Kind::String ? "string" : "number"));
+        }
+        return v;
+    }
 };
 
 class Parser {
@@ -144,6 +171,17 @@ private:
     std::string_view s_;
     std::size_t i_ = 0;
 };
+
+// The whole of `path`, parsed; an unreadable file is an error that names it.
+inline Value parseFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        throw std::runtime_error("json: cannot read " + path);
+    }
+    return Parser(text.str()).parse();
+}
 
 }  // namespace minijson
 
