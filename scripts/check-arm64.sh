@@ -30,7 +30,7 @@ trap cleanup EXIT
 # libhidapi-dev is Multi-Arch: same, so the arm64 one installs beside the
 # amd64 one the native build uses; libc6:arm64 (its dependency) gives qemu
 # the arm64 loader's libraries in the multiarch paths.
-ensure_packages "${MSFS_PANEL_PACKAGES[@]}" g++-aarch64-linux-gnu libhidapi-dev:arm64 qemu-user file jq
+ensure_packages "${MSFS_PANEL_PACKAGES[@]}" g++-aarch64-linux-gnu libhidapi-dev:arm64 qemu-user file
 step "packages: the aarch64 toolchain, the arm64 hidapi and qemu-user installed"
 
 # --- builds ---------------------------------------------------------------

@@ -67,7 +67,7 @@ if ! hidapi_built && ! hidapi_source_known && ! deb_src_configured; then
     add_deb_src
 fi
 # The posix thread model: GCC 12's std::thread and sleep_for need it.
-ensure_packages "${MSFS_PANEL_PACKAGES[@]}" dpkg-dev g++-mingw-w64-x86-64-posix wine64 jq
+ensure_packages "${MSFS_PANEL_PACKAGES[@]}" dpkg-dev g++-mingw-w64-x86-64-posix wine64
 step "packages: mingw-w64, Wine, dpkg-dev and the Linux build tools installed"
 
 WINE=$(command -v wine64 || true)

@@ -11,8 +11,7 @@ set -euo pipefail
 script_start test
 
 t0=$SECONDS
-# jq: the scripts' self-test reads traces with it.
-ensure_packages "${MSFS_PANEL_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" jq
+ensure_packages "${MSFS_PANEL_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
 ensure_node
 step "packages: all installed (in $((SECONDS - t0)) s)"
 
