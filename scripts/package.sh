@@ -52,6 +52,11 @@ script_start package
 umask 022
 
 BP=$ROOT/build-package
+# Temporary files (lintian's, dpkg-deb's, the wineserver's) go here, not to
+# /tmp: lintian leaves some behind.
+export TMPDIR=$BP/tmp
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
 DIST=$ROOT/dist
 PKG=$ROOT/packaging
 WINDOWS_BUILD=$ROOT/build-windows
@@ -256,8 +261,12 @@ crlf_only() { [ -s "$1" ] && [ "$(grep -c $'\r$' "$1")" = "$(wc -l <"$1")" ]; }
 expect_connected() {
     local dir=$1 pid=$2 what=$3
     connected() { tr -d '\r' <"$dir/stdout.txt" 2>/dev/null | grep -qx "Connected to MSFS2020"; }
-    wait_until 60 connected ||
-        fail "$what printed no \"Connected to MSFS2020\" within 60 s; stdout: $(cat "$dir/stdout.txt"); stderr: $(cat "$dir/stderr.txt")"
+    connected_or_ended() { connected || not_running "$pid"; }
+    wait_until 60 connected_or_ended || true
+    if ! connected; then
+        wait_exit "$pid" 1
+        fail "$what printed no \"Connected to MSFS2020\" (exit status: $EXIT_STATUS after at most 60 s); stdout: $(tr -d "\r" <"$dir/stdout.txt"); stderr: $(tr -d "\r" <"$dir/stderr.txt")"
+    fi
     # SIGTERM: the emulator sends QUIT and leaves; the program ends with 0.
     kill -TERM "$EMU_PID"
     wait_exit "$pid" 20
@@ -306,11 +315,11 @@ check_zip() {
     [ -x "$WINE" ] || fail "wine64 not found (looked in PATH and /usr/lib/wine)"
     export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$CHECK/wine-prefix
     unset DISPLAY WAYLAND_DISPLAY
-    # The wineserver's socket goes to TMPDIR, not /tmp, while its path is
-    # short enough for a Unix socket.
-    if [ ${#CHECK} -le 60 ]; then
-        export TMPDIR=$CHECK/tmp
-        mkdir -p "$TMPDIR"
+    # The wineserver's socket goes to TMPDIR; past this length its path
+    # would be too long for a Unix socket, and Wine must use /tmp.
+    if [ ${#TMPDIR} -gt 60 ]; then
+        step "$(rel "$TMPDIR") is too long a path for the wineserver's socket: Wine uses /tmp"
+        export TMPDIR=/tmp
     fi
     t0=$SECONDS
     logged "$LOG_DIR/wineboot.log" timeout 180 "$WINE" wineboot -i
