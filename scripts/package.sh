@@ -3,7 +3,8 @@
 # user meets it:
 #
 #   dist/msfs-panel-VERSION-windows-x64.zip  msfs-panel.exe (mingw-w64, linked
-#       statically: no DLL but Windows' own), README.txt, example\SimConnect.cfg
+#       statically: no DLL but Windows' own), README.txt, example\SimConnect.cfg,
+#       the licences of what the exe has built in
 #   dist/msfs-panel_VERSION-REV_amd64.deb, dist/msfs-panel_VERSION-REV_arm64.deb
 #       the program, its udev rule, its systemd user unit, a man page and the
 #       documentation; dependencies from dpkg-shlibdeps
@@ -154,6 +155,7 @@ sed -e "s/@VERSION@/$VERSION/g" -e "s/@MAINTAINER@/$MAINTAINER/" \
     fail "cannot write $(rel "$CHANGELOG")"
 DEB_VERSION=$(dpkg-parsechangelog -l "$CHANGELOG" -S Version) || fail "packaging/debian/changelog.in does not parse"
 ZIP=$DIST/msfs-panel-$VERSION-windows-x64.zip
+ZIP_FILES="README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt msfs-panel.exe"
 deb_file() { echo "$DIST/msfs-panel_${DEB_VERSION}_$1.deb"; }
 
 # --- making the packages -----------------------------------------------------------
@@ -226,16 +228,23 @@ make_packages() {
     t0=$SECONDS
     logged "$LOG_DIR/build-windows.log" bash -c "cd '$ROOT' && cmake --preset mingw-w64 && cmake --build --preset mingw-w64"
     step "msfs-panel.exe: $(ninja_did "$LOG_DIR/build-windows.log") in $((SECONDS - t0)) s (log: $(rel "$LOG_DIR/build-windows.log"))"
-    local zipdir=$BP/windows
+    local zipdir=$BP/windows hidapi_src
     rm -rf "$zipdir"
-    mkdir -p "$zipdir/example"
+    mkdir -p "$zipdir/example" "$zipdir/licenses"
     x86_64-w64-mingw32-strip -o "$zipdir/msfs-panel.exe" "$WINDOWS_BUILD/bin/msfs-panel.exe" ||
         fail "x86_64-w64-mingw32-strip $(rel "$WINDOWS_BUILD")/bin/msfs-panel.exe"
     # Windows' line ends, whatever the checkout has.
     sed -e "s/@VERSION@/$VERSION/g" -e 's/\r$//' -e 's/$/\r/' "$PKG/windows/README.txt" >"$zipdir/README.txt"
     sed -e 's/\r$//' -e 's/$/\r/' "$PKG/windows/SimConnect.cfg" >"$zipdir/example/SimConnect.cfg"
+    # The exe carries hidapi (used under its BSD-style licence) and the
+    # mingw-w64 runtime (winpthreads, the start-up code): their notices.
+    hidapi_src=$(find "$WINDOWS_BUILD/deps/src" -maxdepth 2 -name LICENSE-bsd.txt -printf '%h\n' | head -n 1)
+    [ -n "$hidapi_src" ] || fail "no LICENSE-bsd.txt in hidapi's source under $(rel "$WINDOWS_BUILD/deps/src")"
+    cat "$hidapi_src/LICENSE.txt" "$hidapi_src/LICENSE-bsd.txt" | sed -e 's/\r$//' -e 's/$/\r/' >"$zipdir/licenses/hidapi.txt"
+    sed -e 's/\r$//' -e 's/$/\r/' /usr/share/doc/mingw-w64-x86-64-dev/copyright >"$zipdir/licenses/mingw-w64.txt" ||
+        fail "no /usr/share/doc/mingw-w64-x86-64-dev/copyright"
     find "$zipdir" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-    (cd "$zipdir" && zip -q -X -D "$DIST/.part.zip" msfs-panel.exe README.txt example/SimConnect.cfg) ||
+    (cd "$zipdir" && zip -q -X -D "$DIST/.part.zip" $ZIP_FILES) ||
         fail "zip of $(rel "$zipdir")"
     mv "$DIST/.part.zip" "$ZIP"
     step "$(rel "$ZIP"): $(du -k "$ZIP" | cut -f1) KiB"
@@ -281,14 +290,13 @@ check_zip() {
     [ -f "$ZIP" ] || fail "no $(rel "$ZIP") (the version from CMake is $VERSION)"
     local files
     files=$(unzip -Z1 "$ZIP" | LC_ALL=C sort | tr '\n' ' ')
-    [ "$files" = "README.txt example/SimConnect.cfg msfs-panel.exe " ] ||
-        fail "$(rel "$ZIP") holds $files; expected README.txt example/SimConnect.cfg msfs-panel.exe"
+    [ "$files" = "$ZIP_FILES " ] || fail "$(rel "$ZIP") holds $files; expected $ZIP_FILES"
 
     local dir=$CHECK/windows
     mkdir -p "$dir"
     unzip -q "$ZIP" -d "$dir" || fail "unzip $(rel "$ZIP")"
     local f
-    for f in README.txt example/SimConnect.cfg; do
+    for f in README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt; do
         crlf_only "$dir/$f" || fail "$f in the zip has lines not ending in CR LF"
     done
     grep -q "@[A-Z]*@" "$dir/README.txt" && fail "README.txt in the zip has a placeholder left: $(grep "@[A-Z]*@" "$dir/README.txt")"
@@ -307,7 +315,7 @@ check_zip() {
     done
     [ ${#bad[@]} -eq 0 ] ||
         fail "msfs-panel.exe imports ${bad[*]}, which a bare Windows lacks (allowed: ${WINDOWS_DLLS_ALLOWED[*]})"
-    step "zip: msfs-panel.exe imports only $(echo $dlls); README.txt and the example SimConnect.cfg end lines in CR LF"
+    step "zip: msfs-panel.exe imports only $(echo $dlls); its text files end lines in CR LF"
 
     # A fresh Wine prefix stands for a bare PC.
     WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
