@@ -155,7 +155,7 @@ sed -e "s/@VERSION@/$VERSION/g" -e "s/@MAINTAINER@/$MAINTAINER/" \
     fail "cannot write $(rel "$CHANGELOG")"
 DEB_VERSION=$(dpkg-parsechangelog -l "$CHANGELOG" -S Version) || fail "packaging/debian/changelog.in does not parse"
 ZIP=$DIST/msfs-panel-$VERSION-windows-x64.zip
-ZIP_FILES="README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt msfs-panel.exe"
+ZIP_FILES=(README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt msfs-panel.exe)
 deb_file() { echo "$DIST/msfs-panel_${DEB_VERSION}_$1.deb"; }
 
 # --- making the packages -----------------------------------------------------------
@@ -244,7 +244,7 @@ make_packages() {
     sed -e 's/\r$//' -e 's/$/\r/' /usr/share/doc/mingw-w64-x86-64-dev/copyright >"$zipdir/licenses/mingw-w64.txt" ||
         fail "no /usr/share/doc/mingw-w64-x86-64-dev/copyright"
     find "$zipdir" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-    (cd "$zipdir" && zip -q -X -D "$DIST/.part.zip" $ZIP_FILES) ||
+    (cd "$zipdir" && zip -q -X -D "$DIST/.part.zip" "${ZIP_FILES[@]}") ||
         fail "zip of $(rel "$zipdir")"
     mv "$DIST/.part.zip" "$ZIP"
     step "$(rel "$ZIP"): $(du -k "$ZIP" | cut -f1) KiB"
@@ -255,11 +255,13 @@ if [ -z "$CHECK_ONLY" ]; then
 fi
 
 # --- checks ------------------------------------------------------------------------
+is_root || fail "the checks install and purge the amd64 package and give the maintainer scripts a /run of their own: run as root"
 CHECK=$BP/check
 rm -rf "$CHECK"
 mkdir -p "$CHECK"
 
 main_build sim-emulator
+# shellcheck disable=SC2034 # lib.sh's start_emulator runs it
 EMULATOR=$MAIN_BUILD/bin/sim-emulator
 
 crlf_only() { [ -s "$1" ] && [ "$(grep -c $'\r$' "$1")" = "$(wc -l <"$1")" ]; }
@@ -290,7 +292,7 @@ check_zip() {
     [ -f "$ZIP" ] || fail "no $(rel "$ZIP") (the version from CMake is $VERSION)"
     local files
     files=$(unzip -Z1 "$ZIP" | LC_ALL=C sort | tr '\n' ' ')
-    [ "$files" = "$ZIP_FILES " ] || fail "$(rel "$ZIP") holds $files; expected $ZIP_FILES"
+    [ "$files" = "${ZIP_FILES[*]} " ] || fail "$(rel "$ZIP") holds $files; expected ${ZIP_FILES[*]}"
 
     local dir=$CHECK/windows
     mkdir -p "$dir"
@@ -315,7 +317,7 @@ check_zip() {
     done
     [ ${#bad[@]} -eq 0 ] ||
         fail "msfs-panel.exe imports ${bad[*]}, which a bare Windows lacks (allowed: ${WINDOWS_DLLS_ALLOWED[*]})"
-    step "zip: msfs-panel.exe imports only $(echo $dlls); its text files end lines in CR LF"
+    step "zip: msfs-panel.exe imports only $(tr '\n' ' ' <<<"$dlls"); its text files end lines in CR LF"
 
     # A fresh Wine prefix stands for a bare PC.
     WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
@@ -365,13 +367,20 @@ deb_contents() { dpkg-deb --contents "$1" | awk '{ print $1, $2, $6 }'; }
 # in a mount namespace of their own: a private /run with (or without) a
 # udev control socket, and an udevadm that records what it is asked.
 check_maintainer_scripts() {
-    local arch=$1 control=$2 dir=$CHECK/scripts-$1 case expected
+    local arch=$1 control=$2 dir=$CHECK/scripts-$1
     mkdir -p "$dir/bin"
+    # shellcheck disable=SC2016 # expanded by the stub when it runs
     printf '#!/bin/sh\necho "$*" >>"%s"\nexit "${UDEVADM_STATUS:-0}"\n' "$dir/calls" >"$dir/bin/udevadm"
     chmod 755 "$dir/bin/udevadm"
-    # run_in_ns SOCKET STATUS SCRIPT ARG: the script's status; its calls in dir/calls.
-    run_in_ns() {
+    # try_script UDEV SCRIPT ARG EXPECTED: runs SCRIPT ARG where udev is
+    # "none" (no control socket), "up", or "failing" (a socket, but udevadm
+    # fails); EXPECTED is the udevadm calls, one a line.
+    try_script() {
+        local udev=$1 script=$2 arg=$3 expected=$4 socket=yes status=0 rc=0 what="$arch $2 $3 with udev $1"
+        [ "$udev" = none ] && socket=no
+        [ "$udev" = failing ] && status=1
         : >"$dir/calls"
+        # shellcheck disable=SC2016 # expanded by the inner shell
         unshare --mount --propagation private sh -c '
             mount -t tmpfs tmpfs /run || exit 99
             if [ "$1" = yes ]; then
@@ -379,28 +388,19 @@ check_maintainer_scripts() {
                     perl -MIO::Socket::UNIX -e "IO::Socket::UNIX->new(Type => SOCK_STREAM(), Local => q(/run/udev/control), Listen => 1) or die" || exit 99
             fi
             UDEVADM_STATUS=$2 PATH=$4:$PATH sh "$3" "$5"' \
-            sh "$1" "$2" "$control/$3" "$dir/bin" "$4" >"$dir/out" 2>&1
-    }
-    for case in "no postinst configure" "no postrm purge" "yes postinst configure" "yes postrm remove" "fail postinst configure"; do
-        set -- $case
-        local socket=$1 status=0
-        [ "$socket" = fail ] && socket=yes status=1
-        local rc=0
-        run_in_ns "$socket" "$status" "$2" "$3" || rc=$?
-        [ "$rc" != 99 ] || fail "could not set up a private /run to try the $2 script ($(cat "$dir/out"))"
-        [ "$rc" = 0 ] || fail "$arch $2 $3 with udev $1: status $rc; output: $(cat "$dir/out")"
-        case "$1 $2" in
-        "no "*) expected="" ;;
-        "yes postinst") expected=$'control --reload-rules\ntrigger --subsystem-match=hidraw --action=change' ;;
-        "yes postrm") expected="control --reload-rules" ;;
-        "fail postinst") expected="control --reload-rules" ;;
-        esac
+            sh "$socket" "$status" "$control/$script" "$dir/bin" "$arg" >"$dir/out" 2>&1 || rc=$?
+        [ "$rc" != 99 ] || fail "could not set up a private /run to try the $script script: $(cat "$dir/out")"
+        [ "$rc" = 0 ] || fail "$what: status $rc; output: $(cat "$dir/out")"
         [ "$(cat "$dir/calls")" = "$expected" ] ||
-            fail "$arch $2 $3 with udev $1: udevadm called as \"$(cat "$dir/calls")\", expected \"$expected\""
-        if [ "$1" = fail ] && ! grep -q "replug the panel" "$dir/out"; then
-            fail "$arch postinst says nothing when udevadm fails: $(cat "$dir/out")"
-        fi
-    done
+            fail "$what: udevadm called as \"$(cat "$dir/calls")\", expected \"$expected\""
+        [ "$udev" != failing ] || grep -q "replug the panel" "$dir/out" || fail "$what: it says nothing of it"
+    }
+    local reload="control --reload-rules" trigger="trigger --subsystem-match=hidraw --action=change"
+    try_script none postinst configure ""
+    try_script none postrm purge ""
+    try_script up postinst configure "$reload"$'\n'"$trigger"
+    try_script up postrm remove "$reload"
+    try_script failing postinst configure "$reload"
 }
 
 check_deb() {
@@ -427,7 +427,8 @@ check_deb() {
     fi
 
     root=$CHECK/deb-$arch
-    dpkg-deb -x "$deb" "$root" && dpkg-deb -e "$deb" "$root/DEBIAN" || fail "dpkg-deb cannot unpack $(rel "$deb")"
+    dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x $(rel "$deb")"
+    dpkg-deb -e "$deb" "$root/DEBIAN" || fail "dpkg-deb -e $(rel "$deb")"
     local exec_start
     exec_start=$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/user/msfs-panel.service")
     [ "$exec_start" = "/usr/bin/msfs-panel --keep-running" ] ||
@@ -447,8 +448,16 @@ check_deb() {
 check_deb_amd64_installed() {
     local deb
     deb=$(deb_file amd64)
-    if package_installed msfs-panel; then
-        step "msfs-panel was installed before this check: purging it first"
+    # Left by an earlier run cut short: installed, half installed, or its
+    # configuration kept.
+    if [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+        step "finishing the packages an earlier install left half set up"
+        logged "$LOG_DIR/dpkg-configure.log" dpkg --configure -a
+    fi
+    local before
+    before=$(dpkg-query -W -f='${db:Status-Status}' msfs-panel 2>/dev/null || true)
+    if [ -n "$before" ] && [ "$before" != not-installed ]; then
+        step "msfs-panel was in state \"$before\" before this check: purging it first"
         logged "$LOG_DIR/apt-purge-before.log" apt-get -y -o DPkg::Lock::Timeout=300 purge msfs-panel
     fi
     INSTALLED_DEB=1
@@ -458,7 +467,8 @@ check_deb_amd64_installed() {
     [ "$version" = "msfs-panel $VERSION" ] || fail "/usr/bin/msfs-panel --version says \"$version\", expected \"msfs-panel $VERSION\""
     logged "$LOG_DIR/apt-purge.log" apt-get -y -o DPkg::Lock::Timeout=300 purge msfs-panel
     INSTALLED_DEB=
-    ! package_installed msfs-panel || fail "msfs-panel still installed after apt-get purge"
+    [ "$(dpkg-query -W -f='${db:Status-Status}' msfs-panel 2>/dev/null || echo not-installed)" = not-installed ] ||
+        fail "msfs-panel is still known to dpkg after apt-get purge: $(dpkg-query -W -f='${db:Status-Status}' msfs-panel)"
     local left=() path
     while read -r path; do
         path=${path#.}
