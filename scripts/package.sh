@@ -317,7 +317,7 @@ check_zip() {
     done
     [ ${#bad[@]} -eq 0 ] ||
         fail "msfs-panel.exe imports ${bad[*]}, which a bare Windows lacks (allowed: ${WINDOWS_DLLS_ALLOWED[*]})"
-    step "zip: msfs-panel.exe imports only $(tr '\n' ' ' <<<"$dlls"); its text files end lines in CR LF"
+    step "zip: msfs-panel.exe imports only $(paste -sd ' ' <<<"$dlls"); its text files end lines in CR LF"
 
     # A fresh Wine prefix stands for a bare PC.
     WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
