@@ -68,14 +68,16 @@ ARCHES=(amd64 arm64)
 WINDOWS_DLLS_ALLOWED=(kernel32.dll msvcrt.dll ws2_32.dll)
 
 INSTALLED_DEB=
+WINE_SERVER=
 cleanup() {
     local p
     for p in $(jobs -p); do
         kill -KILL "$p" 2>/dev/null || true
         wait "$p" 2>/dev/null || true
     done
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        timeout 10 "$WINESERVER" -k 2>/dev/null || true
+    # Set once check_zip has made its Wine prefix.
+    if [ -n "$WINE_SERVER" ]; then
+        timeout 10 "$WINE_SERVER" -k 2>/dev/null || true
     fi
     # A check that failed between the install and the purge.
     if [ -n "$INSTALLED_DEB" ]; then
@@ -117,7 +119,9 @@ buildflags() {
 # build_for_deb ARCH: msfs-panel in build-package/ARCH with Debian's flags,
 # as a Debian package build makes it (build type None: only those flags).
 build_for_deb() {
-    local arch=$1 dir=$BP/$1 cppflags ldflags extra=()
+    local arch=$1 dir=$BP/$1 cflags cxxflags cppflags ldflags extra=()
+    cflags=$(buildflags "$arch" CFLAGS)
+    cxxflags=$(buildflags "$arch" CXXFLAGS)
     cppflags=$(buildflags "$arch" CPPFLAGS)
     ldflags=$(buildflags "$arch" LDFLAGS)
     if [ "$arch" = arm64 ]; then
@@ -126,8 +130,7 @@ build_for_deb() {
     t0=$SECONDS
     build_dir "build-$arch" "$dir" msfs-panel "${extra[@]}" \
         -DCMAKE_BUILD_TYPE=None -DMSFS_PANEL_WERROR=ON -DMSFS_PANEL_TESTS=OFF \
-        -DCMAKE_C_FLAGS="$(buildflags "$arch" CFLAGS) $cppflags" \
-        -DCMAKE_CXX_FLAGS="$(buildflags "$arch" CXXFLAGS) $cppflags" \
+        -DCMAKE_C_FLAGS="$cflags $cppflags" -DCMAKE_CXX_FLAGS="$cxxflags $cppflags" \
         -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags"
     if [ "$arch" = arm64 ]; then
         # The amd64 hidapi would link, wrongly, or fail late.
@@ -321,7 +324,6 @@ check_zip() {
 
     # A fresh Wine prefix stands for a bare PC.
     WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
-    WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
     [ -x "$WINE" ] || fail "wine64 not found (looked in PATH and /usr/lib/wine)"
     export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$CHECK/wine-prefix
     unset DISPLAY WAYLAND_DISPLAY
@@ -332,8 +334,9 @@ check_zip() {
         export TMPDIR=/tmp
     fi
     t0=$SECONDS
+    WINE_SERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
     logged "$LOG_DIR/wineboot.log" timeout 180 "$WINE" wineboot -i
-    timeout 60 "$WINESERVER" -w || fail "the new Wine prefix's wineserver did not end within 60 s"
+    timeout 60 "$WINE_SERVER" -w || fail "the new Wine prefix's wineserver did not end within 60 s"
     step "a fresh Wine prefix in $((SECONDS - t0)) s"
 
     # No simulator, no SimConnect.cfg: the default address, status 1.
@@ -356,7 +359,7 @@ check_zip() {
     expect_connected "$dir" $! "msfs-panel.exe under Wine"
     rm -f "$dir/SimConnect.cfg"
     step "Wine, with the example SimConnect.cfg set to sim-emulator's port: \"Connected to MSFS2020\", status 0 at its QUIT"
-    timeout 10 "$WINESERVER" -k 2>/dev/null || true
+    timeout 10 "$WINE_SERVER" -k 2>/dev/null || true
 }
 
 # The package's paths with their modes and owners, in dpkg-deb's order.
