@@ -87,6 +87,16 @@ cleanup() {
 trap cleanup EXIT
 
 # --- packages ----------------------------------------------------------------
+# msfs-panel as an earlier run of the install check may have left it, cut
+# short: installed, half installed (apt then refuses to do anything), or its
+# configuration kept. dpkg purges it in any of these states (half installed,
+# only when told that the package needs no reinstalling first).
+deb_state() { dpkg-query -W -f='${db:Status-Status}' msfs-panel 2>/dev/null || echo not-installed; }
+if [ "$(deb_state)" != not-installed ] && is_root; then
+    step "msfs-panel is in state \"$(deb_state)\", left by an earlier run: purging it"
+    logged "$LOG_DIR/dpkg-purge-before.log" dpkg --purge --force-remove-reinstreq msfs-panel
+fi
+
 # The checks' tools; the builds' come on top. libstdc++6:arm64 beside
 # libhidapi-dev:arm64, so that dpkg-shlibdeps finds the arm64 C++ runtime in
 # the multiarch path and names its package (not the cross toolchain's copy).
@@ -274,7 +284,7 @@ crlf_only() { [ -s "$1" ] && [ "$(grep -c $'\r$' "$1")" = "$(wc -l <"$1")" ]; }
 # the emulator quits.
 expect_connected() {
     local dir=$1 pid=$2 what=$3
-    connected() { tr -d '\r' <"$dir/stdout.txt" 2>/dev/null | grep -qx "Connected to MSFS2020"; }
+    connected() { tr -d '\r' 2>/dev/null <"$dir/stdout.txt" | grep -qx "Connected to MSFS2020"; }
     connected_or_ended() { connected || not_running "$pid"; }
     wait_until 60 connected_or_ended || true
     if ! connected; then
@@ -451,18 +461,6 @@ check_deb() {
 check_deb_amd64_installed() {
     local deb
     deb=$(deb_file amd64)
-    # Left by an earlier run cut short: installed, half installed, or its
-    # configuration kept.
-    if [ -n "$(dpkg --audit 2>/dev/null)" ]; then
-        step "finishing the packages an earlier install left half set up"
-        logged "$LOG_DIR/dpkg-configure.log" dpkg --configure -a
-    fi
-    local before
-    before=$(dpkg-query -W -f='${db:Status-Status}' msfs-panel 2>/dev/null || true)
-    if [ -n "$before" ] && [ "$before" != not-installed ]; then
-        step "msfs-panel was in state \"$before\" before this check: purging it first"
-        logged "$LOG_DIR/apt-purge-before.log" apt-get -y -o DPkg::Lock::Timeout=300 purge msfs-panel
-    fi
     INSTALLED_DEB=1
     logged "$LOG_DIR/apt-install-deb.log" apt-get -y -o DPkg::Lock::Timeout=300 install "$deb"
     local version
@@ -470,8 +468,7 @@ check_deb_amd64_installed() {
     [ "$version" = "msfs-panel $VERSION" ] || fail "/usr/bin/msfs-panel --version says \"$version\", expected \"msfs-panel $VERSION\""
     logged "$LOG_DIR/apt-purge.log" apt-get -y -o DPkg::Lock::Timeout=300 purge msfs-panel
     INSTALLED_DEB=
-    [ "$(dpkg-query -W -f='${db:Status-Status}' msfs-panel 2>/dev/null || echo not-installed)" = not-installed ] ||
-        fail "msfs-panel is still known to dpkg after apt-get purge: $(dpkg-query -W -f='${db:Status-Status}' msfs-panel)"
+    [ "$(deb_state)" = not-installed ] || fail "msfs-panel is in state \"$(deb_state)\" after apt-get purge"
     local left=() path
     while read -r path; do
         path=${path#.}
