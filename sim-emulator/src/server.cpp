@@ -159,15 +159,22 @@ void Server::run(int stop_fd) {
     }
 }
 
+bool Server::listenerReadable() const {
+    pollfd p{.fd = listen_fd_, .events = POLLIN, .revents = 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
 void Server::acceptClients() {
     for (std::size_t n = 0; n < kMaxClients; ++n) {
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
-            if (error == EAGAIN || error == EWOULDBLOCK) {
-                // Every waiting connection taken: the episode is over. (A
-                // success alone is not: each client that leaves frees one
-                // descriptor, taken by the next connection in the queue.)
+            // Every waiting connection taken: the episode is over. (A
+            // success alone is not: each client that leaves frees one
+            // descriptor, taken by the next connection in the queue.) With
+            // the last descriptor just taken, accept says EMFILE even though
+            // the queue is empty; only the listener's readiness tells.
+            if (error == EAGAIN || error == EWOULDBLOCK || !listenerReadable()) {
                 if (accept_failing_) {
                     accept_failing_ = false;
                     say("accepting connections again");

@@ -79,6 +79,7 @@ private:
     };
 
     // server.cpp: connections, buffers, the trace.
+    bool listenerReadable() const;
     void acceptClients();
     void readClient(Client& c);
     bool cutPackets(Client& c, std::span<const std::uint8_t> received, std::uint64_t t_ns);

@@ -17,8 +17,6 @@
 namespace emutest {
 namespace {
 
-constexpr int kWaitMs = 5000;
-
 double f64(const std::uint8_t* p) {
     std::uint64_t bits = 0;
     for (int i = 7; i >= 0; --i) {
@@ -166,8 +164,8 @@ Bytes TestClient::transmitPacket(std::uint32_t event, std::uint32_t data) {
     return buf;
 }
 
-std::optional<Record> TestClient::next() {
-    for (int waited = 0; waited <= kWaitMs;) {
+std::optional<Record> TestClient::next(int wait_ms) {
+    for (int waited = 0; waited <= wait_ms;) {
         scproto::Error error;
         const auto packet = rx_.next(error);
         if (error) {

@@ -52,9 +52,9 @@ public:
     Bytes transmitPacket(std::uint32_t event, std::uint32_t data);
     void sendRaw(const Bytes& bytes);
 
-    // The next record, waiting up to a few seconds; nothing on a timeout
-    // or when the server closed the connection.
-    std::optional<Record> next();
+    // The next record, waiting up to wait_ms (a few seconds unless told);
+    // nothing on a timeout or when the server closed the connection.
+    std::optional<Record> next(int wait_ms = 5000);
     bool peerClosed() const { return peer_closed_; }
 
 private:
