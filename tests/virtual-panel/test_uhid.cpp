@@ -9,7 +9,7 @@
 
 #include <linux/input.h>
 
-#include "uhid_event.hpp"
+#include "uhid_event.h"
 
 namespace {
 
