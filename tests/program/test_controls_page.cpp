@@ -295,8 +295,8 @@ struct ControlsPage : Msfs {
     {
         const std::uint8_t from = mode == COM1 ? COM2 : COM1;
         prepare(from, true);
-        acceptReport(panel, PanelReport{0, 0, mode, 0, 0});
-        acceptReport(panel, PanelReport{0, BTN_KNOB_PUSH, mode, 0, 0});
+        acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = mode, .outer_delta = 0, .inner_delta = 0});
+        acceptReport(panel, PanelReport{.report_id = 0, .buttons = BTN_KNOB_PUSH, .mode = mode, .outer_delta = 0, .inner_delta = 0});
         return panel.shift;
     }
 

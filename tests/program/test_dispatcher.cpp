@@ -223,20 +223,20 @@ TEST_F(Dispatch, KnobReadsShiftBeforeThePushOfTheSameReport)
 TEST_F(Dispatch, ModeChangeClearsShiftBeforeTheDispatcherRuns)
 {
     // Through the loop's own hand-over.
-    acceptReport(panel, PanelReport{0, 1U << 9, COM1, 0, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = COM1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);
-    acceptReport(panel, PanelReport{0, 0, COM1, 0, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = COM1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);  // same mode: kept
     // New mode and a knob turn: the turn already sees shift clear.
-    acceptReport(panel, PanelReport{0, 0, NAV1, 1, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     EXPECT_FALSE(panel.shift);
     // New mode and knob push: cleared first, then toggled on.
-    acceptReport(panel, PanelReport{0, 1U << 9, NAV2, 0, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = NAV2, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);
     EXPECT_EQ(panel.mode, NAV2);
     // Into FMS1 with a push: a key, and shift stays clear.
-    acceptReport(panel, PanelReport{0, 0, NAV2, 0, 0});
-    acceptReport(panel, PanelReport{0, 1U << 9, FMS1, 3, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = FMS1, .outer_delta = 3, .inner_delta = 0});
     EXPECT_FALSE(panel.shift);
     EXPECT_EQ(sim.calls,
               (Calls{knob("tuneNav", 1, 1, 0), knob("turnFmsKnobs", 1, 3, 0), key(0)}));

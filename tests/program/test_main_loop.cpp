@@ -26,10 +26,10 @@ TEST(DecodeReport, FieldsLittleEndianButtonsAndSignedDeltas)
         PanelReport expected;
     };
     const Case cases[] = {
-        {{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {0, 0x00000001, 0, 0, 0}},
-        {{0x01, 0x04, 0x03, 0x02, 0x01, 0x05, 0xFB, 0x02}, {1, 0x01020304, 2, 5, -5}},
-        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x7F, 0xFF}, {0xFF, 0xFFFFFFFF, 0xFF, -128, 127}},
-        {{0x42, 0x00, 0x40, 0x08, 0x80, 0xFF, 0x01, 0x07}, {0x42, 0x80084000, 7, -1, 1}},
+        {{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {.report_id = 0, .buttons = 0x00000001, .mode = 0, .outer_delta = 0, .inner_delta = 0}},
+        {{0x01, 0x04, 0x03, 0x02, 0x01, 0x05, 0xFB, 0x02}, {.report_id = 1, .buttons = 0x01020304, .mode = 2, .outer_delta = 5, .inner_delta = -5}},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x7F, 0xFF}, {.report_id = 0xFF, .buttons = 0xFFFFFFFF, .mode = 0xFF, .outer_delta = -128, .inner_delta = 127}},
+        {{0x42, 0x00, 0x40, 0x08, 0x80, 0xFF, 0x01, 0x07}, {.report_id = 0x42, .buttons = 0x80084000, .mode = 7, .outer_delta = -1, .inner_delta = 1}},
     };
     for (const Case& c : cases) {
         const std::optional<PanelReport> report = decodeReport(c.bytes.data(), c.bytes.size());
@@ -76,7 +76,7 @@ TEST_F(Pass, DispatchesSimConnectThenHandlesEveryWaitingReportInOrder)
     EXPECT_EQ(hid_double::panel().readCalls, 3);  // two reports, then nothing waiting
     EXPECT_EQ(hid_double::panel().lastReadLength, 8U);
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(2,2,-1)", "pressKey(22)", "tuneNav(2,0,1)"}));
-    EXPECT_EQ(panel.previous_report, (PanelReport{3, 0, NAV2, 0, 1}));
+    EXPECT_EQ(panel.previous_report, (PanelReport{.report_id = 3, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 1}));
     EXPECT_EQ(panel.mode, NAV2);
 }
 
@@ -275,13 +275,13 @@ TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel)
 TEST_F(Pass, WithoutASimulatorReportsAreDroppedButTheirButtonsCountAsHeld)
 {
     panel.linked = false;
-    acceptReport(panel, {1, BTN_AP_CDI, NAV1, 3, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI, .mode = NAV1, .outer_delta = 3, .inner_delta = 0});
     EXPECT_TRUE(sim.calls.empty());
     EXPECT_EQ(panel.mode, NAV1);
     panel.linked = true;
-    acceptReport(panel, {1, BTN_AP_CDI, NAV1, 0, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(sim.calls.empty());
-    acceptReport(panel, {1, BTN_AP_CDI | BTN_HDG_OBS, NAV1, 1, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI | BTN_HDG_OBS, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "pressKey(23)"}));
 }
 
@@ -296,13 +296,13 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing)
     PanelState panel{nullptr, false, &sim};
     enableVerboseLog(panel);
     ::testing::internal::CaptureStderr();
-    acceptReport(panel, {1, 0, NAV1, 1, 0});
-    acceptReport(panel, {1, BTN_KNOB_PUSH, NAV1, 0, 0});
-    acceptReport(panel, {1, 0, NAV1, 0, -1});
-    acceptReport(panel, {1, 1U << 0 | BTN_AP_CDI, NAV1, 0, 0});
-    acceptReport(panel, {1, 0, XPDR, 0, 0});
-    acceptReport(panel, {1, BTN_KNOB_PUSH, XPDR, 1, 0});
-    acceptReport(panel, {1, 0, XPDR, 1, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 0, .inner_delta = -1});
+    acceptReport(panel, {.report_id = 1, .buttons = 1U << 0 | BTN_AP_CDI, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
     const std::string said = ::testing::internal::GetCapturedStderr();
     disableVerboseLog(panel);
     EXPECT_EQ(said,
