@@ -215,6 +215,8 @@ struct DecodeCase {
     Kind kind;
 };
 
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+
 class UhidDecodeKind : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(UhidDecodeKind, Classifies) {
