@@ -19,7 +19,7 @@
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr DWORD firstAltitude = 1000;
+constexpr DWORD kFirstAltitude = 1000;
 
 std::int64_t nowNs(clockid_t clock)
 {
@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     constexpr ClientEventId altitudeSet = clientEventId("AP_ALT_VAR_SET_ENGLISH");
     for (long i = 0; i < events; ++i) {
         if (SimConnect_TransmitClientEvent(handle, SIMCONNECT_OBJECT_ID_USER, altitudeSet,
-                                           firstAltitude + static_cast<DWORD>(i), SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                           kFirstAltitude + static_cast<DWORD>(i), SIMCONNECT_GROUP_PRIORITY_HIGHEST,
                                            SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY) < 0) {
             std::fprintf(stderr, "bench-client: %s\n", SimConnectNet_LastError());
             return 1;
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     }
     // The simulator has taken every event once its data shows the last one
     // (it applies them in order). Without events: once data arrives at all.
-    const double last = static_cast<double>(firstAltitude) + static_cast<double>(events) - 1.0;
+    const double last = static_cast<double>(kFirstAltitude) + static_cast<double>(events) - 1.0;
     bool shown = false;
     while (!shown) {
         if (SimConnect_CallDispatch(handle, onSimConnectMessage, nullptr) < 0) {

@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (transmitted > knobs + keys) {
                 std::abort();
             }
-        } else if (length >= inputReportSize) {
+        } else if (length >= kInputReportSize) {
             std::abort();  // a whole report must decode
         }
         std::free(buffer);

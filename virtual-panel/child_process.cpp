@@ -1,4 +1,4 @@
-#include "child_process.hpp"
+#include "child_process.h"
 
 #include <array>
 #include <cerrno>
@@ -14,7 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "wire.hpp"
+#include "wire.h"
 
 namespace vpanel {
 

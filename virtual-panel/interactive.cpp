@@ -1,4 +1,4 @@
-#include "interactive.hpp"
+#include "interactive.h"
 
 #include <iterator>
 

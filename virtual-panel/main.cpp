@@ -11,9 +11,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "child_process.hpp"
-#include "interactive.hpp"
-#include "runner.hpp"
+#include "child_process.h"
+#include "interactive.h"
+#include "runner.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "panel_report.hpp"
+#include "panel_report.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "report_queue.hpp"
+#include "report_queue.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "runner.hpp"
+#include "runner.h"
 
 #include <cerrno>
 #include <chrono>
@@ -15,11 +15,11 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "child_process.hpp"
-#include "interactive.hpp"
-#include "panel_report.hpp"
-#include "socket_device.hpp"
-#include "uhid_device.hpp"
+#include "child_process.h"
+#include "interactive.h"
+#include "panel_report.h"
+#include "socket_device.h"
+#include "uhid_device.h"
 
 namespace vpanel {
 

@@ -1,9 +1,9 @@
-#include "script.hpp"
+#include "script.h"
 
 #include <charconv>
 
-#include "panel_report.hpp"
-#include "wire.hpp"
+#include "panel_report.h"
+#include "wire.h"
 
 namespace vpanel {
 

@@ -1,4 +1,4 @@
-#include "socket_device.hpp"
+#include "socket_device.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "uhid_device.hpp"
+#include "uhid_device.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-#include "uhid_event.hpp"
+#include "uhid_event.h"
 
 namespace vpanel {
 

@@ -1,11 +1,11 @@
-#include "uhid_event.hpp"
+#include "uhid_event.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include <linux/input.h>
 
-#include "panel_report.hpp"
+#include "panel_report.h"
 
 namespace vpanel::uhid {
 

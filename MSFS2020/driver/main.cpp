@@ -17,7 +17,7 @@ namespace {
 
 // hidapi is initialised once, before main runs; its result is not needed
 // (hid_open fails later if initialisation did).
-[[maybe_unused]] const int hidInitialised = hid_init();
+[[maybe_unused]] const int kHidInitialised = hid_init();
 
 #if defined(_WIN32)
 // Set once runPanel has returned: the panel and the connection are closed.
@@ -66,11 +66,11 @@ const char* simConnectFailure()
 #endif
 }
 
-constexpr const char* usage =
+constexpr const char* kUsage =
     "usage: msfs-panel [--keep-running] [--verbose]\n"
     "       msfs-panel --help | --version\n";
 
-constexpr const char* help =
+constexpr const char* kHelp =
     "\n"
     "Connects the USB cockpit panel (04d8:e6d6) to Microsoft Flight Simulator 2020\n"
     "through SimConnect. Prints \"Connected to MSFS2020\" once the simulator has\n"
@@ -105,7 +105,7 @@ Command parseArguments(int argc, char** argv, RunOptions& options)
             return Command::Version;
         } else {
             // Only the start of an argument is quoted: it may be anything.
-            std::fprintf(stderr, "msfs-panel: unknown argument \"%.40s\"\n%s", arg, usage);
+            std::fprintf(stderr, "msfs-panel: unknown argument \"%.40s\"\n%s", arg, kUsage);
             return Command::BadArgument;
         }
     }
@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     RunOptions options;
     switch (parseArguments(argc, argv, options)) {
     case Command::Run: break;
-    case Command::Help: std::printf("%s%s", usage, help); return 0;
+    case Command::Help: std::printf("%s%s", kUsage, kHelp); return 0;
     case Command::Version: std::printf("msfs-panel %s\n", MSFS_PANEL_VERSION); return 0;
     case Command::BadArgument: return 2;
     }

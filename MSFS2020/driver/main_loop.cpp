@@ -16,8 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 // Waits between attempts to reach a simulator that is not there (with
 // --keep-running): soon at first, then no more often than this.
-constexpr std::chrono::seconds firstRetry{1};
-constexpr std::chrono::seconds longestRetry{5};
+constexpr std::chrono::seconds kFirstRetry{1};
+constexpr std::chrono::seconds kLongestRetry{5};
 
 enum class SessionEnd { Stopped, SimulatorQuit, LinkLost };
 
@@ -39,8 +39,8 @@ void readPanel(PanelState& panel)
 {
     // Everything that is waiting, in order: what arrived while SimConnect was
     // being served.
-    for (int i = 0; i < maxReportsPerPass && panel.device != nullptr; ++i) {
-        unsigned char buffer[inputReportSize] = {};
+    for (int i = 0; i < kMaxReportsPerPass && panel.device != nullptr; ++i) {
+        unsigned char buffer[kInputReportSize] = {};
         const int count = hid_read(panel.device, buffer, sizeof buffer);
         if (count < 0) {
             losePanel(panel);
@@ -58,7 +58,7 @@ void idleFor(PanelState& panel, Clock::duration duration)
 {
     const Clock::time_point end = Clock::now() + duration;
     while (!stopRequested() && Clock::now() < end) {
-        const Clock::time_point next = std::min(Clock::now() + passInterval, end);
+        const Clock::time_point next = std::min(Clock::now() + kPassInterval, end);
         runIdlePass(panel);
         waitForPanel(panel, next);
     }
@@ -86,7 +86,7 @@ SessionEnd runSession(PanelState& panel)
     while (!stopRequested()) {
         // The pace is set from the start of the pass: the wait takes what the
         // pass's own work has left of it.
-        const Clock::time_point next = Clock::now() + passInterval;
+        const Clock::time_point next = Clock::now() + kPassInterval;
         switch (runPass(panel, simConnectHandle)) {
         case PassResult::Running: break;
         case PassResult::SimulatorQuit: return SessionEnd::SimulatorQuit;
@@ -171,7 +171,7 @@ void waitForPanel(PanelState& panel, Clock::time_point until)
         }
         // hidapi waits in whole milliseconds: round up rather than spin.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
-        unsigned char buffer[inputReportSize] = {};
+        unsigned char buffer[kInputReportSize] = {};
         const int count = hid_read_timeout(panel.device, buffer, sizeof buffer, static_cast<int>(left.count()));
         if (count < 0) {
             // hidapi also reports a wait cut short by a signal as an error;
@@ -195,7 +195,7 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
     panel.linked = false;
     openPanel(panel);
     RunOutcome outcome = RunOutcome::Stopped;
-    std::chrono::seconds retry = firstRetry;
+    std::chrono::seconds retry = kFirstRetry;
     bool waitingSaid = false;
     while (!stopRequested()) {
         if (!connect(panel, simulator)) {
@@ -212,10 +212,10 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
                 waitingSaid = true;
             }
             idleFor(panel, retry);
-            retry = std::min(retry * 2, std::chrono::seconds(longestRetry));
+            retry = std::min(retry * 2, std::chrono::seconds(kLongestRetry));
             continue;
         }
-        retry = firstRetry;
+        retry = kFirstRetry;
         waitingSaid = false;
         const SessionEnd end = runSession(panel);
         SimConnect_Close(simConnectHandle);

@@ -43,11 +43,11 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
 // SimConnect's dispatch and the LED update come once per pass of this length;
 // between them the loop waits on the panel, so a report is handled the moment
 // it arrives.
-inline constexpr std::chrono::milliseconds passInterval{25};
+inline constexpr std::chrono::milliseconds kPassInterval{25};
 // At most this many waiting reports are taken at the start of a pass: more
 // than a panel sends in 25 ms, and as many as the operating system's queue
 // holds.
-inline constexpr int maxReportsPerPass = 64;
+inline constexpr int kMaxReportsPerPass = 64;
 
 enum class PassResult {
     Running,
@@ -56,7 +56,7 @@ enum class PassResult {
 };
 
 // One pass of the loop, without its wait: lets SimConnect deliver what has
-// arrived, handles every panel report waiting (up to maxReportsPerPass), and
+// arrived, handles every panel report waiting (up to kMaxReportsPerPass), and
 // updates the LEDs; while no panel is open, looks for one now and then.
 PassResult runPass(PanelState& panel, HANDLE connection);
 

@@ -17,10 +17,10 @@ void narrow(const wchar_t* text, char (&out)[200])
 }
 
 #if defined(__linux__)
-constexpr const char* permissionHint =
+constexpr const char* kPermissionHint =
     " (on Linux the panel needs the udev rule: see \"The panel: access without root\" in the README)";
 #else
-constexpr const char* permissionHint = "";
+constexpr const char* kPermissionHint = "";
 #endif
 
 void writeLeds(PanelState& panel, std::uint8_t leds)
@@ -36,12 +36,12 @@ void writeLeds(PanelState& panel, std::uint8_t leds)
 // Says why the panel could not be opened, once per change of reason.
 void explainMissingPanel(PanelState& panel)
 {
-    hid_device_info* found = hid_enumerate(panelVendorId, panelProductId);
+    hid_device_info* found = hid_enumerate(kPanelVendorId, kPanelProductId);
     if (found == nullptr) {
         if (panel.presence != PanelPresence::Missing) {
             std::fprintf(stderr,
                          "msfs-panel: no panel found (USB %04x:%04x); looking for it about once a second\n",
-                         panelVendorId, panelProductId);
+                         kPanelVendorId, kPanelProductId);
         }
         panel.presence = PanelPresence::Missing;
         return;
@@ -50,7 +50,7 @@ void explainMissingPanel(PanelState& panel)
         char reason[200];
         narrow(hid_error(nullptr), reason);
         std::fprintf(stderr, "msfs-panel: panel found at %s but it cannot be opened: %s%s; trying again about once a second\n",
-                     found->path != nullptr ? found->path : "(no path)", reason, permissionHint);
+                     found->path != nullptr ? found->path : "(no path)", reason, kPermissionHint);
     }
     panel.presence = PanelPresence::Unopenable;
     hid_free_enumeration(found);
@@ -59,7 +59,7 @@ void explainMissingPanel(PanelState& panel)
 // hid_open takes the first device hidapi lists with the panel's IDs.
 void sayOpened(PanelState& panel)
 {
-    hid_device_info* found = hid_enumerate(panelVendorId, panelProductId);
+    hid_device_info* found = hid_enumerate(kPanelVendorId, kPanelProductId);
     std::fprintf(stderr, "msfs-panel: panel opened (%s)\n",
                  found != nullptr && found->path != nullptr ? found->path : "USB 04d8:e6d6");
     hid_free_enumeration(found);
@@ -70,8 +70,8 @@ void sayOpened(PanelState& panel)
 
 void openPanel(PanelState& panel)
 {
-    panel.device = hid_open(panelVendorId, panelProductId, nullptr);
-    panel.passes_until_open = panelRetryPasses;
+    panel.device = hid_open(kPanelVendorId, kPanelProductId, nullptr);
+    panel.passes_until_open = kPanelRetryPasses;
     if (panel.device == nullptr) {
         explainMissingPanel(panel);
         return;
@@ -95,7 +95,7 @@ void losePanel(PanelState& panel)
     narrow(hid_error(panel.device), reason);
     hid_close(panel.device);
     panel.device = nullptr;
-    panel.passes_until_open = panelRetryPasses;
+    panel.passes_until_open = kPanelRetryPasses;
     // Gone is the state to report; finding nothing next time is no news.
     panel.presence = PanelPresence::Missing;
     std::fprintf(stderr, "msfs-panel: panel unplugged (read failed: %s); looking for it again\n", reason);

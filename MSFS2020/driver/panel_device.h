@@ -6,7 +6,7 @@
 #include "driver/panel_state.h"
 
 // While no panel is open, it is looked for every this many passes (~1 s).
-inline constexpr int panelRetryPasses = 40;
+inline constexpr int kPanelRetryPasses = 40;
 
 // Opens the panel if it is there, in non-blocking mode, and writes the
 // current LED byte to it, whatever it is: a panel keeps the LEDs of an earlier
@@ -16,7 +16,7 @@ inline constexpr int panelRetryPasses = 40;
 void openPanel(PanelState& panel);
 
 // While no panel is open, counts passes and tries again every
-// panelRetryPasses.
+// kPanelRetryPasses.
 void lookForPanel(PanelState& panel);
 
 // After a read error: the panel is gone (unplugged). Closes it, says so, and

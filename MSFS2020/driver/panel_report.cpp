@@ -2,7 +2,7 @@
 
 std::optional<PanelReport> decodeReport(const unsigned char* data, std::size_t length)
 {
-    if (data == nullptr || length < inputReportSize) {
+    if (data == nullptr || length < kInputReportSize) {
         return std::nullopt;
     }
     PanelReport report;

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-inline constexpr unsigned short panelVendorId = 0x04D8;
-inline constexpr unsigned short panelProductId = 0xE6D6;
+inline constexpr unsigned short kPanelVendorId = 0x04D8;
+inline constexpr unsigned short kPanelProductId = 0xE6D6;
 
 // Input report, 8 bytes:
 //   0     report ID (not tested)
@@ -16,7 +16,7 @@ inline constexpr unsigned short panelProductId = 0xE6D6;
 //   5     outer knob detents since the last report, signed, + is clockwise
 //   6     inner knob detents, same
 //   7     panel mode
-inline constexpr std::size_t inputReportSize = 8;
+inline constexpr std::size_t kInputReportSize = 8;
 
 struct PanelReport {
     std::uint8_t report_id = 0;
@@ -34,12 +34,12 @@ std::optional<PanelReport> decodeReport(const unsigned char* data, std::size_t l
 
 // LED output report, 2 bytes: report ID 0x0B, then the LED bits
 // (bit 0 AP master ... bit 5 vertical hold; bits 6 and 7 zero).
-inline constexpr unsigned char ledReportId = 0x0B;
+inline constexpr unsigned char kLedReportId = 0x0B;
 using LedReport = std::array<unsigned char, 2>;
 
 inline LedReport makeLedReport(std::uint8_t leds)
 {
-    return {ledReportId, leds};
+    return {kLedReportId, leds};
 }
 
 #endif

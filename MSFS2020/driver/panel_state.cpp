@@ -22,7 +22,7 @@ using FSI = FlightSimInterface;
 
 // Indexed by PanelMode. In COM1, COM2, NAV1 and NAV2 the shift flag selects
 // an alternate instrument; in XPDR, selector 2 leaves the transponder alone.
-constexpr std::array<ModeKnobs, 8> knobTable{{
+constexpr std::array<ModeKnobs, 8> kKnobTable{{
     {{&FSI::tuneCom, 1}, {&FSI::adjustHeadingBug, 1}},
     {{&FSI::tuneCom, 2}, {&FSI::adjustBarometer, 1}},
     {{&FSI::tuneNav, 1}, {&FSI::adjustCourse, 1}},
@@ -36,10 +36,10 @@ constexpr std::array<ModeKnobs, 8> knobTable{{
 // The six buttons that are autopilot modes everywhere but in FMS1/FMS2,
 // where they are navigator keys; in ascending bit order, which is the order
 // their events go out in.
-constexpr std::array<PanelButton, 6> dualPurposeButtons{
+constexpr std::array<PanelButton, 6> kDualPurposeButtons{
     BTN_AP_CDI, BTN_HDG_OBS, BTN_NAV_MSG, BTN_APR_FPL, BTN_ALT_VNAV, BTN_VS_PROC};
 // Navigator-only keys, acting in FMS1/FMS2 alone.
-constexpr std::array<PanelButton, 4> navigatorButtons{BTN_DIRECT_TO, BTN_MENU, BTN_CLR, BTN_ENT};
+constexpr std::array<PanelButton, 4> kNavigatorButtons{BTN_DIRECT_TO, BTN_MENU, BTN_CLR, BTN_ENT};
 
 }  // namespace
 
@@ -51,8 +51,8 @@ std::uint32_t PanelState::dispatchReport(PanelReport report)
     const KeyCommand unitOffset = mode == FMS2 ? key::Unit2Offset : 0;
 
     // The knobs read the shift flag as it was before this report's knob push.
-    if ((report.outer_delta != 0 || report.inner_delta != 0) && mode < knobTable.size()) {
-        const KnobCall& call = shift ? knobTable[mode].shiftSet : knobTable[mode].shiftClear;
+    if ((report.outer_delta != 0 || report.inner_delta != 0) && mode < kKnobTable.size()) {
+        const KnobCall& call = shift ? kKnobTable[mode].shiftSet : kKnobTable[mode].shiftClear;
         (simInterface->*call.operation)(call.selector, report.outer_delta, report.inner_delta);
     }
 
@@ -75,15 +75,15 @@ std::uint32_t PanelState::dispatchReport(PanelReport report)
         }
     }
 
-    for (std::size_t i = 0; i < dualPurposeButtons.size(); ++i) {
-        if ((pressed & dualPurposeButtons[i]) != 0) {
+    for (std::size_t i = 0; i < kDualPurposeButtons.size(); ++i) {
+        if ((pressed & kDualPurposeButtons[i]) != 0) {
             const KeyCommand base = fmsMode ? key::Unit1Cdi + unitOffset : key::ApMaster;
             simInterface->pressKey(base + static_cast<KeyCommand>(i));
         }
     }
     if (fmsMode) {
-        for (std::size_t i = 0; i < navigatorButtons.size(); ++i) {
-            if ((pressed & navigatorButtons[i]) != 0) {
+        for (std::size_t i = 0; i < kNavigatorButtons.size(); ++i) {
+            if ((pressed & kNavigatorButtons[i]) != 0) {
                 simInterface->pressKey(key::Unit1DirectTo + unitOffset + static_cast<KeyCommand>(i));
             }
         }

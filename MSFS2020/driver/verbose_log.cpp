@@ -8,10 +8,10 @@
 
 namespace {
 
-constexpr std::array<const char*, 8> modeNames{"COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
+constexpr std::array<const char*, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
 
 // The buttons with a function, by bit; the others are named by their bit.
-constexpr std::array<const char*, 32> buttonNames{
+constexpr std::array<const char*, 32> kButtonNames{
     nullptr,  nullptr,     nullptr, nullptr,   "DIRECT_TO", "MENU",    "CLR",      "ENT",
     "SWAP",   "KNOB_PUSH", nullptr, nullptr,   nullptr,     nullptr,   "AP_CDI",   "HDG_OBS",
     "NAV_MSG", "APR_FPL",  "ALT_VNAV", "VS_PROC", nullptr,  nullptr,   nullptr,    nullptr,
@@ -20,7 +20,7 @@ constexpr std::array<const char*, 32> buttonNames{
 
 // The button each key command comes from (the dispatcher's tables read
 // backwards), so that a log line names the button pressed.
-constexpr std::array<std::uint32_t, key::Last + 1> keyButtons{
+constexpr std::array<std::uint32_t, key::Last + 1> kKeyButtons{
     BTN_KNOB_PUSH, BTN_DIRECT_TO, BTN_MENU,    BTN_CLR,     BTN_ENT,      BTN_AP_CDI,  BTN_HDG_OBS,
     BTN_NAV_MSG,   BTN_APR_FPL,   BTN_ALT_VNAV, BTN_VS_PROC, BTN_KNOB_PUSH, BTN_DIRECT_TO, BTN_MENU,
     BTN_CLR,       BTN_ENT,       BTN_AP_CDI,  BTN_HDG_OBS, BTN_NAV_MSG,  BTN_APR_FPL, BTN_ALT_VNAV,
@@ -40,8 +40,8 @@ constinit Log log;
 
 const char* modeName(std::uint8_t mode, char (&spare)[16])
 {
-    if (mode < modeNames.size()) {
-        return modeNames[mode];
+    if (mode < kModeNames.size()) {
+        return kModeNames[mode];
     }
     std::snprintf(spare, sizeof spare, "mode %u", static_cast<unsigned>(mode));
     return spare;
@@ -75,8 +75,8 @@ void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]
     describeMode(panel, mode);
     for (unsigned bit = 0; bit < 32; ++bit) {
         if (mask == (1U << bit)) {
-            if (buttonNames[bit] != nullptr) {
-                std::snprintf(out, sizeof out, "%s %s", mode, buttonNames[bit]);
+            if (kButtonNames[bit] != nullptr) {
+                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
             } else {
                 std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
             }
@@ -90,7 +90,7 @@ void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]
 void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data)
 {
     ++log.events;
-    const std::string_view name = event < clientEvents.size() ? clientEvents[event].name : std::string_view{};
+    const std::string_view name = event < kClientEvents.size() ? kClientEvents[event].name : std::string_view{};
     char value[24];
     if (event <= clientEventId("NAV2_STBY_SET") || event == clientEventId("XPNDR_SET")) {
         std::snprintf(value, sizeof value, "0x%lX", static_cast<unsigned long>(data));
@@ -135,7 +135,7 @@ public:
     }
     int pressKey(KeyCommand command) override
     {
-        const std::uint32_t button = command < keyButtons.size() ? keyButtons[command] : 0;
+        const std::uint32_t button = command < kKeyButtons.size() ? kKeyButtons[command] : 0;
         log.buttonsUsed |= button;
         describeButton(*log.panel, button, log.action);
         return finish(log.inner->pressKey(command));

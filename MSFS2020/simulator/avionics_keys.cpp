@@ -8,20 +8,20 @@ namespace {
 // knob movement and key goes out as the navigator's event, then the AS1000's.
 // Knob events run in blocks of four per unit (outer right, outer left, inner
 // right, inner left), the navigators' block parallel to the AS1000s'.
-constexpr ClientEventId navigatorKnobs = clientEventId("MobiFlight.AS530_RightLargeKnob_Right");
-constexpr ClientEventId displayKnobs = clientEventId("MobiFlight.AS1000_PFD_FMS_Lower_INC");
-static_assert(navigatorKnobs + 4 == clientEventId("MobiFlight.AS430_RightLargeKnob_Right"));
-static_assert(displayKnobs + 4 == clientEventId("MobiFlight.AS1000_MFD_FMS_Lower_INC"));
-constexpr ClientEventId outerRight = 0;
-constexpr ClientEventId outerLeft = 1;
-constexpr ClientEventId innerRight = 2;
-constexpr ClientEventId innerLeft = 3;
+constexpr ClientEventId kNavigatorKnobs = clientEventId("MobiFlight.AS530_RightLargeKnob_Right");
+constexpr ClientEventId kDisplayKnobs = clientEventId("MobiFlight.AS1000_PFD_FMS_Lower_INC");
+static_assert(kNavigatorKnobs + 4 == clientEventId("MobiFlight.AS430_RightLargeKnob_Right"));
+static_assert(kDisplayKnobs + 4 == clientEventId("MobiFlight.AS1000_MFD_FMS_Lower_INC"));
+constexpr ClientEventId kOuterRight = 0;
+constexpr ClientEventId kOuterLeft = 1;
+constexpr ClientEventId kInnerRight = 2;
+constexpr ClientEventId kInnerLeft = 3;
 
-constexpr ClientEventId noEvent = 0xFFFFFFFF;
+constexpr ClientEventId kNoEvent = 0xFFFFFFFF;
 
 struct KeyEvents {
     ClientEventId first;
-    ClientEventId second;  // noEvent when the key is a single event
+    ClientEventId second;  // kNoEvent when the key is a single event
 };
 
 // Key command k of the two units (0 to 21) sends navigator row k, then the
@@ -37,24 +37,24 @@ constexpr std::array<KeyEvents, key::Last + 1> makeKeyTable()
         table[k] = {navigatorKeys + k, displayKeys + k};
     }
     for (KeyCommand k = key::ApMaster; k < key::Com1Swap; ++k) {
-        table[k] = {autopilot + (k - key::ApMaster), noEvent};
+        table[k] = {autopilot + (k - key::ApMaster), kNoEvent};
     }
     for (KeyCommand k = key::Com1Swap; k <= key::Nav2Swap; ++k) {
-        table[k] = {swaps + (k - key::Com1Swap), noEvent};
+        table[k] = {swaps + (k - key::Com1Swap), kNoEvent};
     }
-    table[key::BaroStd] = {clientEventId("BAROMETRIC_STD_PRESSURE"), noEvent};
+    table[key::BaroStd] = {clientEventId("BAROMETRIC_STD_PRESSURE"), kNoEvent};
     return table;
 }
 
-constexpr std::array<KeyEvents, key::Last + 1> keyTable = makeKeyTable();
+constexpr std::array<KeyEvents, key::Last + 1> kKeyTable = makeKeyTable();
 
 // The rows line up as the two blocks of the event table promise.
-static_assert(clientEvents[keyTable[5].first].name == "TOGGLE_GPS_DRIVES_NAV1");
-static_assert(clientEvents[keyTable[16].first].name == "TOGGLE_GPS_DRIVES_NAV2");
-static_assert(clientEvents[keyTable[11].second].name == "MobiFlight.AS1000_MFD_FMS_Upper_PUSH");
-static_assert(clientEvents[keyTable[21].second].name == "MobiFlight.AS1000_MFD_PROC_Push");
-static_assert(clientEvents[keyTable[27].first].name == "AP_PANEL_VS_HOLD");
-static_assert(clientEvents[keyTable[31].first].name == "NAV2_RADIO_SWAP");
+static_assert(kClientEvents[kKeyTable[5].first].name == "TOGGLE_GPS_DRIVES_NAV1");
+static_assert(kClientEvents[kKeyTable[16].first].name == "TOGGLE_GPS_DRIVES_NAV2");
+static_assert(kClientEvents[kKeyTable[11].second].name == "MobiFlight.AS1000_MFD_FMS_Upper_PUSH");
+static_assert(kClientEvents[kKeyTable[21].second].name == "MobiFlight.AS1000_MFD_PROC_Push");
+static_assert(kClientEvents[kKeyTable[27].first].name == "AP_PANEL_VS_HOLD");
+static_assert(kClientEvents[kKeyTable[31].first].name == "NAV2_RADIO_SWAP");
 
 }  // namespace
 
@@ -67,18 +67,18 @@ int FlightSimInterfaceMSFS::turnFmsKnobs(std::uint8_t unit, std::int8_t outer, s
     // Only the sign counts: one pair per knob and report, whatever the
     // detent count; the outer knob's pair first.
     auto turn = [&](ClientEventId which) {
-        send(navigatorKnobs + offset + which, 1);
-        send(displayKnobs + offset + which, 1);
+        send(kNavigatorKnobs + offset + which, 1);
+        send(kDisplayKnobs + offset + which, 1);
     };
     if (outer > 0) {
-        turn(outerRight);
+        turn(kOuterRight);
     } else if (outer < 0) {
-        turn(outerLeft);
+        turn(kOuterLeft);
     }
     if (inner > 0) {
-        turn(innerRight);
+        turn(kInnerRight);
     } else if (inner < 0) {
-        turn(innerLeft);
+        turn(kInnerLeft);
     }
     return 0;
 }
@@ -88,10 +88,10 @@ int FlightSimInterfaceMSFS::pressKey(KeyCommand command)
     if (command > key::Last) {
         return 0;
     }
-    const KeyEvents& events = keyTable[command];
+    const KeyEvents& events = kKeyTable[command];
     send(events.first, 0);
     // The AS1000 side is sent even where it maps to the empty name.
-    if (events.second != noEvent) {
+    if (events.second != kNoEvent) {
         send(events.second, 0);
     }
     return 0;

@@ -20,7 +20,7 @@ struct ClientEvent {
     std::string_view name;
 };
 
-inline constexpr std::array<ClientEvent, 91> clientEvents{{
+inline constexpr std::array<ClientEvent, 91> kClientEvents{{
     {0, "COM_STBY_RADIO_SET"},
     {1, "COM2_STBY_RADIO_SET"},
     {2, "NAV1_STBY_SET"},
@@ -116,8 +116,8 @@ inline constexpr std::array<ClientEvent, 91> clientEvents{{
 
 constexpr bool clientEventIdsMatchRows()
 {
-    for (std::size_t i = 0; i < clientEvents.size(); ++i) {
-        if (clientEvents[i].id != i) {
+    for (std::size_t i = 0; i < kClientEvents.size(); ++i) {
+        if (kClientEvents[i].id != i) {
             return false;
         }
     }
@@ -131,7 +131,7 @@ consteval ClientEventId clientEventId(std::string_view name)
 {
     ClientEventId found = 0;
     int matches = 0;
-    for (const ClientEvent& event : clientEvents) {
+    for (const ClientEvent& event : kClientEvents) {
         if (event.name == name) {
             found = event.id;
             ++matches;
@@ -149,7 +149,7 @@ struct ClientEventRange {
     ClientEventId first;
     ClientEventId last;
 };
-inline constexpr std::array<ClientEventRange, 4> clientEventMappingOrder{{
+inline constexpr std::array<ClientEventRange, 4> kClientEventMappingOrder{{
     {0, 57},
     {80, 83},
     {58, 79},

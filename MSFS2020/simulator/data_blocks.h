@@ -67,7 +67,7 @@ constexpr HoldRule angle(HeldMember member)
 
 // In the order the variables are added, which is the order they lie in the
 // received block.
-inline constexpr std::array<Datum, 7> radio{{
+inline constexpr std::array<Datum, 7> kRadio{{
     real("COM STANDBY FREQUENCY:1", "MHz", &Sim::com1_standby),
     real("COM STANDBY FREQUENCY:2", "MHz", &Sim::com2_standby),
     real("NAV STANDBY FREQUENCY:1", "MHz", &Sim::nav1_standby, frequency(HeldMember::Nav1Standby)),
@@ -77,7 +77,7 @@ inline constexpr std::array<Datum, 7> radio{{
     real("NAV OBS:2", "degrees", &Sim::obs2, angle(HeldMember::Obs2)),
 }};
 
-inline constexpr std::array<Datum, 9> autopilot{{
+inline constexpr std::array<Datum, 9> kAutopilot{{
     // Sent truncated to whole feet and feet per minute.
     real("AUTOPILOT ALTITUDE LOCK VAR", "feet", &Sim::ap_altitude, {HeldMember::ApAltitude, 1.0, false}),
     real("AUTOPILOT VERTICAL HOLD VAR", "feet/minute", &Sim::ap_vertical_speed,
@@ -105,7 +105,7 @@ constexpr std::size_t size(std::span<const Datum> layout)
 constexpr std::array<HoldRule, static_cast<std::size_t>(HeldMember::Count)> holdRules()
 {
     std::array<HoldRule, static_cast<std::size_t>(HeldMember::Count)> rules{};
-    for (std::span<const Datum> layout : {std::span<const Datum>(radio), std::span<const Datum>(autopilot)}) {
+    for (std::span<const Datum> layout : {std::span<const Datum>(kRadio), std::span<const Datum>(kAutopilot)}) {
         for (const Datum& datum : layout) {
             if (datum.hold.member != HeldMember::Count) {
                 rules[static_cast<std::size_t>(datum.hold.member)] = datum.hold;

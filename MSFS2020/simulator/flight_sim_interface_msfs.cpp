@@ -15,18 +15,18 @@ namespace {
 
 // Both definitions' datums in the order they are added, for naming one in a
 // message.
-constexpr std::size_t datumCount = blocks::radio.size() + blocks::autopilot.size();
+constexpr std::size_t kDatumCount = blocks::kRadio.size() + blocks::kAutopilot.size();
 
 const blocks::Datum& datumAt(std::size_t index)
 {
-    return index < blocks::radio.size() ? blocks::radio[index] : blocks::autopilot[index - blocks::radio.size()];
+    return index < blocks::kRadio.size() ? blocks::kRadio[index] : blocks::kAutopilot[index - blocks::kRadio.size()];
 }
 
-constexpr auto holdRules = blocks::holdRules();
+constexpr auto kHoldRules = blocks::holdRules();
 
 bool showsValue(HeldMember member, double reported, double local)
 {
-    const blocks::HoldRule& rule = holdRules[static_cast<std::size_t>(member)];
+    const blocks::HoldRule& rule = kHoldRules[static_cast<std::size_t>(member)];
     double difference = std::fabs(reported - local);
     if (rule.angle) {
         difference = std::fmod(difference, 360.0);
@@ -69,17 +69,17 @@ int FlightSimInterfaceMSFS::setupConnection()
     using Kind = SetupCall::Kind;
     setup_calls_made_ = 0;
     // Every mapping before the first data definition.
-    for (const ClientEventRange& range : clientEventMappingOrder) {
+    for (const ClientEventRange& range : kClientEventMappingOrder) {
         for (ClientEventId id = range.first; id <= range.last; ++id) {
             // The table's names are literals, hence NUL-terminated.
-            SimConnect_MapClientEventToSimEvent(*connection, id, clientEvents[id].name.data());
+            SimConnect_MapClientEventToSimEvent(*connection, id, kClientEvents[id].name.data());
             recordSetupCall(Kind::Map, id);
         }
     }
-    for (std::size_t index = 0; index < datumCount; ++index) {
+    for (std::size_t index = 0; index < kDatumCount; ++index) {
         const blocks::Datum& datum = datumAt(index);
         // Epsilon 0: the blocks are requested every frame anyway.
-        SimConnect_AddToDataDefinition(*connection, index < blocks::radio.size() ? DEF_RADIOS : DEF_AUTOPILOT,
+        SimConnect_AddToDataDefinition(*connection, index < blocks::kRadio.size() ? DEF_RADIOS : DEF_AUTOPILOT,
                                        datum.variable, datum.unit, datum.type(), 0.0F, SIMCONNECT_UNUSED);
         recordSetupCall(Kind::Define, index);
     }
@@ -109,7 +109,7 @@ void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& ex
         }
         if (call.kind == Kind::Map) {
             std::fprintf(stderr, "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"%s\"): %s\n",
-                         clientEvents[call.index].name.data(), reason);
+                         kClientEvents[call.index].name.data(), reason);
         } else if (call.kind == Kind::Define) {
             const blocks::Datum& datum = datumAt(call.index);
             std::fprintf(stderr, "msfs-panel: the simulator rejected AddToDataDefinition(\"%s\", \"%s\"): %s\n",
@@ -139,7 +139,7 @@ void FlightSimInterfaceMSFS::forgetSimulator()
 void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value)
 {
     LocalHold& hold = holds_[static_cast<std::size_t>(member)];
-    if (hold.count == LocalHold::capacity) {
+    if (hold.count == LocalHold::kCapacity) {
         // So far behind that the oldest value hardly matters: forget it.
         dropOldest(hold, 1);
     }
@@ -178,7 +178,7 @@ double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported
             }
         }
     }
-    if (hold.count == 0 || now >= hold.set_at[0] + localHoldOff) {
+    if (hold.count == 0 || now >= hold.set_at[0] + kLocalHoldOff) {
         // Everything shown, or the simulator has had its time for the oldest
         // value it has not shown: what it shows now stands, even a change
         // made in the simulator itself.
@@ -195,7 +195,7 @@ void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request,
         return;
     }
     const std::span<const blocks::Datum> layout =
-        request == REQ_RADIOS ? std::span<const blocks::Datum>(blocks::radio) : blocks::autopilot;
+        request == REQ_RADIOS ? std::span<const blocks::Datum>(blocks::kRadio) : blocks::kAutopilot;
     if (length < blocks::size(layout)) {
         return;
     }
@@ -248,13 +248,13 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
         }
         break;
     case SIMCONNECT_RECV_ID_SIMOBJECT_DATA: {
-        if (size < dataRecordHeaderSize) {
+        if (size < kDataRecordHeaderSize) {
             return;
         }
         const auto* data = static_cast<const SIMCONNECT_RECV_SIMOBJECT_DATA*>(record);
         const auto* bytes = reinterpret_cast<const unsigned char*>(record);
-        msfsInterface.storeDataBlock(data->dwRequestID, bytes + dataRecordHeaderSize,
-                                     size - dataRecordHeaderSize);
+        msfsInterface.storeDataBlock(data->dwRequestID, bytes + kDataRecordHeaderSize,
+                                     size - kDataRecordHeaderSize);
         break;
     }
     default:

@@ -18,14 +18,14 @@ enum : SIMCONNECT_DATA_REQUEST_ID { REQ_RADIOS = 0, REQ_AUTOPILOT = 1 };
 
 // The data block of a SIMCONNECT_RECV_SIMOBJECT_DATA record starts at its
 // last member, dwData (the block's first word).
-inline constexpr std::size_t dataRecordHeaderSize = sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) - sizeof(DWORD);
+inline constexpr std::size_t kDataRecordHeaderSize = sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) - sizeof(DWORD);
 
 using SimClock = std::chrono::steady_clock;
 
 // How long a value the program set keeps its local value against data blocks
 // that do not show it yet: long enough for a simulator a few frames late,
 // short enough that a change made in the simulator itself shows at once.
-inline constexpr std::chrono::milliseconds localHoldOff{500};
+inline constexpr std::chrono::milliseconds kLocalHoldOff{500};
 
 inline SimClock::time_point steadyNow()
 {
@@ -94,7 +94,7 @@ public:
     // the cache takes values from the simulator. `payload` holds `length`
     // bytes; a block shorter than its definition is ignored. A member the
     // program has just set keeps its local value until the block shows that
-    // value or localHoldOff has passed: blocks the simulator produced before
+    // value or kLocalHoldOff has passed: blocks the simulator produced before
     // it applied the event are still on their way, and taking them would make
     // the next detent start again from the old value.
     void storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, const unsigned char* payload,
@@ -129,9 +129,9 @@ private:
     // that clamps or rejects a value never shows it, and a knob that keeps
     // turning must not keep the simulator's value out for ever.
     struct LocalHold {
-        static constexpr std::size_t capacity = 64;
-        std::array<double, capacity> unseen{};
-        std::array<SimClock::time_point, capacity> set_at{};
+        static constexpr std::size_t kCapacity = 64;
+        std::array<double, kCapacity> unseen{};
+        std::array<SimClock::time_point, kCapacity> set_at{};
         std::size_t count = 0;
         // What the simulator showed in its previous block: a block that
         // shows the same again is no news of progress, even if a value set
@@ -148,7 +148,7 @@ private:
         Kind kind = Kind::Map;
         std::uint8_t index = 0;  // event ID, definition row or request ID
     };
-    static constexpr std::size_t setupCallCount = 91 + 16 + 2;
+    static constexpr std::size_t kSetupCallCount = 91 + 16 + 2;
 
     void recordSetupCall(SetupCall::Kind kind, std::size_t index);
     void send(ClientEventId event, DWORD data);
@@ -161,7 +161,7 @@ private:
                           SimClock::time_point now);
 
     std::array<LocalHold, static_cast<std::size_t>(HeldMember::Count)> holds_{};
-    std::array<SetupCall, setupCallCount> setup_calls_{};
+    std::array<SetupCall, kSetupCallCount> setup_calls_{};
     std::size_t setup_calls_made_ = 0;
 };
 

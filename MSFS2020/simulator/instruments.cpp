@@ -19,7 +19,7 @@ std::int64_t stepDegrees(double cached, std::int32_t outer, std::int32_t inner)
     return degrees;
 }
 
-constexpr std::int32_t transponderCodes = 4096;  // 0000 to 7777 octal
+constexpr std::int32_t kTransponderCodes = 4096;  // 0000 to 7777 octal
 
 }  // namespace
 
@@ -89,15 +89,15 @@ int FlightSimInterfaceMSFS::adjustTransponder(std::uint8_t selector, std::int8_t
     // last (1); carries run through the value, so 1777 + 1 outer is 2077.
     std::int32_t code = bco16ToValue(transponder_code) + 64 * std::int32_t{outer} + inner;
     if (code < 0) {
-        code += transponderCodes;
-    } else if (code >= transponderCodes) {
-        code -= transponderCodes;
+        code += kTransponderCodes;
+    } else if (code >= kTransponderCodes) {
+        code -= kTransponderCodes;
     }
     // Still outside after one correction only with 63+ outer detents or a
     // cached code with a nibble above 7: a true modulo then, so that the
     // simulator always receives a valid octal code.
-    if (code < 0 || code >= transponderCodes) {
-        code = ((code % transponderCodes) + transponderCodes) % transponderCodes;
+    if (code < 0 || code >= kTransponderCodes) {
+        code = ((code % kTransponderCodes) + kTransponderCodes) % kTransponderCodes;
     }
     transponder_code = valueToBco16(code);
     holdLocal(HeldMember::TransponderCode, transponder_code);

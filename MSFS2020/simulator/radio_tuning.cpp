@@ -7,23 +7,23 @@ namespace {
 
 // COM events come in blocks of four per radio: whole up, whole down,
 // fraction up, fraction down.
-constexpr ClientEventId com1WholeInc = clientEventId("COM_RADIO_WHOLE_INC");
-static_assert(com1WholeInc + 4 == clientEventId("COM2_RADIO_WHOLE_INC"));
-constexpr ClientEventId wholeInc = 0;
-constexpr ClientEventId wholeDec = 1;
-constexpr ClientEventId fractInc = 2;
-constexpr ClientEventId fractDec = 3;
+constexpr ClientEventId kCom1WholeInc = clientEventId("COM_RADIO_WHOLE_INC");
+static_assert(kCom1WholeInc + 4 == clientEventId("COM2_RADIO_WHOLE_INC"));
+constexpr ClientEventId kWholeInc = 0;
+constexpr ClientEventId kWholeDec = 1;
+constexpr ClientEventId kFractInc = 2;
+constexpr ClientEventId kFractDec = 3;
 
-constexpr double navBandLow = 108.0;
-constexpr double navBandHigh = 117.0;
-constexpr double navInnerStep = 0.05;
-constexpr double navGridPerMHz = 20.0;  // 0.05 MHz channels
+constexpr double kNavBandLow = 108.0;
+constexpr double kNavBandHigh = 117.0;
+constexpr double kNavInnerStep = 0.05;
+constexpr double kNavGridPerMHz = 20.0;  // 0.05 MHz channels
 
 // Snaps to the 0.05 MHz grid. Via a double, not an integer, so that any
 // cached value (however far out of the band) keeps its magnitude.
 double snapToNavGrid(double frequency)
 {
-    return std::round(frequency * navGridPerMHz) / navGridPerMHz;
+    return std::round(frequency * kNavGridPerMHz) / kNavGridPerMHz;
 }
 
 }  // namespace
@@ -33,16 +33,16 @@ int FlightSimInterfaceMSFS::tuneCom(std::uint8_t radio, std::int8_t outer, std::
     if (radio != 1 && radio != 2) {
         return 0;
     }
-    const ClientEventId base = com1WholeInc + 4 * (radio - 1U);
+    const ClientEventId base = kCom1WholeInc + 4 * (radio - 1U);
     // Widened first: -128 detents are 128 events.
     const std::int32_t outerCount = outer;
     const std::int32_t innerCount = inner;
     // The simulator does the arithmetic (and its own wrap) per event.
     for (std::int32_t i = 0; i < std::abs(outerCount); ++i) {
-        send(base + (outerCount > 0 ? wholeInc : wholeDec), 1);
+        send(base + (outerCount > 0 ? kWholeInc : kWholeDec), 1);
     }
     for (std::int32_t i = 0; i < std::abs(innerCount); ++i) {
-        send(base + (innerCount > 0 ? fractInc : fractDec), 1);
+        send(base + (innerCount > 0 ? kFractInc : kFractDec), 1);
     }
     return 0;
 }
@@ -63,7 +63,7 @@ int FlightSimInterfaceMSFS::tuneNav(std::uint8_t radio, std::int8_t outer, std::
         return 0;
     }
     const double from = snapToNavGrid(*standby);
-    const double wrapped = wrapFrequency(from, navBandLow, navBandHigh, outer, inner, navInnerStep);
+    const double wrapped = wrapFrequency(from, kNavBandLow, kNavBandHigh, outer, inner, kNavInnerStep);
     *standby = snapToNavGrid(wrapped);
     holdLocal(held, *standby);
     // The 0.1 bias keeps 113.45 * 100 = 11344.999... from truncating to 11344.

@@ -284,7 +284,7 @@ void Server::malformed(Client& c, const std::string& reason, std::optional<std::
 }
 
 void Server::sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index) {
-    const scproto::RecvException r{static_cast<std::uint32_t>(code), send_id, index};
+    const scproto::RecvException r{.exception = static_cast<std::uint32_t>(code), .send_id = send_id, .index = index};
     const auto n = scproto::encode(scratch_, kServerVersion, r);
     queue(c, std::span(scratch_).first(n));
 }

@@ -305,7 +305,7 @@ SIMCONNECTAPI SimConnect_Close(HANDLE hSimConnect) {
 SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                   const char* EventName) {
     return sendPacket(hSimConnect, "SimConnect_MapClientEventToSimEvent",
-                      scproto::MapClientEventPacket{EventID, orEmpty(EventName)});
+                      scproto::MapClientEventPacket{.event_id = EventID, .event_name = orEmpty(EventName)});
 }
 
 SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
@@ -325,8 +325,14 @@ SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_D
                                                 SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID,
                                                 SIMCONNECT_PERIOD Period, SIMCONNECT_DATA_REQUEST_FLAG Flags,
                                                 DWORD origin, DWORD interval, DWORD limit) {
-    const scproto::RequestDataPacket p{RequestID, DefineID, ObjectID, static_cast<std::uint32_t>(Period),
-                                       Flags,     origin,   interval, limit};
+    const scproto::RequestDataPacket p{.request_id = RequestID,
+                                       .define_id = DefineID,
+                                       .object_id = ObjectID,
+                                       .period = static_cast<std::uint32_t>(Period),
+                                       .flags = Flags,
+                                       .origin = origin,
+                                       .interval = interval,
+                                       .limit = limit};
     return sendPacket(hSimConnect, "SimConnect_RequestDataOnSimObject", p);
 }
 
@@ -334,7 +340,8 @@ SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJE
                                              SIMCONNECT_CLIENT_EVENT_ID EventID, DWORD dwData,
                                              SIMCONNECT_NOTIFICATION_GROUP_ID GroupID, SIMCONNECT_EVENT_FLAG Flags) {
     return sendPacket(hSimConnect, "SimConnect_TransmitClientEvent",
-                      scproto::TransmitClientEventPacket{ObjectID, EventID, dwData, GroupID, Flags});
+                      scproto::TransmitClientEventPacket{
+                          .object_id = ObjectID, .event_id = EventID, .data = dwData, .group_id = GroupID, .flags = Flags});
 }
 
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispatch, void* pContext) {

@@ -26,9 +26,9 @@ namespace {
 
 // Frames shorter than a pass, so that nearly every pass has data records to
 // dispatch.
-constexpr const char* frameMs = "10";
-constexpr int warmUpPasses = 40;
-constexpr int countedPasses = 120;
+constexpr const char* kFrameMs = "10";
+constexpr int kWarmUpPasses = 40;
+constexpr int kCountedPasses = 120;
 
 // A working directory holding the SimConnect.cfg that names the emulator,
 // and HOME pointed there too so that no other file is found.
@@ -88,7 +88,7 @@ Counted counted;
 // simulator's data shows it.
 void queuePass(int n) {
     const auto send = [](std::uint32_t buttons, std::int8_t outer, std::uint8_t mode) {
-        hid_double::queueRead(inputReportSize, hid_double::report(1, buttons, outer, 0, mode));
+        hid_double::queueRead(kInputReportSize, hid_double::report(1, buttons, outer, 0, mode));
     };
     send(0, 1, NAV1);
     if (n % 3 == 0) {
@@ -104,17 +104,17 @@ void queuePass(int n) {
 // The end of each wait between two passes.
 void betweenPasses() {
     const int done = counted.passes++;
-    if (done == warmUpPasses) {
+    if (done == kWarmUpPasses) {
         counted.allocationsBefore = alloc_count::total();
         counted.dataBeforeCounting = msfsInterface.nav1_standby > 0.0;
         counted.nav = msfsInterface.nav1_standby;
         counted.altitudeBefore = msfsInterface.ap_altitude;
         counted.ledWritesBefore = hid_double::writeCount();
-    } else if (done > warmUpPasses && msfsInterface.nav1_standby != counted.nav) {
+    } else if (done > kWarmUpPasses && msfsInterface.nav1_standby != counted.nav) {
         counted.nav = msfsInterface.nav1_standby;
         ++counted.navChanges;
     }
-    if (done == warmUpPasses + countedPasses) {
+    if (done == kWarmUpPasses + kCountedPasses) {
         counted.allocationsAfter = alloc_count::total();
         counted.altitudeAfter = msfsInterface.ap_altitude;
         counted.ledWritesAfter = hid_double::writeCount();
@@ -128,7 +128,7 @@ TEST(SteadyState, ALoopPassAllocatesNothing) {
     Workspace workspace;
     ASSERT_FALSE(workspace.dir().empty());
     SimEmulator emulator(workspace.dir(), "emulator");
-    ASSERT_TRUE(emulator.start({"--quiet", "--frame-ms", frameMs})) << emulator.err();
+    ASSERT_TRUE(emulator.start({"--quiet", "--frame-ms", kFrameMs})) << emulator.err();
     workspace.useEmulatorAt(emulator.port());
 
     hid_double::reset();
@@ -151,18 +151,18 @@ TEST(SteadyState, ALoopPassAllocatesNothing) {
 
     EXPECT_EQ(out, "Connected to MSFS2020\n");
     EXPECT_EQ(outcome, RunOutcome::Stopped);
-    ASSERT_EQ(counted.passes, warmUpPasses + countedPasses + 1)
+    ASSERT_EQ(counted.passes, kWarmUpPasses + kCountedPasses + 1)
         << "the run ended early; sim-emulator: " << emulator.err();
     ASSERT_TRUE(counted.dataBeforeCounting) << "no data record reached the program during warm-up";
 
     EXPECT_EQ(counted.allocationsAfter - counted.allocationsBefore, 0)
-        << "heap allocations in " << countedPasses << " passes";
+        << "heap allocations in " << kCountedPasses << " passes";
 
     // The passes did the work they were meant to: every report was read, the
     // cache moved, and the autopilot LED went on and off with the data.
     EXPECT_EQ(hid_double::panel().opens, 1);
     EXPECT_EQ(hid_double::readsWaiting(), 0u);
-    EXPECT_GE(counted.navChanges, countedPasses / 2);
+    EXPECT_GE(counted.navChanges, kCountedPasses / 2);
     EXPECT_GT(counted.altitudeAfter, counted.altitudeBefore);
     int on = 0;
     int off = 0;
@@ -171,7 +171,7 @@ TEST(SteadyState, ALoopPassAllocatesNothing) {
             break;  // the panel darkened at the exit
         }
         ASSERT_EQ(write.size(), 2u);
-        EXPECT_EQ(write[0], ledReportId);
+        EXPECT_EQ(write[0], kLedReportId);
         (write[1] & 1) != 0 ? ++on : ++off;
     }
     EXPECT_GE(on, 4);

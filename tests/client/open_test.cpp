@@ -32,7 +32,7 @@ std::string peer(int port) { return "127.0.0.1:" + std::to_string(port); }
 TEST_F(ClientTest, OpenReturnsOnceAnsweredAndKeepsWhatCameWithTheAnswer) {
     TestServer server;
     writeCfg(cwd_, ipv4Section("SimConnect", server.port()));
-    const std::vector<Bytes> behind = {record(scproto::RecvEvent{1, 12, 7}), dataRecord(0, 2, 12, 0x5A)};
+    const std::vector<Bytes> behind = {record(scproto::RecvEvent{.group_id = 1, .event_id = 12, .data = 7}), dataRecord(0, 2, 12, 0x5A)};
     server.serveOpen(TestServer::OnOpen::Answer, concat(behind), milliseconds(150));
     const auto start = Clock::now();
     HANDLE h = nullptr;

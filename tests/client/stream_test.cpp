@@ -8,8 +8,8 @@ namespace {
 std::vector<Bytes> sessionRecords() {
     return {record(scproto::kittyHawkOpen()),
             dataRecord(0, 7, 56, 0x11),
-            record(scproto::RecvException{7, 3, 2}),
-            record(scproto::RecvEvent{1, 12, 0x11345}),
+            record(scproto::RecvException{.exception = 7, .send_id = 3, .index = 2}),
+            record(scproto::RecvEvent{.group_id = 1, .event_id = 12, .data = 0x11345}),
             dataRecord(1, 9, 44, 0x22),
             record(scproto::RecvQuit{})};
 }
@@ -110,7 +110,7 @@ TEST_F(ClientTest, GarbageBreaksTheConnectionAndIsNotHandedOn) {
         }
         return b;
     };
-    const Bytes event = record(scproto::RecvEvent{1, 12, 5});
+    const Bytes event = record(scproto::RecvEvent{.group_id = 1, .event_id = 12, .data = 5});
     struct Case {
         const char* what;
         Bytes garbage;

@@ -10,18 +10,18 @@ namespace {
 struct Chunk {
     int result = 0;
     std::size_t length = 0;
-    std::array<unsigned char, maxBytes> bytes{};
+    std::array<unsigned char, kMaxBytes> bytes{};
 };
 
-constexpr std::size_t scriptSize = 256;
-constexpr std::size_t keptWrites = 1024;
+constexpr std::size_t kScriptSize = 256;
+constexpr std::size_t kKeptWrites = 1024;
 
 struct State {
     Panel panel;
-    std::array<Chunk, scriptSize> script{};
+    std::array<Chunk, kScriptSize> script{};
     std::size_t head = 0;  // next to read
     std::size_t tail = 0;  // next to fill
-    std::array<Chunk, keptWrites> written{};
+    std::array<Chunk, kKeptWrites> written{};
     std::size_t writes = 0;
 };
 
@@ -55,10 +55,10 @@ void reset()
 bool queueRead(int result, std::span<const unsigned char> bytes)
 {
     State& s = state();
-    if (s.tail - s.head == scriptSize || bytes.size() > maxBytes) {
+    if (s.tail - s.head == kScriptSize || bytes.size() > kMaxBytes) {
         return false;
     }
-    Chunk& c = s.script[s.tail++ % scriptSize];
+    Chunk& c = s.script[s.tail++ % kScriptSize];
     c.result = result;
     c.length = bytes.size();
     std::copy(bytes.begin(), bytes.end(), c.bytes.begin());
@@ -78,7 +78,7 @@ std::size_t writeCount()
 std::vector<Bytes> writes(std::size_t from)
 {
     std::vector<Bytes> out;
-    for (std::size_t i = from; i < std::min(state().writes, keptWrites); ++i) {
+    for (std::size_t i = from; i < std::min(state().writes, kKeptWrites); ++i) {
         const Chunk& c = state().written[i];
         out.emplace_back(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(c.length));
     }
@@ -152,7 +152,7 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
         }
         return 0;
     }
-    const hid_double::Chunk& next = s.script[s.head++ % hid_double::scriptSize];
+    const hid_double::Chunk& next = s.script[s.head++ % hid_double::kScriptSize];
     std::copy_n(next.bytes.begin(), std::min(next.length, length), data);
     return next.result;
 }
@@ -190,9 +190,9 @@ int hid_write(hid_device* dev, const unsigned char* data, size_t length)
         return -1;
     }
     hid_double::State& s = hid_double::state();
-    if (s.writes < hid_double::keptWrites) {
+    if (s.writes < hid_double::kKeptWrites) {
         hid_double::Chunk& c = s.written[s.writes];
-        c.length = std::min(length, hid_double::maxBytes);
+        c.length = std::min(length, hid_double::kMaxBytes);
         std::copy_n(data, c.length, c.bytes.begin());
     }
     ++s.writes;

@@ -25,7 +25,7 @@ namespace hid_double {
 using Bytes = std::vector<unsigned char>;
 
 // The most bytes a scripted read hands over or a recorded write keeps.
-inline constexpr std::size_t maxBytes = 16;
+inline constexpr std::size_t kMaxBytes = 16;
 
 struct Panel {
     bool present = true;  // whether hid_open finds the panel
@@ -56,7 +56,7 @@ void reset();
 // What the next hid_read or hid_read_timeout returns, and the bytes it
 // copies into the caller's buffer (no more than the buffer holds); false,
 // with nothing queued, when the script is full (256 reads) or `bytes` is
-// longer than maxBytes.
+// longer than kMaxBytes.
 bool queueRead(int result, std::span<const unsigned char> bytes = {});
 std::size_t readsWaiting();
 

@@ -29,6 +29,8 @@ struct Case {
     std::vector<StateValue> state;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 // Reports are spaced so that the simulator's data has caught up before the
 // next one; several reports in a burst are a robustness matter, tested apart.
 const std::vector<Case>& cases() {

@@ -29,6 +29,8 @@ struct Spin {
     std::function<double(std::uint32_t)> as_state;
 };
 
+void PrintTo(const Spin& c, std::ostream* os) { *os << c.name; }
+
 std::uint32_t bcdToInt(std::uint32_t bcd) {
     std::uint32_t value = 0, scale = 1;
     for (; bcd != 0; bcd >>= 4, scale *= 10) value += (bcd & 0xF) * scale;

@@ -31,6 +31,16 @@ std::uint32_t u32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
+// An event as the program sends it: to the user's aircraft, the group
+// argument read as a priority.
+scproto::TransmitClientEventPacket userTransmit(std::uint32_t event, std::uint32_t data) {
+    return {.object_id = scproto::kObjectIdUser,
+            .event_id = event,
+            .data = data,
+            .group_id = scproto::kGroupPriorityHighest,
+            .flags = scproto::kEventFlagGroupIdIsPriority};
+}
+
 }  // namespace
 
 long residentKiB(pid_t pid) {
@@ -105,10 +115,10 @@ std::uint32_t TestClient::send(const Packet& p) {
     return send_id_;
 }
 
-std::uint32_t TestClient::open(const std::string& name) { return send(scproto::OpenPacket{name}); }
+std::uint32_t TestClient::open(const std::string& name) { return send(scproto::OpenPacket{.app_name = name}); }
 
 std::uint32_t TestClient::map(std::uint32_t event, const std::string& name) {
-    return send(scproto::MapClientEventPacket{event, name});
+    return send(scproto::MapClientEventPacket{.event_id = event, .event_name = name});
 }
 
 std::uint32_t TestClient::add(std::uint32_t define, const std::string& datum, const std::string& units,
@@ -124,11 +134,18 @@ std::uint32_t TestClient::add(std::uint32_t define, const std::string& datum, co
 std::uint32_t TestClient::request(std::uint32_t request, std::uint32_t define, std::uint32_t period,
                                   std::uint32_t flags, std::uint32_t origin, std::uint32_t interval,
                                   std::uint32_t limit) {
-    return send(scproto::RequestDataPacket{request, define, 0, period, flags, origin, interval, limit});
+    return send(scproto::RequestDataPacket{.request_id = request,
+                                           .define_id = define,
+                                           .object_id = scproto::kObjectIdUser,
+                                           .period = period,
+                                           .flags = flags,
+                                           .origin = origin,
+                                           .interval = interval,
+                                           .limit = limit});
 }
 
 std::uint32_t TestClient::transmit(std::uint32_t event, std::uint32_t data) {
-    return send(scproto::TransmitClientEventPacket{0, event, data, 1, 0x10});
+    return send(userTransmit(event, data));
 }
 
 std::uint32_t TestClient::replay(const minijson::Value& packet) {
@@ -151,8 +168,14 @@ std::uint32_t TestClient::replay(const minijson::Value& packet) {
         return send(p);
     }
     if (call == "RequestDataOnSimObject") {
-        return send(scproto::RequestDataPacket{field("request"), field("define"), field("object"), field("period"),
-                                               field("flags"), field("origin"), field("interval"), field("limit")});
+        return send(scproto::RequestDataPacket{.request_id = field("request"),
+                                               .define_id = field("define"),
+                                               .object_id = field("object"),
+                                               .period = field("period"),
+                                               .flags = field("flags"),
+                                               .origin = field("origin"),
+                                               .interval = field("interval"),
+                                               .limit = field("limit")});
     }
     throw std::runtime_error("replay: no packet " + call);
 }
@@ -160,7 +183,7 @@ std::uint32_t TestClient::replay(const minijson::Value& packet) {
 Bytes TestClient::transmitPacket(std::uint32_t event, std::uint32_t data) {
     Bytes buf(scproto::kTransmitClientEventPacketSize);
     scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_,
-                    scproto::TransmitClientEventPacket{0, event, data, 1, 0x10});
+                    userTransmit(event, data));
     return buf;
 }
 

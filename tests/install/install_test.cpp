@@ -91,8 +91,8 @@ TEST(Install, UdevRuleMatchesTheProgramsUsbIdsAsSysfsWritesThem) {
     // compares them as strings.
     char vendor[8];
     char product[8];
-    std::snprintf(vendor, sizeof vendor, "%04x", panelVendorId);
-    std::snprintf(product, sizeof product, "%04x", panelProductId);
+    std::snprintf(vendor, sizeof vendor, "%04x", kPanelVendorId);
+    std::snprintf(product, sizeof product, "%04x", kPanelProductId);
     const std::vector<std::string> rules = activeLines(STAGE_DIR "/full/" + kRule);
     ASSERT_EQ(rules.size(), 1u);
     const std::string& rule = rules.front();

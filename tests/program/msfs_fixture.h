@@ -11,7 +11,7 @@
 #include "simulator/flight_sim_interface_msfs.h"
 
 struct Msfs : ::testing::Test {
-    HANDLE handle = simconnect_double::fakeHandle;
+    HANDLE handle = simconnect_double::kFakeHandle;
     FlightSimInterfaceMSFS sim;
 
     void SetUp() override
@@ -26,7 +26,7 @@ struct Msfs : ::testing::Test {
     {
         std::vector<std::pair<DWORD, DWORD>> events;
         for (const simconnect_double::Event& e : simconnect_double::recorder().events) {
-            EXPECT_EQ(e.connection, simconnect_double::fakeHandle);
+            EXPECT_EQ(e.connection, simconnect_double::kFakeHandle);
             EXPECT_EQ(e.object, 0U);
             EXPECT_EQ(e.group, 1U);
             EXPECT_EQ(e.flags, 0x10U);

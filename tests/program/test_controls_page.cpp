@@ -249,7 +249,7 @@ struct ControlsPage : Msfs {
     using Bit = std::optional<std::pair<int, int>>;  // byte, bit of a pressed button
     void play(std::uint8_t mode, Bit pressed, int outer, int inner)
     {
-        std::array<unsigned char, inputReportSize> raw{};
+        std::array<unsigned char, kInputReportSize> raw{};
         auto put = [&](const std::string& field, int value) {
             const auto found = layout.fields.find(field);
             ASSERT_NE(found, layout.fields.end()) << "no input field \"" << field << "\"";
@@ -295,8 +295,8 @@ struct ControlsPage : Msfs {
     {
         const std::uint8_t from = mode == COM1 ? COM2 : COM1;
         prepare(from, true);
-        acceptReport(panel, PanelReport{0, 0, mode, 0, 0});
-        acceptReport(panel, PanelReport{0, BTN_KNOB_PUSH, mode, 0, 0});
+        acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = mode, .outer_delta = 0, .inner_delta = 0});
+        acceptReport(panel, PanelReport{.report_id = 0, .buttons = BTN_KNOB_PUSH, .mode = mode, .outer_delta = 0, .inner_delta = 0});
         return panel.shift;
     }
 
@@ -490,14 +490,14 @@ TEST_F(ControlsPage, InputReportLayoutIsTheDecoders)
     for (const auto& [field, bytes] : layout.fields) {
         lastByte = std::max(lastByte, bytes.second);
     }
-    EXPECT_EQ(static_cast<std::size_t>(lastByte) + 1, inputReportSize);
+    EXPECT_EQ(static_cast<std::size_t>(lastByte) + 1, kInputReportSize);
 
     // Each button's byte and bit decode to its mask.
     const auto [firstButtonByte, lastButtonByte] = layout.fields["buttons"];
     for (const auto& [button, at] : layout.buttons) {
         EXPECT_GE(at.first, firstButtonByte) << button;
         EXPECT_LE(at.first, lastButtonByte) << button;
-        std::array<unsigned char, inputReportSize> raw{};
+        std::array<unsigned char, kInputReportSize> raw{};
         raw.at(static_cast<std::size_t>(at.first)) = static_cast<unsigned char>(1U << at.second);
         EXPECT_EQ(decodeReport(raw.data(), raw.size())->buttons, layout.masks[button]) << button;
     }

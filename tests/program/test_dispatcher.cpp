@@ -55,7 +55,7 @@ struct KnobExpectation {
     const char* setOp;
     int setSelector;
 };
-const KnobExpectation knobModes[8] = {
+const KnobExpectation kKnobModes[8] = {
     {"tuneCom", 1, "adjustHeadingBug", 1},
     {"tuneCom", 2, "adjustBarometer", 1},
     {"tuneNav", 1, "adjustCourse", 1},
@@ -83,7 +83,7 @@ TEST_F(Dispatch, KnobsCallOneOperationPerModeAndShiftForEveryModeValue)
                 EXPECT_EQ(panel.dispatchReport(report), 0U);
                 Calls expected;
                 if (mode < 8) {
-                    const KnobExpectation& e = knobModes[mode];
+                    const KnobExpectation& e = kKnobModes[mode];
                     expected.push_back(shift ? knob(e.setOp, e.setSelector, outer, inner)
                                              : knob(e.clearOp, e.clearSelector, outer, inner));
                 }
@@ -103,9 +103,9 @@ TEST_F(Dispatch, NoKnobCallWhenBothDeltasAreZero)
 }
 
 // The button table: what a new press does in each mode column.
-constexpr int nothing = -1;
-constexpr int toggles = -2;
-constexpr int com2Swap = -3;  // 29, or 32 with shift set
+constexpr int kNothing = -1;
+constexpr int kToggles = -2;
+constexpr int kCom2Swap = -3;  // 29, or 32 with shift set
 
 struct ButtonRow {
     const char* name;
@@ -113,13 +113,13 @@ struct ButtonRow {
     // COM1, COM2, NAV1, NAV2, FMS1, FMS2, then AP, XPDR and 8 to 255 alike.
     int action[7];
 };
-const ButtonRow buttonRows[] = {
-    {"DIRECT_TO", 1U << 4, {nothing, nothing, nothing, nothing, 1, 12, nothing}},
-    {"MENU", 1U << 5, {nothing, nothing, nothing, nothing, 2, 13, nothing}},
-    {"CLR", 1U << 6, {nothing, nothing, nothing, nothing, 3, 14, nothing}},
-    {"ENT", 1U << 7, {nothing, nothing, nothing, nothing, 4, 15, nothing}},
-    {"SWAP", 1U << 8, {28, com2Swap, 30, 31, nothing, nothing, nothing}},
-    {"KNOB_PUSH", 1U << 9, {toggles, toggles, toggles, toggles, 0, 11, toggles}},
+const ButtonRow kButtonRows[] = {
+    {"DIRECT_TO", 1U << 4, {kNothing, kNothing, kNothing, kNothing, 1, 12, kNothing}},
+    {"MENU", 1U << 5, {kNothing, kNothing, kNothing, kNothing, 2, 13, kNothing}},
+    {"CLR", 1U << 6, {kNothing, kNothing, kNothing, kNothing, 3, 14, kNothing}},
+    {"ENT", 1U << 7, {kNothing, kNothing, kNothing, kNothing, 4, 15, kNothing}},
+    {"SWAP", 1U << 8, {28, kCom2Swap, 30, 31, kNothing, kNothing, kNothing}},
+    {"KNOB_PUSH", 1U << 9, {kToggles, kToggles, kToggles, kToggles, 0, 11, kToggles}},
     {"AP_CDI", 1U << 14, {22, 22, 22, 22, 5, 16, 22}},
     {"HDG_OBS", 1U << 15, {23, 23, 23, 23, 6, 17, 23}},
     {"NAV_MSG", 1U << 16, {24, 24, 24, 24, 7, 18, 24}},
@@ -131,7 +131,7 @@ const ButtonRow buttonRows[] = {
 TEST_F(Dispatch, EveryButtonInEveryModeValue)
 {
     const int modes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 127, 255};
-    for (const ButtonRow& row : buttonRows) {
+    for (const ButtonRow& row : kButtonRows) {
         for (int mode : modes) {
             for (bool shift : {false, true}) {
                 sim.calls.clear();
@@ -146,11 +146,11 @@ TEST_F(Dispatch, EveryButtonInEveryModeValue)
                 const int action = row.action[mode < 6 ? mode : 6];
                 Calls expected;
                 bool shiftAfter = shift;
-                if (action == toggles) {
+                if (action == kToggles) {
                     shiftAfter = !shift;
-                } else if (action == com2Swap) {
+                } else if (action == kCom2Swap) {
                     expected.push_back(key(shift ? 32 : 29));
-                } else if (action != nothing) {
+                } else if (action != kNothing) {
                     expected.push_back(key(action));
                 }
                 EXPECT_EQ(sim.calls, expected) << row.name << " mode " << mode << " shift " << shift;
@@ -223,20 +223,20 @@ TEST_F(Dispatch, KnobReadsShiftBeforeThePushOfTheSameReport)
 TEST_F(Dispatch, ModeChangeClearsShiftBeforeTheDispatcherRuns)
 {
     // Through the loop's own hand-over.
-    acceptReport(panel, PanelReport{0, 1U << 9, COM1, 0, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = COM1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);
-    acceptReport(panel, PanelReport{0, 0, COM1, 0, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = COM1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);  // same mode: kept
     // New mode and a knob turn: the turn already sees shift clear.
-    acceptReport(panel, PanelReport{0, 0, NAV1, 1, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     EXPECT_FALSE(panel.shift);
     // New mode and knob push: cleared first, then toggled on.
-    acceptReport(panel, PanelReport{0, 1U << 9, NAV2, 0, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = NAV2, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);
     EXPECT_EQ(panel.mode, NAV2);
     // Into FMS1 with a push: a key, and shift stays clear.
-    acceptReport(panel, PanelReport{0, 0, NAV2, 0, 0});
-    acceptReport(panel, PanelReport{0, 1U << 9, FMS1, 3, 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = FMS1, .outer_delta = 3, .inner_delta = 0});
     EXPECT_FALSE(panel.shift);
     EXPECT_EQ(sim.calls,
               (Calls{knob("tuneNav", 1, 1, 0), knob("turnFmsKnobs", 1, 3, 0), key(0)}));

@@ -59,6 +59,8 @@ struct HeldCase {
     double afterTwo;  // after a second detent built on the first
 };
 
+void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
+
 const std::vector<HeldCase>& heldCases()
 {
     static const std::vector<HeldCase> cases = {

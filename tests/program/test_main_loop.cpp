@@ -26,10 +26,10 @@ TEST(DecodeReport, FieldsLittleEndianButtonsAndSignedDeltas)
         PanelReport expected;
     };
     const Case cases[] = {
-        {{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {0, 0x00000001, 0, 0, 0}},
-        {{0x01, 0x04, 0x03, 0x02, 0x01, 0x05, 0xFB, 0x02}, {1, 0x01020304, 2, 5, -5}},
-        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x7F, 0xFF}, {0xFF, 0xFFFFFFFF, 0xFF, -128, 127}},
-        {{0x42, 0x00, 0x40, 0x08, 0x80, 0xFF, 0x01, 0x07}, {0x42, 0x80084000, 7, -1, 1}},
+        {{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {.report_id = 0, .buttons = 0x00000001, .mode = 0, .outer_delta = 0, .inner_delta = 0}},
+        {{0x01, 0x04, 0x03, 0x02, 0x01, 0x05, 0xFB, 0x02}, {.report_id = 1, .buttons = 0x01020304, .mode = 2, .outer_delta = 5, .inner_delta = -5}},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x7F, 0xFF}, {.report_id = 0xFF, .buttons = 0xFFFFFFFF, .mode = 0xFF, .outer_delta = -128, .inner_delta = 127}},
+        {{0x42, 0x00, 0x40, 0x08, 0x80, 0xFF, 0x01, 0x07}, {.report_id = 0x42, .buttons = 0x80084000, .mode = 7, .outer_delta = -1, .inner_delta = 1}},
     };
     for (const Case& c : cases) {
         const std::optional<PanelReport> report = decodeReport(c.bytes.data(), c.bytes.size());
@@ -63,7 +63,7 @@ struct Pass : ::testing::Test {
     {
         ASSERT_TRUE(hid_double::queueRead(result, bytes));
     }
-    void pass() { runPass(panel, simconnect_double::fakeHandle); }
+    void pass() { runPass(panel, simconnect_double::kFakeHandle); }
 };
 
 TEST_F(Pass, DispatchesSimConnectThenHandlesEveryWaitingReportInOrder)
@@ -76,20 +76,20 @@ TEST_F(Pass, DispatchesSimConnectThenHandlesEveryWaitingReportInOrder)
     EXPECT_EQ(hid_double::panel().readCalls, 3);  // two reports, then nothing waiting
     EXPECT_EQ(hid_double::panel().lastReadLength, 8U);
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(2,2,-1)", "pressKey(22)", "tuneNav(2,0,1)"}));
-    EXPECT_EQ(panel.previous_report, (PanelReport{3, 0, NAV2, 0, 1}));
+    EXPECT_EQ(panel.previous_report, (PanelReport{.report_id = 3, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 1}));
     EXPECT_EQ(panel.mode, NAV2);
 }
 
 TEST_F(Pass, TakesAtMostAQueueFullOfReportsPerPass)
 {
-    for (int i = 0; i < maxReportsPerPass + 6; ++i) {
+    for (int i = 0; i < kMaxReportsPerPass + 6; ++i) {
         read(8, hid_double::report(1, 0, 1, 0, NAV1));
     }
     pass();
-    EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(maxReportsPerPass));
+    EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(kMaxReportsPerPass));
     EXPECT_EQ(hid_double::readsWaiting(), 6U);
     pass();
-    EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(maxReportsPerPass) + 6);
+    EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(kMaxReportsPerPass) + 6);
 }
 
 TEST_F(Pass, ShortReadsAreSkippedAndLeaveEverythingAsItWas)
@@ -146,10 +146,10 @@ TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain)
     EXPECT_EQ(panel.device, nullptr);
     EXPECT_EQ(hid_double::panel().closes, 1);
     hid_double::panel().present = false;
-    for (int i = 0; i < panelRetryPasses; ++i) pass();
+    for (int i = 0; i < kPanelRetryPasses; ++i) pass();
     EXPECT_EQ(hid_double::panel().opens, 1);  // looked for once, not found
     hid_double::panel().present = true;
-    for (int i = 0; i < panelRetryPasses - 1; ++i) pass();
+    for (int i = 0; i < kPanelRetryPasses - 1; ++i) pass();
     EXPECT_EQ(panel.device, nullptr);
     pass();
     EXPECT_EQ(hid_double::panel().opens, 2);
@@ -187,27 +187,27 @@ TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
     panel.device = nullptr;
     hid_double::panel().open = false;
     hid_double::panel().present = false;
-    panel.passes_until_open = panelRetryPasses;
+    panel.passes_until_open = kPanelRetryPasses;
     read(8, hid_double::report(0, 1U << 14, 1, 0, COM1));
     sim.leds = 0x3F;
-    for (int i = 0; i < 2 * panelRetryPasses; ++i) pass();
+    for (int i = 0; i < 2 * kPanelRetryPasses; ++i) pass();
     EXPECT_EQ(hid_double::panel().opens, 2);
     EXPECT_EQ(hid_double::panel().readCalls, 0);
     EXPECT_TRUE(hid_double::writes().empty());
     EXPECT_EQ(hid_double::panel().foreignDeviceCalls, 0);
     EXPECT_TRUE(sim.calls.empty());
-    EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U * panelRetryPasses);  // SimConnect still served
+    EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U * kPanelRetryPasses);  // SimConnect still served
 }
 
 TEST_F(Pass, ALostLinkOrAQuitRecordEndsThePassAtOnce)
 {
     simconnect_double::recorder().resultWhenDrained = static_cast<HRESULT>(0xC000013C);
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
-    EXPECT_EQ(runPass(panel, simconnect_double::fakeHandle), PassResult::LinkLost);
+    EXPECT_EQ(runPass(panel, simconnect_double::kFakeHandle), PassResult::LinkLost);
     EXPECT_TRUE(sim.calls.empty());
     // A QUIT record that came just before the link closed: a normal end.
     msfsInterface.quit_received = true;
-    EXPECT_EQ(runPass(panel, simconnect_double::fakeHandle), PassResult::SimulatorQuit);
+    EXPECT_EQ(runPass(panel, simconnect_double::kFakeHandle), PassResult::SimulatorQuit);
     msfsInterface.quit_received = false;
 }
 
@@ -220,7 +220,7 @@ TEST_F(Pass, ThePanelsStateIsSaidOncePerChange)
     hid.open = false;
     hid.present = false;
     const auto tryFor = [this](int seconds) {
-        for (int i = 0; i < seconds * panelRetryPasses; ++i) pass();
+        for (int i = 0; i < seconds * kPanelRetryPasses; ++i) pass();
     };
     ::testing::internal::CaptureStderr();
     openPanel(panel);
@@ -254,8 +254,8 @@ TEST_F(Pass, TheWaitBetweenPassesHandlesReportsAsTheyComeUntilTheNextPass)
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
     read(8, hid_double::report(1, 0, 0, -1, NAV1));
     const auto start = std::chrono::steady_clock::now();
-    waitForPanel(panel, start + passInterval);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, passInterval);
+    waitForPanel(panel, start + kPassInterval);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kPassInterval);
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "tuneNav(1,0,-1)"}));
     EXPECT_GE(hid_double::panel().timedWaits, 1);
 }
@@ -264,7 +264,7 @@ TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel)
 {
     read(-1);  // what hidapi returns for a wait interrupted by a signal
     quitFlag = 1;
-    waitForPanel(panel, std::chrono::steady_clock::now() + passInterval);
+    waitForPanel(panel, std::chrono::steady_clock::now() + kPassInterval);
     quitFlag = 0;
     EXPECT_EQ(panel.device, &hid_double::panel().device);
     EXPECT_EQ(hid_double::panel().closes, 0);
@@ -275,13 +275,13 @@ TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel)
 TEST_F(Pass, WithoutASimulatorReportsAreDroppedButTheirButtonsCountAsHeld)
 {
     panel.linked = false;
-    acceptReport(panel, {1, BTN_AP_CDI, NAV1, 3, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI, .mode = NAV1, .outer_delta = 3, .inner_delta = 0});
     EXPECT_TRUE(sim.calls.empty());
     EXPECT_EQ(panel.mode, NAV1);
     panel.linked = true;
-    acceptReport(panel, {1, BTN_AP_CDI, NAV1, 0, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(sim.calls.empty());
-    acceptReport(panel, {1, BTN_AP_CDI | BTN_HDG_OBS, NAV1, 1, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI | BTN_HDG_OBS, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "pressKey(23)"}));
 }
 
@@ -289,20 +289,20 @@ TEST_F(Pass, WithoutASimulatorReportsAreDroppedButTheirButtonsCountAsHeld)
 TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing)
 {
     simconnect_double::reset();
-    HANDLE handle = simconnect_double::fakeHandle;
+    HANDLE handle = simconnect_double::kFakeHandle;
     FlightSimInterfaceMSFS sim;
     sim.connection = &handle;
     sim.nav1_standby = 113.45;
     PanelState panel{nullptr, false, &sim};
     enableVerboseLog(panel);
     ::testing::internal::CaptureStderr();
-    acceptReport(panel, {1, 0, NAV1, 1, 0});
-    acceptReport(panel, {1, BTN_KNOB_PUSH, NAV1, 0, 0});
-    acceptReport(panel, {1, 0, NAV1, 0, -1});
-    acceptReport(panel, {1, 1U << 0 | BTN_AP_CDI, NAV1, 0, 0});
-    acceptReport(panel, {1, 0, XPDR, 0, 0});
-    acceptReport(panel, {1, BTN_KNOB_PUSH, XPDR, 1, 0});
-    acceptReport(panel, {1, 0, XPDR, 1, 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 0, .inner_delta = -1});
+    acceptReport(panel, {.report_id = 1, .buttons = 1U << 0 | BTN_AP_CDI, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
     const std::string said = ::testing::internal::GetCapturedStderr();
     disableVerboseLog(panel);
     EXPECT_EQ(said,
@@ -388,7 +388,7 @@ TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
     ASSERT_EQ(sc.events.size(), 1U);
     EXPECT_EQ(sc.events[0].event, 2U);
     EXPECT_EQ(sc.events[0].data, 0x11445U);
-    EXPECT_EQ(sc.events[0].connection, simconnect_double::fakeHandle);
+    EXPECT_EQ(sc.events[0].connection, simconnect_double::kFakeHandle);
     EXPECT_DOUBLE_EQ(msfsInterface.nav1_standby, 114.45);
     // Dark at the open (no data yet), AP master and vertical hold lit once,
     // dark again at the exit.

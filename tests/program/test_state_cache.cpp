@@ -25,7 +25,7 @@ struct Cache : ::testing::Test {
     static void deliver(std::vector<Bytes> records)
     {
         sc::recorder().batches.push_back(std::move(records));
-        SimConnect_CallDispatch(sc::fakeHandle, onSimConnectMessage, nullptr);
+        SimConnect_CallDispatch(sc::kFakeHandle, onSimConnectMessage, nullptr);
     }
     static const FlightSimInterfaceMSFS& cache() { return msfsInterface; }
     // Every cached member still at its start value of zero.
@@ -52,12 +52,12 @@ struct Cache : ::testing::Test {
     }
 };
 
-constexpr double radios[7] = {122.8, 121.5, 113.45, 110.5, 90.5, 180.0, 270.25};
-constexpr std::int32_t allOn[6] = {1, 1, 1, 1, 1, 1};
+constexpr double kRadios[7] = {122.8, 121.5, 113.45, 110.5, 90.5, 180.0, 270.25};
+constexpr std::int32_t kAllOn[6] = {1, 1, 1, 1, 1, 1};
 
 TEST_F(Cache, RequestZeroFillsOnlyTheRadioBlock)
 {
-    deliver({sc::dataRecord(0, sc::radioBlock(radios))});
+    deliver({sc::dataRecord(0, sc::radioBlock(kRadios))});
     EXPECT_EQ(cache().com1_standby, 122.8);
     EXPECT_EQ(cache().com2_standby, 121.5);
     EXPECT_EQ(cache().nav1_standby, 113.45);
@@ -90,8 +90,8 @@ TEST_F(Cache, ABlockReplacesLocallyWrittenValues)
 {
     msfsInterface.nav1_standby = 117.95;
     msfsInterface.transponder_code = 0x7777;
-    deliver({sc::dataRecord(0, sc::radioBlock(radios)),
-             sc::dataRecord(1, sc::autopilotBlock(0, 0, 0x1200, allOn))});
+    deliver({sc::dataRecord(0, sc::radioBlock(kRadios)),
+             sc::dataRecord(1, sc::autopilotBlock(0, 0, 0x1200, kAllOn))});
     EXPECT_EQ(cache().nav1_standby, 113.45);
     EXPECT_EQ(cache().transponder_code, 0x1200U);
 }
@@ -99,7 +99,7 @@ TEST_F(Cache, ABlockReplacesLocallyWrittenValues)
 TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock)
 {
     // A radio-sized block under request 1 is read as the autopilot block.
-    Bytes block = sc::autopilotBlock(1000, 0, 0, allOn);
+    Bytes block = sc::autopilotBlock(1000, 0, 0, kAllOn);
     block.resize(56, 0);
     Bytes record = sc::dataRecord(1, block);
     std::uint32_t otherDefinition = 7;
@@ -112,15 +112,15 @@ TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock)
 
 TEST_F(Cache, OtherRequestIdsAreIgnored)
 {
-    deliver({sc::dataRecord(2, sc::radioBlock(radios)), sc::dataRecord(0xFFFFFFFF, sc::radioBlock(radios))});
+    deliver({sc::dataRecord(2, sc::radioBlock(kRadios)), sc::dataRecord(0xFFFFFFFF, sc::radioBlock(kRadios))});
     EXPECT_TRUE(untouched());
 }
 
 TEST_F(Cache, RecordsTooShortForTheirBlockAreIgnored)
 {
-    Bytes radio = sc::radioBlock(radios);
+    Bytes radio = sc::radioBlock(kRadios);
     radio.pop_back();
-    Bytes autopilot = sc::autopilotBlock(1, 1, 1, allOn);
+    Bytes autopilot = sc::autopilotBlock(1, 1, 1, kAllOn);
     autopilot.pop_back();
     Bytes header = sc::dataRecord(0, {});
     header.resize(39);
@@ -129,7 +129,7 @@ TEST_F(Cache, RecordsTooShortForTheirBlockAreIgnored)
     EXPECT_TRUE(untouched());
 
     // Exactly long enough is enough.
-    deliver({sc::dataRecord(1, sc::autopilotBlock(1, 1, 1, allOn))});
+    deliver({sc::dataRecord(1, sc::autopilotBlock(1, 1, 1, kAllOn))});
     EXPECT_EQ(cache().ap_master, 1);
 }
 
@@ -158,7 +158,7 @@ TEST_F(Cache, QuitRecordIsNotedForTheLoopWithoutAStopRequest)
 // variable the simulator does not know.
 TEST_F(Cache, AnExceptionToASetupCallNamesTheCall)
 {
-    HANDLE handle = sc::fakeHandle;
+    HANDLE handle = sc::kFakeHandle;
     msfsInterface.connection = &handle;
     msfsInterface.setupConnection();
     const sc::Recorder& calls = sc::recorder();

@@ -28,7 +28,7 @@ Bytes serverStream() {
     d.define_count = 7;
     d.data = data;
     append(d);
-    append(scproto::RecvException{7, 3, 2});
+    append(scproto::RecvException{.exception = 7, .send_id = 3, .index = 2});
     d.request_id = 1;
     d.data = std::span<const std::uint8_t>(data).first(44);
     append(d);

@@ -54,8 +54,8 @@ Bytes encodeClient(const minijson::Value& vec) {
         n = scproto::encode(out, protocol, send_id, p);
     } else if (function == "MapClientEventToSimEvent") {
         n = scproto::encode(out, protocol, send_id,
-                            scproto::MapClientEventPacket{u32(payload["16 eventId u32"]),
-                                                          payload["20 eventName[256]"].text});
+                            scproto::MapClientEventPacket{.event_id = u32(payload["16 eventId u32"]),
+                                                          .event_name = payload["20 eventName[256]"].text});
     } else if (function == "AddToDataDefinition") {
         scproto::AddToDataDefinitionPacket p;
         p.define_id = u32(payload["16 defineId u32"]);

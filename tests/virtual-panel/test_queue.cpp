@@ -3,8 +3,8 @@
 #include <array>
 #include <vector>
 
-#include "report_queue.hpp"
-#include "socket_device.hpp"
+#include "report_queue.h"
+#include "socket_device.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "script.hpp"
+#include "script.h"
 
 namespace {
 

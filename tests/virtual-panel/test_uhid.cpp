@@ -9,7 +9,7 @@
 
 #include <linux/input.h>
 
-#include "uhid_event.hpp"
+#include "uhid_event.h"
 
 namespace {
 
@@ -214,6 +214,8 @@ struct DecodeCase {
     std::uint16_t outputSize;
     Kind kind;
 };
+
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
 
 class UhidDecodeKind : public testing::TestWithParam<DecodeCase> {};
 

@@ -1,7 +1,7 @@
 // hidapi for the virtual panel: the whole hidapi 0.13 API, put in place of
 // the system's library with LD_PRELOAD, so that an unchanged program binary
 // talks to the virtual-panel process instead of a USB device. Only the panel
-// (0x04D8:0xE6D6) exists; the transport is described in wire.hpp.
+// (0x04D8:0xE6D6) exists; the transport is described in wire.h.
 //
 // The program's own allocator and signals are left alone: no C++ statics with
 // constructors (hid_init may run during the program's static initialisation),
@@ -21,8 +21,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "panel_report.hpp"
-#include "wire.hpp"
+#include "panel_report.h"
+#include "wire.h"
 
 #define VP_EXPORT extern "C" __attribute__((visibility("default")))
 

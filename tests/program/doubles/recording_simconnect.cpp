@@ -167,7 +167,7 @@ SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND /*hWnd*/
         recorder().duringOpen();
     }
     if (recorder().openResult >= 0) {
-        *phSimConnect = simconnect_double::fakeHandle;
+        *phSimConnect = simconnect_double::kFakeHandle;
     }
     return recorder().openResult;
 }

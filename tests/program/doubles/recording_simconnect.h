@@ -66,7 +66,7 @@ struct Recorder {
 };
 
 // The handle SimConnect_Open hands out.
-inline HANDLE const fakeHandle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5C0));
+inline HANDLE const kFakeHandle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5C0));
 
 Recorder& recorder();
 void reset();

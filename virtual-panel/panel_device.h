@@ -2,7 +2,8 @@
 // its output reports come back. The player and the interactive keys only see
 // this interface, so another way of presenting the device (a kernel HID
 // device, for instance) is one more implementation of it.
-#pragma once
+#ifndef VIRTUAL_PANEL_PANEL_DEVICE_H
+#define VIRTUAL_PANEL_PANEL_DEVICE_H
 
 #include <cstdint>
 #include <span>
@@ -44,3 +45,5 @@ public:
 };
 
 }  // namespace vpanel
+
+#endif

@@ -1,6 +1,7 @@
 // The panel at the keyboard: keys become reports, output reports light the
 // LEDs on a status line redrawn in place.
-#pragma once
+#ifndef VIRTUAL_PANEL_INTERACTIVE_H
+#define VIRTUAL_PANEL_INTERACTIVE_H
 
 #include <cstdint>
 #include <cstdio>
@@ -10,8 +11,8 @@
 
 #include <termios.h>
 
-#include "panel_device.hpp"
-#include "panel_report.hpp"
+#include "panel_device.h"
+#include "panel_report.h"
 
 namespace vpanel {
 
@@ -72,3 +73,5 @@ private:
 };
 
 }  // namespace vpanel
+
+#endif

@@ -7,7 +7,8 @@
 //   unplug / plug                     the device disappears / comes back
 //   leds fail / leds ok               the program's writes to the panel fail
 //                                     (hid_write returns -1) / succeed again
-#pragma once
+#ifndef VIRTUAL_PANEL_SCRIPT_H
+#define VIRTUAL_PANEL_SCRIPT_H
 
 #include <cstdint>
 #include <optional>
@@ -38,3 +39,5 @@ struct ParsedScript {
 ParsedScript parseScript(std::string_view text);
 
 }  // namespace vpanel
+
+#endif

@@ -1,14 +1,15 @@
 // The input queue as the operating system keeps it between device and reader:
 // reports wait in order, at most 64 of them, and when it is full the newest
 // report is dropped (Linux hidraw's behaviour), not the oldest.
-#pragma once
+#ifndef VIRTUAL_PANEL_REPORT_QUEUE_H
+#define VIRTUAL_PANEL_REPORT_QUEUE_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "wire.hpp"
+#include "wire.h"
 
 namespace vpanel {
 
@@ -39,3 +40,5 @@ private:
 };
 
 }  // namespace vpanel
+
+#endif

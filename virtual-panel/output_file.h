@@ -3,7 +3,8 @@
 // killed. After the first failure every later line is refused; the reason,
 // naming the option and the file, is handed out once (takeError) for the
 // caller to show, so that a lost record is reported once, not once per line.
-#pragma once
+#ifndef VIRTUAL_PANEL_OUTPUT_FILE_H
+#define VIRTUAL_PANEL_OUTPUT_FILE_H
 
 #include <string>
 #include <string_view>
@@ -41,3 +42,5 @@ private:
 };
 
 }  // namespace vpanel
+
+#endif

@@ -2,7 +2,8 @@
 // messages (linux/uhid.h) that create it, feed it and bring its output
 // reports back. Pure encoding and decoding, so that it can be checked on a
 // kernel without uhid.
-#pragma once
+#ifndef VIRTUAL_PANEL_UHID_EVENT_H
+#define VIRTUAL_PANEL_UHID_EVENT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -42,3 +43,5 @@ struct Received {
 Received decode(const uhid_event& event, std::size_t length);
 
 }  // namespace vpanel::uhid
+
+#endif

@@ -2,13 +2,14 @@
 // with the system's hidapi (hidraw backend), so nothing is preloaded into
 // them. The kernel's hidraw queue is the input queue here: a report sent
 // while no program has the device open is dropped by the kernel, not kept.
-#pragma once
+#ifndef VIRTUAL_PANEL_UHID_DEVICE_H
+#define VIRTUAL_PANEL_UHID_DEVICE_H
 
 #include <chrono>
 #include <memory>
 #include <string>
 
-#include "panel_device.hpp"
+#include "panel_device.h"
 
 struct uhid_event;
 
@@ -53,3 +54,5 @@ private:
 };
 
 }  // namespace vpanel
+
+#endif

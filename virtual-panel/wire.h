@@ -25,7 +25,8 @@
 // closed connection until the device is plugged again. A request the panel
 // does not understand, or one sent before the last was answered, also closes
 // the connection.
-#pragma once
+#ifndef VIRTUAL_PANEL_WIRE_H
+#define VIRTUAL_PANEL_WIRE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -56,3 +57,5 @@ inline constexpr std::size_t kMaxPacket = 1 + kMaxOutputReport;
 inline constexpr std::size_t kReadWaitPacket = 1 + 4;
 
 }  // namespace vpanel::wire
+
+#endif

@@ -1,6 +1,7 @@
 // The panel's report layout and names, written down once for the script
 // player, the interactive keys and the verbose log.
-#pragma once
+#ifndef VIRTUAL_PANEL_PANEL_REPORT_H
+#define VIRTUAL_PANEL_PANEL_REPORT_H
 
 #include <array>
 #include <cstdint>
@@ -79,3 +80,5 @@ std::string hexBytes(std::span<const std::uint8_t> bytes);
 std::string describeLeds(std::uint8_t leds);
 
 }  // namespace vpanel
+
+#endif

@@ -1,6 +1,7 @@
 // Starting COMMAND with the virtual hidapi in place, and the signals the
 // single poll() loop has to hear about (child exit, SIGINT, SIGTERM).
-#pragma once
+#ifndef VIRTUAL_PANEL_CHILD_PROCESS_H
+#define VIRTUAL_PANEL_CHILD_PROCESS_H
 
 #include <functional>
 #include <span>
@@ -99,3 +100,5 @@ int exitStatusFor(int waitStatus, bool endTermSent);
 std::string findPreloadLibrary(std::string& error);
 
 }  // namespace vpanel
+
+#endif

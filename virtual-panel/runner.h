@@ -1,12 +1,13 @@
 // One run of virtual-panel: the device, the script or the keyboard, and
 // COMMAND, all driven by one poll() loop on one thread.
-#pragma once
+#ifndef VIRTUAL_PANEL_RUNNER_H
+#define VIRTUAL_PANEL_RUNNER_H
 
 #include <string>
 #include <vector>
 
-#include "output_file.hpp"
-#include "script.hpp"
+#include "output_file.h"
+#include "script.h"
 
 namespace vpanel {
 
@@ -46,3 +47,5 @@ struct RunResult {
 RunResult run(const RunOptions& options);
 
 }  // namespace vpanel
+
+#endif

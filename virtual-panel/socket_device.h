@@ -1,6 +1,7 @@
 // The device presented to libhidapi-virtual.so over a Unix socket (see
-// wire.hpp for the messages).
-#pragma once
+// wire.h for the messages).
+#ifndef VIRTUAL_PANEL_SOCKET_DEVICE_H
+#define VIRTUAL_PANEL_SOCKET_DEVICE_H
 
 #include <chrono>
 #include <cstdint>
@@ -8,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "panel_device.hpp"
-#include "report_queue.hpp"
-#include "wire.hpp"
+#include "panel_device.h"
+#include "report_queue.h"
+#include "wire.h"
 
 namespace vpanel {
 
@@ -71,3 +72,5 @@ private:
 };
 
 }  // namespace vpanel
+
+#endif
