@@ -77,6 +77,7 @@ inline constexpr std::array<Datum, 7> kRadio{{
     real("NAV OBS:2", "degrees", &Sim::obs2, angle(HeldMember::Obs2)),
 }};
 
+// clang-format off
 inline constexpr std::array<Datum, 9> kAutopilot{{
     // Sent truncated to whole feet and feet per minute.
     real("AUTOPILOT ALTITUDE LOCK VAR", "feet", &Sim::ap_altitude, {HeldMember::ApAltitude, 1.0, false}),
@@ -91,6 +92,7 @@ inline constexpr std::array<Datum, 9> kAutopilot{{
     flag("AUTOPILOT ALTITUDE LOCK", &Sim::ap_altitude_lock),
     flag("AUTOPILOT VERTICAL HOLD", &Sim::ap_vertical_hold),
 }};
+// clang-format on
 
 constexpr std::size_t size(std::span<const Datum> layout)
 {

@@ -56,6 +56,7 @@ std::uint32_t intToOctalCode(std::uint32_t value) {
 }
 
 const std::vector<Spin>& spins() {
+    // clang-format off
     static const std::vector<Spin> all = {
         {"Nav1Outer", {"--set", "NAV STANDBY FREQUENCY:1=113.45"}, "report 2 0 0 0\n", "report 2 0 1 0\n",
          "NAV1_STBY_SET", "NAV STANDBY FREQUENCY:1",
@@ -79,6 +80,7 @@ const std::vector<Spin>& spins() {
          [](std::uint32_t prev) { return intToOctalCode((octalCodeToInt(prev) + 1) % 4096); }, 0x1200,
          [](std::uint32_t v) { return static_cast<double>(v); }},
     };
+    // clang-format on
     return all;
 }
 

@@ -224,10 +224,12 @@ TEST(Options, DefaultsAndValues) {
     EXPECT_EQ(o.event_delay_frames, 0u);
     EXPECT_FALSE(o.once || o.quiet || o.help);
 
+    // clang-format off
     const std::vector<std::string_view> args{
         "--port", "0", "--bind", "0.0.0.0", "--frame-ms=5", "--event-delay-frames", "3",
         "--set", "AUTOPILOT MASTER=1", "--set", "TRANSPONDER CODE:1=0x7000", "--trace", "t.jsonl",
         "--state-out", "s.json", "--port-file", "p", "--once", "--quiet"};
+    // clang-format on
     Options p;
     ASSERT_FALSE(parseOptions(args, p).has_value());
     EXPECT_EQ(p.port, 0);
@@ -243,12 +245,14 @@ TEST(Options, DefaultsAndValues) {
     EXPECT_TRUE(p.once && p.quiet);
 }
 
+// clang-format off
 TEST(Options, UsageErrorsNameTheOption) {
     const std::vector<std::vector<std::string_view>> bad{
         {"--port", "65536"},        {"--port", "-1"},         {"--port"},
         {"--bind", "localhost"},    {"--frame-ms", "0"},      {"--frame-ms", "1.5"},
         {"--event-delay-frames", "x"}, {"--set", "NOPE=1"},   {"--trace", ""},
         {"--limit", "NOPE=1:2"},    {"--limit", "AUTOPILOT MASTER=1:0"},
+// clang-format on
         {"--verbose"},              {"--once=1"},             {"stray"}};
     for (const auto& args : bad) {
         Options o;

@@ -482,9 +482,11 @@ std::string lastStatusLine(const std::string& out) {
 TEST_F(EndToEnd, KeysPlayThePanel) {
     int keys[2];
     ASSERT_EQ(::pipe(keys), 0);
+    // clang-format off
     const pid_t pid = start({VIRTUAL_PANEL_BIN, "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read",
                              "8", "read", "8", "read", "8", "read", "8", "read", "8", "read-none", "write", "0b", "05"},
                             keys[0]);
+    // clang-format on
     ::close(keys[0]);
     // NAV1, outer knob clockwise, inner knob back (arrow key), HDG/OBS.
     const std::string typed = "3d\x1b[Bh";
