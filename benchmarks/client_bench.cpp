@@ -21,8 +21,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr DWORD kFirstAltitude = 1000;
 
-std::int64_t nowNs(clockid_t clock)
-{
+std::int64_t nowNs(clockid_t clock) {
     timespec ts{};
     ::clock_gettime(clock, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
@@ -30,8 +29,7 @@ std::int64_t nowNs(clockid_t clock)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     long events = -1;
     if (argc == 2) {
         const std::string_view text = argv[1];
@@ -41,8 +39,9 @@ int main(int argc, char** argv)
         }
     }
     if (events < 0 || events > 1000000) {
-        std::fprintf(stderr, "bench-client: EVENTS(%s): expected a count from 0 to 1000000\n"
-                             "usage: bench-client EVENTS\n",
+        std::fprintf(stderr,
+                     "bench-client: EVENTS(%s): expected a count from 0 to 1000000\n"
+                     "usage: bench-client EVENTS\n",
                      argc >= 2 ? argv[1] : "");
         return kUsageError;
     }

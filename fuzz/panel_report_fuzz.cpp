@@ -23,25 +23,21 @@ SIMCONNECTAPI SimConnect_Open(HANDLE*, LPCSTR, HWND, DWORD, HANDLE, DWORD) { ret
 SIMCONNECTAPI SimConnect_Close(HANDLE) { return S_OK; }
 SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE, SIMCONNECT_CLIENT_EVENT_ID, const char*) { return S_OK; }
 SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE, SIMCONNECT_DATA_DEFINITION_ID, const char*, const char*,
-                                             SIMCONNECT_DATATYPE, float, DWORD)
-{
+                                             SIMCONNECT_DATATYPE, float, DWORD) {
     return S_OK;
 }
 SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE, SIMCONNECT_DATA_REQUEST_ID, SIMCONNECT_DATA_DEFINITION_ID,
                                                 SIMCONNECT_OBJECT_ID, SIMCONNECT_PERIOD, SIMCONNECT_DATA_REQUEST_FLAG,
-                                                DWORD, DWORD, DWORD)
-{
+                                                DWORD, DWORD, DWORD) {
     return S_OK;
 }
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE, DispatchProc, void*) { return S_OK; }
-SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE, DWORD* id)
-{
+SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE, DWORD* id) {
     *id = 0;
     return S_OK;
 }
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE, SIMCONNECT_OBJECT_ID, SIMCONNECT_CLIENT_EVENT_ID, DWORD,
-                                             SIMCONNECT_NOTIFICATION_GROUP_ID, SIMCONNECT_EVENT_FLAG)
-{
+                                             SIMCONNECT_NOTIFICATION_GROUP_ID, SIMCONNECT_EVENT_FLAG) {
     ++transmitted;
     return S_OK;
 }
@@ -60,8 +56,7 @@ const wchar_t* hid_error(hid_device*) { return L""; }
 int hid_write(hid_device*, const unsigned char*, size_t) { return -1; }
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static HANDLE handle = nullptr;
     FlightSimInterfaceMSFS sim;
     sim.connection = &handle;

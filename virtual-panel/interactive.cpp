@@ -34,7 +34,7 @@ struct ButtonKey {
 
 // Enter is a second key for ENT.
 constexpr ButtonKey kButtonKeys[] = {
-    {' ', 9}, {'t', 4}, {'m', 5}, {'c', 6}, {'e', 7}, {'x', 8},
+    {' ', 9},  {'t', 4},  {'m', 5},  {'c', 6},  {'e', 7},  {'x', 8},
     {'p', 14}, {'h', 15}, {'n', 16}, {'r', 17}, {'l', 18}, {'v', 19},
 };
 
@@ -84,11 +84,11 @@ void Interactive::keys(std::span<const char> bytes) {
         if (escapeState_ == 2) {
             escapeState_ = 0;
             switch (c) {
-                case 'A': turn(false, +1); break;
-                case 'B': turn(false, -1); break;
-                case 'C': turn(true, +1); break;
-                case 'D': turn(true, -1); break;
-                default: break;
+            case 'A': turn(false, +1); break;
+            case 'B': turn(false, -1); break;
+            case 'C': turn(true, +1); break;
+            case 'D': turn(true, -1); break;
+            default: break;
             }
             continue;
         }
@@ -103,14 +103,14 @@ void Interactive::keys(std::span<const char> bytes) {
 
 void Interactive::key(char c) {
     switch (c) {
-        case 'a': turn(true, -1); return;
-        case 'd': turn(true, +1); return;
-        case 's': turn(false, -1); return;
-        case 'w': turn(false, +1); return;
-        case 'u': togglePlug(); return;
-        case 'q': quit_ = true; return;
-        case '?': printHelp(); return;
-        default: break;
+    case 'a': turn(true, -1); return;
+    case 'd': turn(true, +1); return;
+    case 's': turn(false, -1); return;
+    case 'w': turn(false, +1); return;
+    case 'u': togglePlug(); return;
+    case 'q': quit_ = true; return;
+    case '?': printHelp(); return;
+    default: break;
     }
     if (c >= '1' && c <= '8') {
         selectMode(static_cast<std::uint8_t>(c - '1'));
@@ -127,9 +127,9 @@ void Interactive::key(char c) {
 void Interactive::send(const PanelInput& in, const std::string& what) {
     const auto bytes = encodeInput(in);
     switch (device_.sendInput(bytes)) {
-        case InputResult::Queued: lastAction_ = what; break;
-        case InputResult::DroppedFull: lastAction_ = what + " (queue full: dropped)"; break;
-        case InputResult::DroppedUnplugged: lastAction_ = what + " (unplugged: dropped)"; break;
+    case InputResult::Queued: lastAction_ = what; break;
+    case InputResult::DroppedFull: lastAction_ = what + " (queue full: dropped)"; break;
+    case InputResult::DroppedUnplugged: lastAction_ = what + " (unplugged: dropped)"; break;
     }
     if (verbose_) {
         show(stderr, "panel: " + describeInput(last_, in));
@@ -153,9 +153,7 @@ void Interactive::press(int bit) {
     lastAction_ = pressed;
 }
 
-void Interactive::selectMode(std::uint8_t mode) {
-    send(PanelInput{mode, 0, 0, 0}, "mode " + modeName(mode));
-}
+void Interactive::selectMode(std::uint8_t mode) { send(PanelInput{mode, 0, 0, 0}, "mode " + modeName(mode)); }
 
 void Interactive::togglePlug() {
     if (device_.plugged()) {

@@ -158,14 +158,16 @@ int main(int argc, char** argv) {
                 int ms = -1;
                 const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
                 if (ec != std::errc{} || end != value.data() + value.size() || ms < 0) {
-                    return usageError(std::string(arg) + "(" + std::string(value) + "): expected milliseconds, 0 or more");
+                    return usageError(std::string(arg) + "(" + std::string(value) +
+                                      "): expected milliseconds, 0 or more");
                 }
                 (arg == "--linger-ms" ? options.lingerMs : options.openTimeoutMs) = ms;
             }
             continue;
         }
-        return usageError(arg.starts_with("-") ? "option(" + std::string(arg) + "): unknown"
-                                               : "argument(" + std::string(arg) + "): unexpected; COMMAND goes after --");
+        return usageError(arg.starts_with("-")
+                              ? "option(" + std::string(arg) + "): unknown"
+                              : "argument(" + std::string(arg) + "): unexpected; COMMAND goes after --");
     }
     for (; i < argc; ++i) {
         options.command.emplace_back(argv[i]);
@@ -227,12 +229,12 @@ int main(int argc, char** argv) {
     }
     using Ending = vpanel::RunResult::Ending;
     switch (result.ending) {
-        case Ending::Finished: return 0;
-        case Ending::CommandEnded: return vpanel::exitStatusFor(result.waitStatus, result.endTermSent);
-        case Ending::Interrupted: return 128 + result.signal;
-        case Ending::CommandNotStarted: return 127;  // as a shell says it
-        case Ending::OpenTimedOut: return kOpenTimedOut;
-        case Ending::Failed: return 1;
+    case Ending::Finished: return 0;
+    case Ending::CommandEnded: return vpanel::exitStatusFor(result.waitStatus, result.endTermSent);
+    case Ending::Interrupted: return 128 + result.signal;
+    case Ending::CommandNotStarted: return 127;  // as a shell says it
+    case Ending::OpenTimedOut: return kOpenTimedOut;
+    case Ending::Failed: return 1;
     }
     return 1;
 }

@@ -57,12 +57,11 @@ inline constexpr std::array<NamedButton, 12> kButtons{{
     {19, "VS/PROC"},
 }};
 
-inline constexpr std::array<std::string_view, 8> kModeNames{
-    "COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
+inline constexpr std::array<std::string_view, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2",
+                                                            "FMS1", "FMS2", "AP",   "XPDR"};
 
 // LED byte of the output report, bits 0..5.
-inline constexpr std::array<std::string_view, 6> kLedNames{
-    "AP", "HDG", "NAV", "APR", "ALT", "VS"};
+inline constexpr std::array<std::string_view, 6> kLedNames{"AP", "HDG", "NAV", "APR", "ALT", "VS"};
 
 std::string modeName(std::uint8_t mode);
 

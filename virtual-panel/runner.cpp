@@ -90,8 +90,7 @@ private:
 class Runner final : public DeviceListener {
 public:
     Runner(const RunOptions& options, std::string socketPath)
-        : options_(options), socketPath_(std::move(socketPath)),
-          device_(makeDevice()) {}
+        : options_(options), socketPath_(std::move(socketPath)), device_(makeDevice()) {}
 
     RunResult loop(const std::string& library);
 
@@ -190,65 +189,65 @@ private:
     std::size_t next_ = 0;                           // Running: the script's next line
     Clock::time_point nextAt_{};
     PanelInput lastScripted_{};
-    Clock::time_point lingerUntil_{};                // Lingering
-    Clock::time_point killAt_{};                     // Ending
+    Clock::time_point lingerUntil_{};  // Lingering
+    Clock::time_point killAt_{};       // Ending
 };
 
 void Runner::play(const ScriptAction& action, Clock::time_point now) {
     switch (action.kind) {
-        case ScriptAction::Kind::Report: {
-            // Stamped just before the queue takes it: no reader can have it
-            // earlier.
-            const std::int64_t queuedAt = monotonicNs();
-            const InputResult result = device_->sendInput(action.bytes);
-            if (options_.reportLog != nullptr &&
-                !options_.reportLog->writeLine(reportLogLine(queuedAt, action.bytes, result))) {
-                stopForFailure(options_.reportLog->takeError());
-            }
-            if (options_.verbose) {
-                PanelInput in;
-                std::string what = decodeInput(action.bytes, in) && action.bytes.size() == kInputReportSize &&
-                                           action.bytes[0] == kInputReportId
-                                       ? describeInput(lastScripted_, in)
-                                       : "raw report " + hexBytes(action.bytes);
-                if (result == InputResult::DroppedFull) what += " (queue full: dropped)";
-                if (result == InputResult::DroppedUnplugged) what += " (unplugged: dropped)";
-                std::fprintf(stderr, "panel: %s\n", what.c_str());
-            }
-            decodeInput(action.bytes, lastScripted_);
-            break;
+    case ScriptAction::Kind::Report: {
+        // Stamped just before the queue takes it: no reader can have it
+        // earlier.
+        const std::int64_t queuedAt = monotonicNs();
+        const InputResult result = device_->sendInput(action.bytes);
+        if (options_.reportLog != nullptr &&
+            !options_.reportLog->writeLine(reportLogLine(queuedAt, action.bytes, result))) {
+            stopForFailure(options_.reportLog->takeError());
         }
-        case ScriptAction::Kind::Wait:
-            if (options_.verbose) {
-                std::fprintf(stderr, "panel: wait %u ms\n", action.ms);
-            }
-            nextAt_ = now + milliseconds(action.ms);
-            break;
-        case ScriptAction::Kind::Unplug:
-            if (options_.verbose) {
-                std::fprintf(stderr, "panel: unplug\n");
-            }
-            device_->unplug();
-            break;
-        case ScriptAction::Kind::Plug:
-            if (options_.verbose) {
-                std::fprintf(stderr, "panel: plug\n");
-            }
-            device_->plug();
-            break;
-        case ScriptAction::Kind::LedsFail:
-        case ScriptAction::Kind::LedsOk: {
-            const bool fail = action.kind == ScriptAction::Kind::LedsFail;
-            if (options_.verbose) {
-                std::fprintf(stderr, "panel: leds %s\n", fail ? "fail" : "ok");
-            }
-            // A kernel device cannot refuse writes: main turns `leds fail`
-            // away with --uhid, and `leds ok` is then what it does anyway.
-            if (socket_ != nullptr) {
-                socket_->failWrites(fail);
-            }
-            break;
+        if (options_.verbose) {
+            PanelInput in;
+            std::string what = decodeInput(action.bytes, in) && action.bytes.size() == kInputReportSize &&
+                                       action.bytes[0] == kInputReportId
+                                   ? describeInput(lastScripted_, in)
+                                   : "raw report " + hexBytes(action.bytes);
+            if (result == InputResult::DroppedFull) what += " (queue full: dropped)";
+            if (result == InputResult::DroppedUnplugged) what += " (unplugged: dropped)";
+            std::fprintf(stderr, "panel: %s\n", what.c_str());
         }
+        decodeInput(action.bytes, lastScripted_);
+        break;
+    }
+    case ScriptAction::Kind::Wait:
+        if (options_.verbose) {
+            std::fprintf(stderr, "panel: wait %u ms\n", action.ms);
+        }
+        nextAt_ = now + milliseconds(action.ms);
+        break;
+    case ScriptAction::Kind::Unplug:
+        if (options_.verbose) {
+            std::fprintf(stderr, "panel: unplug\n");
+        }
+        device_->unplug();
+        break;
+    case ScriptAction::Kind::Plug:
+        if (options_.verbose) {
+            std::fprintf(stderr, "panel: plug\n");
+        }
+        device_->plug();
+        break;
+    case ScriptAction::Kind::LedsFail:
+    case ScriptAction::Kind::LedsOk: {
+        const bool fail = action.kind == ScriptAction::Kind::LedsFail;
+        if (options_.verbose) {
+            std::fprintf(stderr, "panel: leds %s\n", fail ? "fail" : "ok");
+        }
+        // A kernel device cannot refuse writes: main turns `leds fail`
+        // away with --uhid, and `leds ok` is then what it does anyway.
+        if (socket_ != nullptr) {
+            socket_->failWrites(fail);
+        }
+        break;
+    }
     }
 }
 
@@ -274,8 +273,8 @@ void Runner::endRun(Clock::time_point now, Cause cause) {
         return;
     }
     if (child_ < 0) {
-        finished_ = RunResult{cause_ == Cause::Failed ? RunResult::Ending::Failed : RunResult::Ending::Finished, 0,
-                              false, 0};
+        finished_ =
+            RunResult{cause_ == Cause::Failed ? RunResult::Ending::Failed : RunResult::Ending::Finished, 0, false, 0};
         return;
     }
     ::kill(child_, SIGTERM);
@@ -304,9 +303,9 @@ std::optional<RunResult> Runner::reapChild() {
     child_ = -1;
     const bool endTermSent = stage_ == Stage::Ending || stage_ == Stage::Killing;
     switch (cause_) {
-        case Cause::Failed: return RunResult{RunResult::Ending::Failed, status, endTermSent, 0};
-        case Cause::OpenTimedOut: return RunResult{RunResult::Ending::OpenTimedOut, status, endTermSent, 0};
-        case Cause::Done: break;
+    case Cause::Failed: return RunResult{RunResult::Ending::Failed, status, endTermSent, 0};
+    case Cause::OpenTimedOut: return RunResult{RunResult::Ending::OpenTimedOut, status, endTermSent, 0};
+    case Cause::Done: break;
     }
     return RunResult{RunResult::Ending::CommandEnded, status, endTermSent, 0};
 }
@@ -331,15 +330,15 @@ int Runner::timeoutMs(Clock::time_point now) const {
         if (!due || t < *due) due = t;
     };
     switch (stage_) {
-        case Stage::AwaitingOpen:
-            if (openDeadline_) consider(*openDeadline_);
-            break;
-        case Stage::Running:
-            if (options_.hasScript) consider(nextAt_);
-            break;
-        case Stage::Lingering: consider(lingerUntil_); break;
-        case Stage::Ending: consider(killAt_); break;
-        case Stage::Killing: break;
+    case Stage::AwaitingOpen:
+        if (openDeadline_) consider(*openDeadline_);
+        break;
+    case Stage::Running:
+        if (options_.hasScript) consider(nextAt_);
+        break;
+    case Stage::Lingering: consider(lingerUntil_); break;
+    case Stage::Ending: consider(killAt_); break;
+    case Stage::Killing: break;
     }
     if (!due) {
         return -1;

@@ -25,18 +25,18 @@ struct RunOptions {
     int openTimeoutMs = 10000;
     bool verbose = false;
     std::vector<std::string> command;  // empty: serve the socket only
-    bool uhid = false;  // a kernel HID device through /dev/uhid, not the socket
+    bool uhid = false;                 // a kernel HID device through /dev/uhid, not the socket
 };
 
 // How a run ended; main turns it into the exit status.
 struct RunResult {
     enum class Ending {
-        Finished,         // script or keyboard done, no COMMAND
-        CommandEnded,     // `waitStatus` holds COMMAND's wait status
-        Interrupted,      // `signal` arrived while there was no COMMAND
+        Finished,      // script or keyboard done, no COMMAND
+        CommandEnded,  // `waitStatus` holds COMMAND's wait status
+        Interrupted,   // `signal` arrived while there was no COMMAND
         CommandNotStarted,
-        OpenTimedOut,     // COMMAND never opened the panel; reported on stderr
-        Failed,           // reported on stderr; COMMAND, if any, was ended
+        OpenTimedOut,  // COMMAND never opened the panel; reported on stderr
+        Failed,        // reported on stderr; COMMAND, if any, was ended
     };
     Ending ending = Ending::Finished;
     int waitStatus = 0;

@@ -77,8 +77,8 @@ bool wrongCount(const std::vector<std::string_view>& words, std::size_t expected
     if (words.size() == expected + 1) {
         return false;
     }
-    reason = std::string(words[0]) + ": expected " + usage + ", got " + std::to_string(words.size() - 1) +
-             " argument" + (words.size() == 2 ? "" : "s");
+    reason = std::string(words[0]) + ": expected " + usage + ", got " + std::to_string(words.size() - 1) + " argument" +
+             (words.size() == 2 ? "" : "s");
     return true;
 }
 

@@ -50,8 +50,7 @@ SocketDevice::SocketDevice(std::string path, DeviceListener& listener)
         ::close(timerFd_);
         throw error;
     }
-    if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 16) != 0) {
+    if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
         const auto error = systemError("bind", path_);
         ::close(listenFd_);
         ::close(timerFd_);
@@ -174,8 +173,7 @@ void SocketDevice::handlePoll(std::span<const pollfd> fds) {
             continue;
         }
         // An earlier request in this pass may have unplugged and closed it.
-        const auto it =
-            std::find_if(clients_.begin(), clients_.end(), [&p](const Client& c) { return c.fd == p.fd; });
+        const auto it = std::find_if(clients_.begin(), clients_.end(), [&p](const Client& c) { return c.fd == p.fd; });
         if (it == clients_.end()) {
             continue;
         }

@@ -47,8 +47,8 @@ private:
         int fd;
         // A kReadWait not answered yet: nothing else is served meanwhile.
         bool waiting = false;
-        std::uint64_t waitOrder = 0;                 // older waits are served first
-        std::optional<Clock::time_point> deadline;   // none: for ever
+        std::uint64_t waitOrder = 0;                // older waits are served first
+        std::optional<Clock::time_point> deadline;  // none: for ever
     };
 
     void acceptClient();

@@ -26,7 +26,10 @@ std::runtime_error systemError(const std::string& what, const std::string& argum
 }  // namespace
 
 UhidDevice::UhidDevice(DeviceListener& listener, std::string path, std::chrono::milliseconds settle)
-    : listener_(listener), path_(std::move(path)), settle_(settle), out_(std::make_unique<uhid_event>()),
+    : listener_(listener),
+      path_(std::move(path)),
+      settle_(settle),
+      out_(std::make_unique<uhid_event>()),
       in_(std::make_unique<uhid_event>()) {
     fd_ = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
@@ -142,33 +145,33 @@ void UhidDevice::readEvents() {
         }
         const uhid::Received event = uhid::decode(*in_, static_cast<std::size_t>(n));
         switch (event.kind) {
-            case Kind::Open:
-                // Before the settle time is over the kernel may still drop
-                // input (its driver is finishing the probe).
-                armSettle(true);
-                break;
-            case Kind::Close: armSettle(false); break;
-            case Kind::Output: listener_.outputReport(event.data); break;
-            case Kind::GetReport:
-                // The panel has no feature or readable reports.
-                uhid::encodeGetReportReply(*out_, event.id, EIO);
-                (void)writeOut();
-                break;
-            case Kind::SetReport: {
-                const bool output = event.reportType == UHID_OUTPUT_REPORT;
-                uhid::encodeSetReportReply(*out_, event.id, output ? 0 : EIO);
-                (void)writeOut();
-                if (output) {
-                    listener_.outputReport(event.data);
-                }
-                break;
+        case Kind::Open:
+            // Before the settle time is over the kernel may still drop
+            // input (its driver is finishing the probe).
+            armSettle(true);
+            break;
+        case Kind::Close: armSettle(false); break;
+        case Kind::Output: listener_.outputReport(event.data); break;
+        case Kind::GetReport:
+            // The panel has no feature or readable reports.
+            uhid::encodeGetReportReply(*out_, event.id, EIO);
+            (void)writeOut();
+            break;
+        case Kind::SetReport: {
+            const bool output = event.reportType == UHID_OUTPUT_REPORT;
+            uhid::encodeSetReportReply(*out_, event.id, output ? 0 : EIO);
+            (void)writeOut();
+            if (output) {
+                listener_.outputReport(event.data);
             }
-            case Kind::Malformed:
-                std::fprintf(stderr, "virtual-panel: read(%s): malformed event of %zd bytes\n", path_.c_str(), n);
-                break;
-            case Kind::Start:
-            case Kind::Stop:
-            case Kind::Other: break;
+            break;
+        }
+        case Kind::Malformed:
+            std::fprintf(stderr, "virtual-panel: read(%s): malformed event of %zd bytes\n", path_.c_str(), n);
+            break;
+        case Kind::Start:
+        case Kind::Stop:
+        case Kind::Other: break;
         }
     }
 }

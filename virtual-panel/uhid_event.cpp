@@ -113,43 +113,43 @@ Received decode(const uhid_event& event, std::size_t length) {
     // is checked against what its own size field claims.
     const std::size_t payload = length - sizeof event.type;
     switch (event.type) {
-        case UHID_START: r.kind = Received::Kind::Start; return r;
-        case UHID_STOP: r.kind = Received::Kind::Stop; return r;
-        case UHID_OPEN: r.kind = Received::Kind::Open; return r;
-        case UHID_CLOSE: r.kind = Received::Kind::Close; return r;
-        case UHID_OUTPUT: {
-            const uhid_output_req& out = event.u.output;
-            const std::size_t size = out.size;
-            if (payload < sizeof out || size > UHID_DATA_MAX) {
-                return r;
-            }
-            r.kind = Received::Kind::Output;
-            r.data = std::span<const std::uint8_t>(out.data, size);
-            r.reportType = out.rtype;
+    case UHID_START: r.kind = Received::Kind::Start; return r;
+    case UHID_STOP: r.kind = Received::Kind::Stop; return r;
+    case UHID_OPEN: r.kind = Received::Kind::Open; return r;
+    case UHID_CLOSE: r.kind = Received::Kind::Close; return r;
+    case UHID_OUTPUT: {
+        const uhid_output_req& out = event.u.output;
+        const std::size_t size = out.size;
+        if (payload < sizeof out || size > UHID_DATA_MAX) {
             return r;
         }
-        case UHID_GET_REPORT:
-            if (payload < sizeof event.u.get_report) {
-                return r;
-            }
-            r.kind = Received::Kind::GetReport;
-            r.id = event.u.get_report.id;
-            r.reportType = event.u.get_report.rtype;
-            return r;
-        case UHID_SET_REPORT: {
-            const uhid_set_report_req& set = event.u.set_report;
-            const std::size_t size = set.size;
-            const std::size_t header = sizeof set - sizeof set.data;
-            if (payload < header || size > UHID_DATA_MAX || payload - header < size) {
-                return r;
-            }
-            r.kind = Received::Kind::SetReport;
-            r.id = set.id;
-            r.reportType = set.rtype;
-            r.data = std::span<const std::uint8_t>(set.data, size);
+        r.kind = Received::Kind::Output;
+        r.data = std::span<const std::uint8_t>(out.data, size);
+        r.reportType = out.rtype;
+        return r;
+    }
+    case UHID_GET_REPORT:
+        if (payload < sizeof event.u.get_report) {
             return r;
         }
-        default: r.kind = Received::Kind::Other; return r;
+        r.kind = Received::Kind::GetReport;
+        r.id = event.u.get_report.id;
+        r.reportType = event.u.get_report.rtype;
+        return r;
+    case UHID_SET_REPORT: {
+        const uhid_set_report_req& set = event.u.set_report;
+        const std::size_t size = set.size;
+        const std::size_t header = sizeof set - sizeof set.data;
+        if (payload < header || size > UHID_DATA_MAX || payload - header < size) {
+            return r;
+        }
+        r.kind = Received::Kind::SetReport;
+        r.id = set.id;
+        r.reportType = set.rtype;
+        r.data = std::span<const std::uint8_t>(set.data, size);
+        return r;
+    }
+    default: r.kind = Received::Kind::Other; return r;
     }
 }
 

@@ -27,8 +27,7 @@ HANDLE loopEnded = nullptr;
 // the loop to stop. Closing the console window (or logging off, shutting
 // down) ends the process as soon as this returns, so then it also waits for
 // the loop to finish its clean-up, within the ~5 s Windows grants.
-BOOL WINAPI onConsoleControl(DWORD event)
-{
+BOOL WINAPI onConsoleControl(DWORD event) {
     quitFlag = 1;
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         if (loopEnded != nullptr) {
@@ -38,14 +37,10 @@ BOOL WINAPI onConsoleControl(DWORD event)
     return TRUE;
 }
 #else
-extern "C" void onStopSignal(int /*signal*/)
-{
-    quitFlag = 1;
-}
+extern "C" void onStopSignal(int /*signal*/) { quitFlag = 1; }
 #endif
 
-void installStopHandlers()
-{
+void installStopHandlers() {
 #if defined(_WIN32)
     loopEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
@@ -57,8 +52,7 @@ void installStopHandlers()
 
 // What the SimConnect library knows of the failure: our network client names
 // the address it tried; the SDK's library only has its local simulator.
-const char* simConnectFailure()
-{
+const char* simConnectFailure() {
 #if defined(MSFS_PANEL_NET_CLIENT)
     return SimConnectNet_LastError();
 #else
@@ -91,8 +85,7 @@ constexpr const char* kHelp =
 
 enum class Command { Run, Help, Version, BadArgument };
 
-Command parseArguments(int argc, char** argv, RunOptions& options)
-{
+Command parseArguments(int argc, char** argv, RunOptions& options) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--keep-running") == 0) {
@@ -115,15 +108,11 @@ Command parseArguments(int argc, char** argv, RunOptions& options)
 #if defined(MSFS_PANEL_NET_CLIENT)
 // Our client asks this while it connects and waits for the simulator's
 // answer, so that Ctrl+C is honoured within a tenth of a second there too.
-extern "C" int stopWasRequested(void)
-{
-    return quitFlag != 0 ? 1 : 0;
-}
+extern "C" int stopWasRequested(void) { return quitFlag != 0 ? 1 : 0; }
 #endif
 
 // Lets a console handler that is waiting for the clean-up return.
-void reportLoopEnded()
-{
+void reportLoopEnded() {
 #if defined(_WIN32)
     if (loopEnded != nullptr) {
         SetEvent(loopEnded);
@@ -133,8 +122,7 @@ void reportLoopEnded()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     RunOptions options;
     switch (parseArguments(argc, argv, options)) {
     case Command::Run: break;
@@ -158,8 +146,7 @@ int main(int argc, char** argv)
     case RunOutcome::LinkLost:
         std::fprintf(stderr, "msfs-panel: connection to the simulator lost: %s\n", simConnectFailure());
         return 1;
-    case RunOutcome::Stopped:
-        return 0;
+    case RunOutcome::Stopped: return 0;
     }
     return 0;
 }

@@ -21,13 +21,9 @@ constexpr std::chrono::seconds kLongestRetry{5};
 
 enum class SessionEnd { Stopped, SimulatorQuit, LinkLost };
 
-bool stopRequested()
-{
-    return quitFlag != 0;
-}
+bool stopRequested() { return quitFlag != 0; }
 
-void handleRead(PanelState& panel, const unsigned char* buffer, int count)
-{
+void handleRead(PanelState& panel, const unsigned char* buffer, int count) {
     // A short read is not a report and must not replace previous_report.
     const std::optional<PanelReport> report = decodeReport(buffer, static_cast<std::size_t>(count));
     if (report) {
@@ -35,8 +31,7 @@ void handleRead(PanelState& panel, const unsigned char* buffer, int count)
     }
 }
 
-void readPanel(PanelState& panel)
-{
+void readPanel(PanelState& panel) {
     // Everything that is waiting, in order: what arrived while SimConnect was
     // being served.
     for (int i = 0; i < kMaxReportsPerPass && panel.device != nullptr; ++i) {
@@ -54,8 +49,7 @@ void readPanel(PanelState& panel)
 }
 
 // Runs idle passes for `duration`: the panel is served while no simulator is.
-void idleFor(PanelState& panel, Clock::duration duration)
-{
+void idleFor(PanelState& panel, Clock::duration duration) {
     const Clock::time_point end = Clock::now() + duration;
     while (!stopRequested() && Clock::now() < end) {
         const Clock::time_point next = std::min(Clock::now() + kPassInterval, end);
@@ -65,8 +59,7 @@ void idleFor(PanelState& panel, Clock::duration duration)
 }
 
 // Opens the connection and sets it up; false when no simulator answered.
-bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator)
-{
+bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
     if (SimConnect_Open(&simConnectHandle, "Request Data", nullptr, 0, nullptr, 0) < 0) {
         simConnectHandle = nullptr;
         return false;
@@ -81,8 +74,7 @@ bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator)
     return true;
 }
 
-SessionEnd runSession(PanelState& panel)
-{
+SessionEnd runSession(PanelState& panel) {
     while (!stopRequested()) {
         // The pace is set from the start of the pass: the wait takes what the
         // pass's own work has left of it.
@@ -97,15 +89,13 @@ SessionEnd runSession(PanelState& panel)
     return SessionEnd::Stopped;
 }
 
-const char* lastError(const RunOptions& options)
-{
+const char* lastError(const RunOptions& options) {
     return options.last_error != nullptr ? options.last_error() : "no detail";
 }
 
 // After a connection ended with --keep-running: what the program knew of
 // the simulator no longer holds.
-void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd end, const RunOptions& options)
-{
+void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd end, const RunOptions& options) {
     if (end == SessionEnd::SimulatorQuit) {
         std::fputs("msfs-panel: the simulator quit\n", stderr);
     } else {
@@ -118,8 +108,7 @@ void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd
 
 }  // namespace
 
-void acceptReport(PanelState& panel, const PanelReport& report)
-{
+void acceptReport(PanelState& panel, const PanelReport& report) {
     // Every mode is entered with shift clear, before the dispatcher sees
     // the report (whose knob push may set it again).
     if (report.mode != panel.mode) {
@@ -137,8 +126,7 @@ void acceptReport(PanelState& panel, const PanelReport& report)
     panel.previous_report = report;
 }
 
-PassResult runPass(PanelState& panel, HANDLE connection)
-{
+PassResult runPass(PanelState& panel, HANDLE connection) {
     const HRESULT dispatched = SimConnect_CallDispatch(connection, onSimConnectMessage, nullptr);
     // A QUIT record delivered just before the link closed is a normal end.
     if (msfsInterface.quit_received) {
@@ -151,15 +139,13 @@ PassResult runPass(PanelState& panel, HANDLE connection)
     return PassResult::Running;
 }
 
-void runIdlePass(PanelState& panel)
-{
+void runIdlePass(PanelState& panel) {
     lookForPanel(panel);
     readPanel(panel);
     updateLeds(panel);
 }
 
-void waitForPanel(PanelState& panel, Clock::time_point until)
-{
+void waitForPanel(PanelState& panel, Clock::time_point until) {
     while (!stopRequested()) {
         const Clock::time_point now = Clock::now();
         if (now >= until) {
@@ -186,8 +172,7 @@ void waitForPanel(PanelState& panel, Clock::time_point until)
     }
 }
 
-RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options)
-{
+RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options) {
     if (options.verbose) {
         enableVerboseLog(panel);
         simulator.report_every_exception = true;

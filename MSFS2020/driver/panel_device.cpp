@@ -6,8 +6,7 @@
 namespace {
 
 // hidapi's wide error text, narrowed for a message: ASCII kept, the rest '?'.
-void narrow(const wchar_t* text, char (&out)[200])
-{
+void narrow(const wchar_t* text, char (&out)[200]) {
     std::size_t n = 0;
     for (; text != nullptr && text[n] != L'\0' && n + 1 < sizeof out; ++n) {
         const wchar_t c = text[n];
@@ -23,8 +22,7 @@ constexpr const char* kPermissionHint =
 constexpr const char* kPermissionHint = "";
 #endif
 
-void writeLeds(PanelState& panel, std::uint8_t leds)
-{
+void writeLeds(PanelState& panel, std::uint8_t leds) {
     const LedReport report = makeLedReport(leds);
     // Not retried on failure: the next write comes with the next change (or
     // the next open). Nor is the panel closed: one that refuses the LED report
@@ -34,13 +32,11 @@ void writeLeds(PanelState& panel, std::uint8_t leds)
 }
 
 // Says why the panel could not be opened, once per change of reason.
-void explainMissingPanel(PanelState& panel)
-{
+void explainMissingPanel(PanelState& panel) {
     hid_device_info* found = hid_enumerate(kPanelVendorId, kPanelProductId);
     if (found == nullptr) {
         if (panel.presence != PanelPresence::Missing) {
-            std::fprintf(stderr,
-                         "msfs-panel: no panel found (USB %04x:%04x); looking for it about once a second\n",
+            std::fprintf(stderr, "msfs-panel: no panel found (USB %04x:%04x); looking for it about once a second\n",
                          kPanelVendorId, kPanelProductId);
         }
         panel.presence = PanelPresence::Missing;
@@ -49,7 +45,8 @@ void explainMissingPanel(PanelState& panel)
     if (panel.presence != PanelPresence::Unopenable) {
         char reason[200];
         narrow(hid_error(nullptr), reason);
-        std::fprintf(stderr, "msfs-panel: panel found at %s but it cannot be opened: %s%s; trying again about once a second\n",
+        std::fprintf(stderr,
+                     "msfs-panel: panel found at %s but it cannot be opened: %s%s; trying again about once a second\n",
                      found->path != nullptr ? found->path : "(no path)", reason, kPermissionHint);
     }
     panel.presence = PanelPresence::Unopenable;
@@ -57,8 +54,7 @@ void explainMissingPanel(PanelState& panel)
 }
 
 // hid_open takes the first device hidapi lists with the panel's IDs.
-void sayOpened(PanelState& panel)
-{
+void sayOpened(PanelState& panel) {
     hid_device_info* found = hid_enumerate(kPanelVendorId, kPanelProductId);
     std::fprintf(stderr, "msfs-panel: panel opened (%s)\n",
                  found != nullptr && found->path != nullptr ? found->path : "USB 04d8:e6d6");
@@ -68,8 +64,7 @@ void sayOpened(PanelState& panel)
 
 }  // namespace
 
-void openPanel(PanelState& panel)
-{
+void openPanel(PanelState& panel) {
     panel.device = hid_open(kPanelVendorId, kPanelProductId, nullptr);
     panel.passes_until_open = kPanelRetryPasses;
     if (panel.device == nullptr) {
@@ -81,16 +76,14 @@ void openPanel(PanelState& panel)
     writeLeds(panel, panel.simInterface->getLedState());
 }
 
-void lookForPanel(PanelState& panel)
-{
+void lookForPanel(PanelState& panel) {
     if (panel.device != nullptr || --panel.passes_until_open > 0) {
         return;
     }
     openPanel(panel);
 }
 
-void losePanel(PanelState& panel)
-{
+void losePanel(PanelState& panel) {
     char reason[200];
     narrow(hid_error(panel.device), reason);
     hid_close(panel.device);
@@ -101,8 +94,7 @@ void losePanel(PanelState& panel)
     std::fprintf(stderr, "msfs-panel: panel unplugged (read failed: %s); looking for it again\n", reason);
 }
 
-void updateLeds(PanelState& panel)
-{
+void updateLeds(PanelState& panel) {
     if (panel.device == nullptr) {
         return;
     }
@@ -112,8 +104,7 @@ void updateLeds(PanelState& panel)
     }
 }
 
-void closePanel(PanelState& panel)
-{
+void closePanel(PanelState& panel) {
     if (panel.device == nullptr) {
         return;
     }

@@ -37,9 +37,6 @@ std::optional<PanelReport> decodeReport(const unsigned char* data, std::size_t l
 inline constexpr unsigned char kLedReportId = 0x0B;
 using LedReport = std::array<unsigned char, 2>;
 
-inline LedReport makeLedReport(std::uint8_t leds)
-{
-    return {kLedReportId, leds};
-}
+inline LedReport makeLedReport(std::uint8_t leds) { return {kLedReportId, leds}; }
 
 #endif

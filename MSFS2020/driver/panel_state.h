@@ -54,8 +54,8 @@ struct PanelState {
     bool shift = false;
     FlightSimInterface* simInterface = nullptr;
     PanelReport previous_report{};
-    std::uint8_t mode = COM1;       // the mode in force, copied from the latest report
-    std::uint8_t led_state = 0;     // the LED byte last written
+    std::uint8_t mode = COM1;    // the mode in force, copied from the latest report
+    std::uint8_t led_state = 0;  // the LED byte last written
     // Passes left before the next attempt to open a panel that is not open.
     int passes_until_open = 0;
     PanelPresence presence = PanelPresence::Unknown;

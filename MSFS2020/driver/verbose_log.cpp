@@ -12,20 +12,19 @@ constexpr std::array<const char*, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2", 
 
 // The buttons with a function, by bit; the others are named by their bit.
 constexpr std::array<const char*, 32> kButtonNames{
-    nullptr,  nullptr,     nullptr, nullptr,   "DIRECT_TO", "MENU",    "CLR",      "ENT",
-    "SWAP",   "KNOB_PUSH", nullptr, nullptr,   nullptr,     nullptr,   "AP_CDI",   "HDG_OBS",
-    "NAV_MSG", "APR_FPL",  "ALT_VNAV", "VS_PROC", nullptr,  nullptr,   nullptr,    nullptr,
-    nullptr,  nullptr,     nullptr, nullptr,   nullptr,     nullptr,   nullptr,    nullptr,
+    nullptr, nullptr, nullptr, nullptr,  "DIRECT_TO", "MENU",    "CLR",     "ENT",      "SWAP",    "KNOB_PUSH", nullptr,
+    nullptr, nullptr, nullptr, "AP_CDI", "HDG_OBS",   "NAV_MSG", "APR_FPL", "ALT_VNAV", "VS_PROC", nullptr,     nullptr,
+    nullptr, nullptr, nullptr, nullptr,  nullptr,     nullptr,   nullptr,   nullptr,    nullptr,   nullptr,
 };
 
 // The button each key command comes from (the dispatcher's tables read
 // backwards), so that a log line names the button pressed.
 constexpr std::array<std::uint32_t, key::Last + 1> kKeyButtons{
-    BTN_KNOB_PUSH, BTN_DIRECT_TO, BTN_MENU,    BTN_CLR,     BTN_ENT,      BTN_AP_CDI,  BTN_HDG_OBS,
+    BTN_KNOB_PUSH, BTN_DIRECT_TO, BTN_MENU,     BTN_CLR,     BTN_ENT,       BTN_AP_CDI,    BTN_HDG_OBS,
     BTN_NAV_MSG,   BTN_APR_FPL,   BTN_ALT_VNAV, BTN_VS_PROC, BTN_KNOB_PUSH, BTN_DIRECT_TO, BTN_MENU,
-    BTN_CLR,       BTN_ENT,       BTN_AP_CDI,  BTN_HDG_OBS, BTN_NAV_MSG,  BTN_APR_FPL, BTN_ALT_VNAV,
-    BTN_VS_PROC,   BTN_AP_CDI,    BTN_HDG_OBS, BTN_NAV_MSG, BTN_APR_FPL,  BTN_ALT_VNAV, BTN_VS_PROC,
-    BTN_SWAP,      BTN_SWAP,      BTN_SWAP,    BTN_SWAP,    BTN_SWAP,
+    BTN_CLR,       BTN_ENT,       BTN_AP_CDI,   BTN_HDG_OBS, BTN_NAV_MSG,   BTN_APR_FPL,   BTN_ALT_VNAV,
+    BTN_VS_PROC,   BTN_AP_CDI,    BTN_HDG_OBS,  BTN_NAV_MSG, BTN_APR_FPL,   BTN_ALT_VNAV,  BTN_VS_PROC,
+    BTN_SWAP,      BTN_SWAP,      BTN_SWAP,     BTN_SWAP,    BTN_SWAP,
 };
 
 struct Log {
@@ -33,13 +32,12 @@ struct Log {
     const PanelState* panel = nullptr;
     FlightSimInterface* inner = nullptr;
     char action[96] = "";
-    int events = 0;                // sent under the current action
+    int events = 0;                 // sent under the current action
     std::uint32_t buttonsUsed = 0;  // buttons of this report that reached pressKey
 };
 constinit Log log;
 
-const char* modeName(std::uint8_t mode, char (&spare)[16])
-{
+const char* modeName(std::uint8_t mode, char (&spare)[16]) {
     if (mode < kModeNames.size()) {
         return kModeNames[mode];
     }
@@ -48,14 +46,12 @@ const char* modeName(std::uint8_t mode, char (&spare)[16])
 }
 
 // "NAV1", "COM1 shift": what the knobs and buttons mean now.
-void describeMode(const PanelState& panel, char (&out)[32])
-{
+void describeMode(const PanelState& panel, char (&out)[32]) {
     char spare[16];
     std::snprintf(out, sizeof out, "%s%s", modeName(panel.mode, spare), panel.shift ? " shift" : "");
 }
 
-void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96])
-{
+void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96]) {
     char mode[32];
     describeMode(panel, mode);
     char outerText[16] = "";
@@ -69,8 +65,7 @@ void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner
     std::snprintf(out, sizeof out, "%s%s%s", mode, outerText, innerText);
 }
 
-void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96])
-{
+void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]) {
     char mode[32];
     describeMode(panel, mode);
     for (unsigned bit = 0; bit < 32; ++bit) {
@@ -87,8 +82,7 @@ void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]
 }
 
 // Set-values go out as BCD or BCO16 (read in hex) or as signed numbers.
-void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data)
-{
+void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data) {
     ++log.events;
     const std::string_view name = event < kClientEvents.size() ? kClientEvents[event].name : std::string_view{};
     char value[24];
@@ -100,8 +94,8 @@ void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data)
         std::snprintf(value, sizeof value, "%lu", static_cast<unsigned long>(data));
     }
     if (name.empty()) {
-        std::fprintf(stderr, "%s -> event %lu (no simulator event) %s\n", log.action,
-                     static_cast<unsigned long>(event), value);
+        std::fprintf(stderr, "%s -> event %lu (no simulator event) %s\n", log.action, static_cast<unsigned long>(event),
+                     value);
     } else {
         std::fprintf(stderr, "%s -> %.*s %s\n", log.action, static_cast<int>(name.size()), name.data(), value);
     }
@@ -115,26 +109,25 @@ public:
     std::uint8_t getLedState() override { return log.inner->getLedState(); }
     int tuneCom(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob(&FSI::tuneCom, s, o, i); }
     int tuneNav(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob(&FSI::tuneNav, s, o, i); }
-    int adjustHeadingBug(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustHeadingBug(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob(&FSI::adjustHeadingBug, s, o, i);
     }
-    int adjustCourse(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob(&FSI::adjustCourse, s, o, i); }
-    int turnFmsKnobs(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob(&FSI::turnFmsKnobs, s, o, i); }
-    int adjustAltitudeAndVerticalSpeed(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustCourse(std::uint8_t s, std::int8_t o, std::int8_t i) override {
+        return knob(&FSI::adjustCourse, s, o, i);
+    }
+    int turnFmsKnobs(std::uint8_t s, std::int8_t o, std::int8_t i) override {
+        return knob(&FSI::turnFmsKnobs, s, o, i);
+    }
+    int adjustAltitudeAndVerticalSpeed(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob(&FSI::adjustAltitudeAndVerticalSpeed, s, o, i);
     }
-    int adjustTransponder(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustTransponder(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob(&FSI::adjustTransponder, s, o, i);
     }
-    int adjustBarometer(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustBarometer(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob(&FSI::adjustBarometer, s, o, i);
     }
-    int pressKey(KeyCommand command) override
-    {
+    int pressKey(KeyCommand command) override {
         const std::uint32_t button = command < kKeyButtons.size() ? kKeyButtons[command] : 0;
         log.buttonsUsed |= button;
         describeButton(*log.panel, button, log.action);
@@ -144,13 +137,11 @@ public:
 private:
     using FSI = FlightSimInterface;
 
-    int knob(KnobOperation operation, std::uint8_t selector, std::int8_t outer, std::int8_t inner)
-    {
+    int knob(KnobOperation operation, std::uint8_t selector, std::int8_t outer, std::int8_t inner) {
         describeKnobs(*log.panel, outer, inner, log.action);
         return finish((log.inner->*operation)(selector, outer, inner));
     }
-    static int finish(int result)
-    {
+    static int finish(int result) {
         if (log.events == 0) {
             std::fprintf(stderr, "%s -> no event\n", log.action);
         }
@@ -162,8 +153,7 @@ constinit LoggingInterface loggingInterface;
 
 }  // namespace
 
-void enableVerboseLog(PanelState& panel)
-{
+void enableVerboseLog(PanelState& panel) {
     if (log.enabled) {
         return;
     }
@@ -174,8 +164,7 @@ void enableVerboseLog(PanelState& panel)
     sentEventObserver = &onEventSent;
 }
 
-void disableVerboseLog(PanelState& panel)
-{
+void disableVerboseLog(PanelState& panel) {
     if (!log.enabled) {
         return;
     }
@@ -184,13 +173,9 @@ void disableVerboseLog(PanelState& panel)
     log = Log{};
 }
 
-bool verboseLogEnabled()
-{
-    return log.enabled;
-}
+bool verboseLogEnabled() { return log.enabled; }
 
-void dispatchLogged(PanelState& panel, const PanelReport& report)
-{
+void dispatchLogged(PanelState& panel, const PanelReport& report) {
     const bool shiftBefore = panel.shift;
     log.buttonsUsed = 0;
     log.events = 0;
@@ -209,8 +194,7 @@ void dispatchLogged(PanelState& panel, const PanelReport& report)
     }
 }
 
-void logModeChange(const PanelState& panel)
-{
+void logModeChange(const PanelState& panel) {
     if (!log.enabled) {
         return;
     }
@@ -218,8 +202,7 @@ void logModeChange(const PanelState& panel)
     std::fprintf(stderr, "mode %s\n", modeName(panel.mode, spare));
 }
 
-void logDroppedReport(const PanelState& panel, const PanelReport& report)
-{
+void logDroppedReport(const PanelState& panel, const PanelReport& report) {
     if (!log.enabled) {
         return;
     }

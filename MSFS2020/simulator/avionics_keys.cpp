@@ -26,8 +26,7 @@ struct KeyEvents {
 
 // Key command k of the two units (0 to 21) sends navigator row k, then the
 // AS1000 row k of the parallel block; the rest are single simulator events.
-constexpr std::array<KeyEvents, key::Last + 1> makeKeyTable()
-{
+constexpr std::array<KeyEvents, key::Last + 1> makeKeyTable() {
     constexpr ClientEventId navigatorKeys = clientEventId("MobiFlight.AS530_RightSmallKnob_Push");
     constexpr ClientEventId displayKeys = clientEventId("MobiFlight.AS1000_PFD_FMS_Upper_PUSH");
     constexpr ClientEventId autopilot = clientEventId("AP_MASTER");
@@ -58,8 +57,7 @@ static_assert(kClientEvents[kKeyTable[31].first].name == "NAV2_RADIO_SWAP");
 
 }  // namespace
 
-int FlightSimInterfaceMSFS::turnFmsKnobs(std::uint8_t unit, std::int8_t outer, std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::turnFmsKnobs(std::uint8_t unit, std::int8_t outer, std::int8_t inner) {
     if (unit != 1 && unit != 2) {
         return 0;
     }
@@ -83,8 +81,7 @@ int FlightSimInterfaceMSFS::turnFmsKnobs(std::uint8_t unit, std::int8_t outer, s
     return 0;
 }
 
-int FlightSimInterfaceMSFS::pressKey(KeyCommand command)
-{
+int FlightSimInterfaceMSFS::pressKey(KeyCommand command) {
     if (command > key::Last) {
         return 0;
     }

@@ -114,8 +114,7 @@ inline constexpr std::array<ClientEvent, 91> kClientEvents{{
     {90, "AP_PANEL_VS_HOLD"},
 }};
 
-constexpr bool clientEventIdsMatchRows()
-{
+constexpr bool clientEventIdsMatchRows() {
     for (std::size_t i = 0; i < kClientEvents.size(); ++i) {
         if (kClientEvents[i].id != i) {
             return false;
@@ -127,8 +126,7 @@ static_assert(clientEventIdsMatchRows(), "row i of the client event table must h
 
 // The ID of a named (non-empty) event. Meant for compile time: an unknown
 // name makes the call not a constant expression, so a typo does not build.
-consteval ClientEventId clientEventId(std::string_view name)
-{
+consteval ClientEventId clientEventId(std::string_view name) {
     ClientEventId found = 0;
     int matches = 0;
     for (const ClientEvent& event : kClientEvents) {

@@ -37,33 +37,23 @@ struct Datum {
     std::uint32_t Sim::*code = nullptr;
     HoldRule hold{};
 
-    constexpr SIMCONNECT_DATATYPE type() const
-    {
+    constexpr SIMCONNECT_DATATYPE type() const {
         return real != nullptr ? SIMCONNECT_DATATYPE_FLOAT64 : SIMCONNECT_DATATYPE_INT32;
     }
-    constexpr std::size_t width() const
-    {
-        return scproto::dataTypeWidth(static_cast<scproto::DataType>(type()));
-    }
+    constexpr std::size_t width() const { return scproto::dataTypeWidth(static_cast<scproto::DataType>(type())); }
 };
 
-constexpr Datum real(const char* variable, const char* unit, double Sim::*member, HoldRule hold = {})
-{
+constexpr Datum real(const char* variable, const char* unit, double Sim::*member, HoldRule hold = {}) {
     return {variable, unit, member, nullptr, nullptr, hold};
 }
-constexpr Datum flag(const char* variable, std::int32_t Sim::*member)
-{
+constexpr Datum flag(const char* variable, std::int32_t Sim::*member) {
     return {variable, "Bool", nullptr, member, nullptr, {}};
 }
 
-constexpr HoldRule frequency(HeldMember member)
-{
+constexpr HoldRule frequency(HeldMember member) {
     return {member, 0.005, false};  // MHz, sent in hundredths
 }
-constexpr HoldRule angle(HeldMember member)
-{
-    return {member, 0.5, true};
-}
+constexpr HoldRule angle(HeldMember member) { return {member, 0.5, true}; }
 
 // In the order the variables are added, which is the order they lie in the
 // received block.
@@ -94,8 +84,7 @@ inline constexpr std::array<Datum, 9> kAutopilot{{
 }};
 // clang-format on
 
-constexpr std::size_t size(std::span<const Datum> layout)
-{
+constexpr std::size_t size(std::span<const Datum> layout) {
     std::size_t bytes = 0;
     for (const Datum& datum : layout) {
         bytes += datum.width();
@@ -104,8 +93,7 @@ constexpr std::size_t size(std::span<const Datum> layout)
 }
 
 // The hold rule of each member the program sets, found in the rows.
-constexpr std::array<HoldRule, static_cast<std::size_t>(HeldMember::Count)> holdRules()
-{
+constexpr std::array<HoldRule, static_cast<std::size_t>(HeldMember::Count)> holdRules() {
     std::array<HoldRule, static_cast<std::size_t>(HeldMember::Count)> rules{};
     for (std::span<const Datum> layout : {std::span<const Datum>(kRadio), std::span<const Datum>(kAutopilot)}) {
         for (const Datum& datum : layout) {
@@ -117,8 +105,7 @@ constexpr std::array<HoldRule, static_cast<std::size_t>(HeldMember::Count)> hold
     return rules;
 }
 
-constexpr bool everyHeldMemberHasItsRow()
-{
+constexpr bool everyHeldMemberHasItsRow() {
     const auto rules = holdRules();
     for (std::size_t i = 0; i < rules.size(); ++i) {
         if (rules[i].member != static_cast<HeldMember>(i)) {

@@ -15,7 +15,7 @@ inline constexpr KeyCommand Unit1KnobPush = 0;
 inline constexpr KeyCommand Unit1DirectTo = 1;  // then MENU, CLR, ENT: 2 to 4
 inline constexpr KeyCommand Unit1Cdi = 5;       // then OBS, MSG, FPL, VNAV, PROC: 6 to 10
 inline constexpr KeyCommand Unit2Offset = 11;
-inline constexpr KeyCommand ApMaster = 22;      // then HDG, NAV, APR, ALT, VS holds: 23 to 27
+inline constexpr KeyCommand ApMaster = 22;  // then HDG, NAV, APR, ALT, VS holds: 23 to 27
 inline constexpr KeyCommand Com1Swap = 28;
 inline constexpr KeyCommand Com2Swap = 29;
 inline constexpr KeyCommand Nav1Swap = 30;
@@ -40,8 +40,7 @@ public:
     virtual int adjustHeadingBug(std::uint8_t selector, std::int8_t outer, std::int8_t inner) = 0;
     virtual int adjustCourse(std::uint8_t selector, std::int8_t outer, std::int8_t inner) = 0;
     virtual int turnFmsKnobs(std::uint8_t selector, std::int8_t outer, std::int8_t inner) = 0;
-    virtual int adjustAltitudeAndVerticalSpeed(std::uint8_t selector, std::int8_t outer,
-                                               std::int8_t inner) = 0;
+    virtual int adjustAltitudeAndVerticalSpeed(std::uint8_t selector, std::int8_t outer, std::int8_t inner) = 0;
     virtual int adjustTransponder(std::uint8_t selector, std::int8_t outer, std::int8_t inner) = 0;
     virtual int adjustBarometer(std::uint8_t selector, std::int8_t outer, std::int8_t inner) = 0;
     virtual int pressKey(KeyCommand command) = 0;

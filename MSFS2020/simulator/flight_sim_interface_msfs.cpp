@@ -17,15 +17,13 @@ namespace {
 // message.
 constexpr std::size_t kDatumCount = blocks::kRadio.size() + blocks::kAutopilot.size();
 
-const blocks::Datum& datumAt(std::size_t index)
-{
+const blocks::Datum& datumAt(std::size_t index) {
     return index < blocks::kRadio.size() ? blocks::kRadio[index] : blocks::kAutopilot[index - blocks::kRadio.size()];
 }
 
 constexpr auto kHoldRules = blocks::holdRules();
 
-bool showsValue(HeldMember member, double reported, double local)
-{
+bool showsValue(HeldMember member, double reported, double local) {
     const blocks::HoldRule& rule = kHoldRules[static_cast<std::size_t>(member)];
     double difference = std::fabs(reported - local);
     if (rule.angle) {
@@ -38,21 +36,16 @@ bool showsValue(HeldMember member, double reported, double local)
 // Reads one value of the block at `offset` and advances past it. The blocks
 // are packed little-endian, as the host is; memcpy keeps unaligned reads legal.
 template <typename T>
-void take(const unsigned char* block, std::size_t& offset, T& into)
-{
+void take(const unsigned char* block, std::size_t& offset, T& into) {
     std::memcpy(&into, block + offset, sizeof into);
     offset += sizeof into;
 }
 
 }  // namespace
 
-void FlightSimInterfaceMSFS::send(ClientEventId event, DWORD data)
-{
-    sendEvent(*connection, event, data);
-}
+void FlightSimInterfaceMSFS::send(ClientEventId event, DWORD data) { sendEvent(*connection, event, data); }
 
-void FlightSimInterfaceMSFS::recordSetupCall(SetupCall::Kind kind, std::size_t index)
-{
+void FlightSimInterfaceMSFS::recordSetupCall(SetupCall::Kind kind, std::size_t index) {
     if (setup_calls_made_ == setup_calls_.size()) {
         return;
     }
@@ -64,8 +57,7 @@ void FlightSimInterfaceMSFS::recordSetupCall(SetupCall::Kind kind, std::size_t i
     SimConnect_GetLastSentPacketID(*connection, &call.send_id);
 }
 
-int FlightSimInterfaceMSFS::setupConnection()
-{
+int FlightSimInterfaceMSFS::setupConnection() {
     using Kind = SetupCall::Kind;
     setup_calls_made_ = 0;
     // Every mapping before the first data definition.
@@ -86,15 +78,13 @@ int FlightSimInterfaceMSFS::setupConnection()
     SimConnect_RequestDataOnSimObject(*connection, REQ_RADIOS, DEF_RADIOS, SIMCONNECT_OBJECT_ID_USER,
                                       SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0);
     recordSetupCall(Kind::Request, REQ_RADIOS);
-    SimConnect_RequestDataOnSimObject(*connection, REQ_AUTOPILOT, DEF_AUTOPILOT,
-                                      SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME, 0, 0,
-                                      0, 0);
+    SimConnect_RequestDataOnSimObject(*connection, REQ_AUTOPILOT, DEF_AUTOPILOT, SIMCONNECT_OBJECT_ID_USER,
+                                      SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0);
     recordSetupCall(Kind::Request, REQ_AUTOPILOT);
     return 0;
 }
 
-void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const
-{
+void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const {
     char reason[48];
     if (const char* name = scproto::exceptionName(exception.dwException)) {
         std::snprintf(reason, sizeof reason, "%s", name);
@@ -126,8 +116,7 @@ void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& ex
     }
 }
 
-void FlightSimInterfaceMSFS::forgetSimulator()
-{
+void FlightSimInterfaceMSFS::forgetSimulator() {
     // Everything but the connection handle, the clock and the options.
     FlightSimInterfaceMSFS fresh;
     fresh.connection = connection;
@@ -136,8 +125,7 @@ void FlightSimInterfaceMSFS::forgetSimulator()
     *this = fresh;
 }
 
-void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value)
-{
+void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value) {
     LocalHold& hold = holds_[static_cast<std::size_t>(member)];
     if (hold.count == LocalHold::kCapacity) {
         // So far behind that the oldest value hardly matters: forget it.
@@ -148,8 +136,7 @@ void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value)
     ++hold.count;
 }
 
-void FlightSimInterfaceMSFS::dropOldest(LocalHold& hold, std::size_t n)
-{
+void FlightSimInterfaceMSFS::dropOldest(LocalHold& hold, std::size_t n) {
     const auto shift = [&](auto& values) {
         std::copy(values.begin() + static_cast<std::ptrdiff_t>(n),
                   values.begin() + static_cast<std::ptrdiff_t>(hold.count), values.begin());
@@ -160,8 +147,7 @@ void FlightSimInterfaceMSFS::dropOldest(LocalHold& hold, std::size_t n)
 }
 
 double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported, double local,
-                                              SimClock::time_point now)
-{
+                                              SimClock::time_point now) {
     LocalHold& hold = holds_[static_cast<std::size_t>(member)];
     const bool moved = !hold.seen || !showsValue(member, reported, hold.previous);
     hold.previous = reported;
@@ -188,9 +174,8 @@ double FlightSimInterfaceMSFS::acceptReported(HeldMember member, double reported
     return local;
 }
 
-void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request,
-                                            const unsigned char* payload, std::size_t length)
-{
+void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, const unsigned char* payload,
+                                            std::size_t length) {
     if (request != REQ_RADIOS && request != REQ_AUTOPILOT) {
         return;
     }
@@ -219,8 +204,7 @@ void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request,
     }
 }
 
-std::uint8_t FlightSimInterfaceMSFS::getLedState()
-{
+std::uint8_t FlightSimInterfaceMSFS::getLedState() {
     std::uint8_t leds = 0;
     const std::int32_t states[] = {ap_master,        ap_heading_lock,  ap_nav1_lock,
                                    ap_approach_hold, ap_altitude_lock, ap_vertical_hold};
@@ -232,16 +216,13 @@ std::uint8_t FlightSimInterfaceMSFS::getLedState()
     return leds;
 }
 
-void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*context*/)
-{
+void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*context*/) {
     // `size` is what was actually delivered; nothing past it is read.
     if (record == nullptr || size < sizeof(SIMCONNECT_RECV)) {
         return;
     }
     switch (record->dwID) {
-    case SIMCONNECT_RECV_ID_QUIT:
-        msfsInterface.quit_received = true;
-        break;
+    case SIMCONNECT_RECV_ID_QUIT: msfsInterface.quit_received = true; break;
     case SIMCONNECT_RECV_ID_EXCEPTION:
         if (size >= sizeof(SIMCONNECT_RECV_EXCEPTION)) {
             msfsInterface.reportException(*static_cast<const SIMCONNECT_RECV_EXCEPTION*>(record));
@@ -253,8 +234,7 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
         }
         const auto* data = static_cast<const SIMCONNECT_RECV_SIMOBJECT_DATA*>(record);
         const auto* bytes = reinterpret_cast<const unsigned char*>(record);
-        msfsInterface.storeDataBlock(data->dwRequestID, bytes + kDataRecordHeaderSize,
-                                     size - kDataRecordHeaderSize);
+        msfsInterface.storeDataBlock(data->dwRequestID, bytes + kDataRecordHeaderSize, size - kDataRecordHeaderSize);
         break;
     }
     default:

@@ -27,10 +27,7 @@ using SimClock = std::chrono::steady_clock;
 // short enough that a change made in the simulator itself shows at once.
 inline constexpr std::chrono::milliseconds kLocalHoldOff{500};
 
-inline SimClock::time_point steadyNow()
-{
-    return SimClock::now();
-}
+inline SimClock::time_point steadyNow() { return SimClock::now(); }
 
 // The cached members that the operations set outright.
 enum class HeldMember : std::size_t {
@@ -55,8 +52,7 @@ public:
     int adjustHeadingBug(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
     int adjustCourse(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
     int turnFmsKnobs(std::uint8_t unit, std::int8_t outer, std::int8_t inner) override;
-    int adjustAltitudeAndVerticalSpeed(std::uint8_t selector, std::int8_t outer,
-                                       std::int8_t inner) override;
+    int adjustAltitudeAndVerticalSpeed(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
     int adjustTransponder(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
     int adjustBarometer(std::uint8_t selector, std::int8_t outer, std::int8_t inner) override;
     int pressKey(KeyCommand command) override;
@@ -76,8 +72,8 @@ public:
     double obs1 = 0.0;
     double obs2 = 0.0;
     // Autopilot block (DEF_AUTOPILOT).
-    double ap_altitude = 0.0;        // feet
-    double ap_vertical_speed = 0.0;  // feet per minute
+    double ap_altitude = 0.0;            // feet
+    double ap_vertical_speed = 0.0;      // feet per minute
     std::uint32_t transponder_code = 0;  // BCO16: four octal digits, one per nibble
     std::int32_t ap_master = 0;          // the six "Bool" states: on when non-zero
     std::int32_t ap_heading_lock = 0;
@@ -97,8 +93,7 @@ public:
     // value or kLocalHoldOff has passed: blocks the simulator produced before
     // it applied the event are still on their way, and taking them would make
     // the next detent start again from the old value.
-    void storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, const unsigned char* payload,
-                        std::size_t length);
+    void storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, const unsigned char* payload, std::size_t length);
 
     // The clock the hold-off runs on; tests replace it.
     SimClock::time_point (*clock)() = &steadyNow;
@@ -157,8 +152,7 @@ private:
     void holdLocal(HeldMember member, double value);
     // What the cache keeps when the simulator reports `reported` for a
     // member whose cached value is `local`.
-    double acceptReported(HeldMember member, double reported, double local,
-                          SimClock::time_point now);
+    double acceptReported(HeldMember member, double reported, double local, SimClock::time_point now);
 
     std::array<LocalHold, static_cast<std::size_t>(HeldMember::Count)> holds_{};
     std::array<SetupCall, kSetupCallCount> setup_calls_{};
@@ -175,8 +169,7 @@ extern FlightSimInterfaceMSFS msfsInterface;
 void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* context);
 
 // Radio arithmetic, exposed for tests.
-double wrapFrequency(double frequency, double low, double high, std::int32_t outer,
-                     std::int32_t inner, double step);
+double wrapFrequency(double frequency, double low, double high, std::int32_t outer, std::int32_t inner, double step);
 std::uint32_t toBcd(std::int32_t value);
 
 // Transponder code conversions between BCO16 and the code's value 0 to 4095.

@@ -7,8 +7,7 @@ namespace {
 
 // Heading bug and courses: 10 degrees per outer detent, 1 per inner one.
 // 64-bit arithmetic so that no cached value, however wild, can overflow.
-std::int64_t stepDegrees(double cached, std::int32_t outer, std::int32_t inner)
-{
+std::int64_t stepDegrees(double cached, std::int32_t outer, std::int32_t inner) {
     std::int64_t degrees = std::int64_t{truncateToInt32(cached)} + 10 * std::int64_t{outer} + inner;
     // One correction of 360: 360 stays 360 (the simulator accepts 0 to 360).
     if (degrees > 360) {
@@ -23,9 +22,7 @@ constexpr std::int32_t kTransponderCodes = 4096;  // 0000 to 7777 octal
 
 }  // namespace
 
-int FlightSimInterfaceMSFS::adjustHeadingBug(std::uint8_t /*selector*/, std::int8_t outer,
-                                             std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::adjustHeadingBug(std::uint8_t /*selector*/, std::int8_t outer, std::int8_t inner) {
     const std::int64_t heading = stepDegrees(heading_bug, outer, inner);
     heading_bug = static_cast<double>(heading);
     holdLocal(HeldMember::HeadingBug, heading_bug);
@@ -33,9 +30,7 @@ int FlightSimInterfaceMSFS::adjustHeadingBug(std::uint8_t /*selector*/, std::int
     return 0;
 }
 
-int FlightSimInterfaceMSFS::adjustCourse(std::uint8_t selector, std::int8_t outer,
-                                         std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::adjustCourse(std::uint8_t selector, std::int8_t outer, std::int8_t inner) {
     double* course = nullptr;
     ClientEventId event = 0;
     HeldMember held = HeldMember::Obs1;
@@ -56,9 +51,8 @@ int FlightSimInterfaceMSFS::adjustCourse(std::uint8_t selector, std::int8_t oute
     return 0;
 }
 
-int FlightSimInterfaceMSFS::adjustAltitudeAndVerticalSpeed(std::uint8_t /*selector*/,
-                                                           std::int8_t outer, std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::adjustAltitudeAndVerticalSpeed(std::uint8_t /*selector*/, std::int8_t outer,
+                                                           std::int8_t inner) {
     if (outer != 0) {
         // 100 ft per detent, floored at 0; not snapped to the 100 ft grid.
         double altitude = static_cast<std::int32_t>(outer) * 100.0 + ap_altitude;
@@ -78,9 +72,7 @@ int FlightSimInterfaceMSFS::adjustAltitudeAndVerticalSpeed(std::uint8_t /*select
     return 0;
 }
 
-int FlightSimInterfaceMSFS::adjustTransponder(std::uint8_t selector, std::int8_t outer,
-                                              std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::adjustTransponder(std::uint8_t selector, std::int8_t outer, std::int8_t inner) {
     // Selector 2 is the XPDR mode with shift set: the knobs are inactive.
     if (selector != 1) {
         return 0;
@@ -105,9 +97,7 @@ int FlightSimInterfaceMSFS::adjustTransponder(std::uint8_t selector, std::int8_t
     return 0;
 }
 
-int FlightSimInterfaceMSFS::adjustBarometer(std::uint8_t /*selector*/, std::int8_t outer,
-                                            std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::adjustBarometer(std::uint8_t /*selector*/, std::int8_t outer, std::int8_t inner) {
     // One relative event per report whatever the counts: the simulator's
     // step is small and its own. An increment wins over a decrement.
     if (inner > 0 || outer > 0) {
@@ -118,8 +108,7 @@ int FlightSimInterfaceMSFS::adjustBarometer(std::uint8_t /*selector*/, std::int8
     return 0;
 }
 
-std::int32_t bco16ToValue(std::uint32_t code)
-{
+std::int32_t bco16ToValue(std::uint32_t code) {
     // Every nibble counts, octal or not; the largest possible result
     // (eight nibbles of 15) still fits in 32 bits.
     std::uint32_t value = 0;
@@ -132,8 +121,7 @@ std::int32_t bco16ToValue(std::uint32_t code)
     return static_cast<std::int32_t>(value);
 }
 
-std::uint32_t valueToBco16(std::int32_t value)
-{
+std::uint32_t valueToBco16(std::int32_t value) {
     // Meant for 0 to 4095; the shift bound keeps any other input finite and
     // defined (a negative value would never shift down to 0).
     auto remaining = static_cast<std::uint32_t>(value);

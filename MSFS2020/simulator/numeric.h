@@ -9,8 +9,7 @@
 // Truncates toward zero. The cache holds whatever the simulator sent, so a
 // value beyond the 32-bit range (or NaN) must not make the conversion
 // undefined: it saturates, and NaN gives 0.
-inline std::int32_t truncateToInt32(double value)
-{
+inline std::int32_t truncateToInt32(double value) {
     if (std::isnan(value)) {
         return 0;
     }
@@ -27,15 +26,9 @@ inline std::int32_t truncateToInt32(double value)
 
 // Nearest integer, halves away from zero (108.125 MHz snaps up to 108.15,
 // not to the even neighbour), as a 32-bit integer.
-inline std::int32_t roundToInt32(double value)
-{
-    return truncateToInt32(std::round(value));
-}
+inline std::int32_t roundToInt32(double value) { return truncateToInt32(std::round(value)); }
 
 // Event data is a DWORD; negative values travel as two's complement.
-inline std::uint32_t asEventData(std::int32_t value)
-{
-    return static_cast<std::uint32_t>(value);
-}
+inline std::uint32_t asEventData(std::int32_t value) { return static_cast<std::uint32_t>(value); }
 
 #endif

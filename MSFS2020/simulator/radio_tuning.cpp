@@ -21,15 +21,11 @@ constexpr double kNavGridPerMHz = 20.0;  // 0.05 MHz channels
 
 // Snaps to the 0.05 MHz grid. Via a double, not an integer, so that any
 // cached value (however far out of the band) keeps its magnitude.
-double snapToNavGrid(double frequency)
-{
-    return std::round(frequency * kNavGridPerMHz) / kNavGridPerMHz;
-}
+double snapToNavGrid(double frequency) { return std::round(frequency * kNavGridPerMHz) / kNavGridPerMHz; }
 
 }  // namespace
 
-int FlightSimInterfaceMSFS::tuneCom(std::uint8_t radio, std::int8_t outer, std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::tuneCom(std::uint8_t radio, std::int8_t outer, std::int8_t inner) {
     if (radio != 1 && radio != 2) {
         return 0;
     }
@@ -47,8 +43,7 @@ int FlightSimInterfaceMSFS::tuneCom(std::uint8_t radio, std::int8_t outer, std::
     return 0;
 }
 
-int FlightSimInterfaceMSFS::tuneNav(std::uint8_t radio, std::int8_t outer, std::int8_t inner)
-{
+int FlightSimInterfaceMSFS::tuneNav(std::uint8_t radio, std::int8_t outer, std::int8_t inner) {
     double* standby = nullptr;
     ClientEventId event = 0;
     HeldMember held = HeldMember::Nav1Standby;
@@ -72,9 +67,7 @@ int FlightSimInterfaceMSFS::tuneNav(std::uint8_t radio, std::int8_t outer, std::
     return 0;
 }
 
-double wrapFrequency(double frequency, double low, double high, std::int32_t outer,
-                     std::int32_t inner, double step)
-{
+double wrapFrequency(double frequency, double low, double high, std::int32_t outer, std::int32_t inner, double step) {
     // The fraction to the nearest 25 kHz; the remainder takes the sign of n.
     const std::int32_t n = roundToInt32(frequency * 40.0);
     double frac = static_cast<double>(n % 40) / 40.0;
@@ -101,8 +94,7 @@ double wrapFrequency(double frequency, double low, double high, std::int32_t out
     return whole + frac;
 }
 
-std::uint32_t toBcd(std::int32_t value)
-{
+std::uint32_t toBcd(std::int32_t value) {
     // The value taken modulo 65536; every decimal digit of it gets a nibble,
     // so 113.45 MHz (11345) becomes 0x11345 with its leading 1.
     auto remaining = static_cast<std::uint16_t>(value);

@@ -65,12 +65,8 @@ std::size_t buildDataBlock(const Model& model, std::span<const Datum> datums, st
     for (const Datum& d : datums) {
         const double v = model.read(d.var, d.unit).value_or(0.0);
         switch (d.type) {
-        case DatumType::Int32:
-            putLittleEndian(p, static_cast<std::uint32_t>(truncateTo<std::int32_t>(v)), 4);
-            break;
-        case DatumType::Int64:
-            putLittleEndian(p, static_cast<std::uint64_t>(truncateTo<std::int64_t>(v)), 8);
-            break;
+        case DatumType::Int32: putLittleEndian(p, static_cast<std::uint32_t>(truncateTo<std::int32_t>(v)), 4); break;
+        case DatumType::Int64: putLittleEndian(p, static_cast<std::uint64_t>(truncateTo<std::int64_t>(v)), 8); break;
         case DatumType::Float32: {
             const float f = static_cast<float>(v);
             std::uint32_t bits = 0;

@@ -14,16 +14,10 @@ constexpr std::size_t kNoteLines = 3;
 std::string dataText(DataFormat format, std::uint32_t data) {
     char buf[32];
     switch (format) {
-    case DataFormat::None:
-        return "";
-    case DataFormat::Hex:
-        std::snprintf(buf, sizeof buf, " 0x%" PRIX32, data);
-        return buf;
-    case DataFormat::Signed:
-        std::snprintf(buf, sizeof buf, " %" PRId32, static_cast<std::int32_t>(data));
-        return buf;
-    case DataFormat::Unsigned:
-        break;
+    case DataFormat::None: return "";
+    case DataFormat::Hex: std::snprintf(buf, sizeof buf, " 0x%" PRIX32, data); return buf;
+    case DataFormat::Signed: std::snprintf(buf, sizeof buf, " %" PRId32, static_cast<std::int32_t>(data)); return buf;
+    case DataFormat::Unsigned: break;
     }
     std::snprintf(buf, sizeof buf, " %" PRIu32, data);
     return buf;
@@ -32,7 +26,6 @@ std::string dataText(DataFormat format, std::uint32_t data) {
 std::string onOff(const Model& m, Var v) { return m.value(v) != 0.0 ? "ON " : "off"; }
 
 std::string show(const Model& m, Var v) { return formatValue(v, m.value(v)); }
-
 
 }  // namespace
 
@@ -56,13 +49,15 @@ std::string describeApplied(const AppliedEvent& a) {
         break;
     }
     case NameClass::Custom:
-        text = (a.name.empty() ? std::string("(empty name)") : printable(a.name)) + dataText(DataFormat::Unsigned, a.data) +
-               " -> " + (a.name.empty() ? "private client event" : "custom event") + ", no effect here (" +
+        text = (a.name.empty() ? std::string("(empty name)") : printable(a.name)) +
+               dataText(DataFormat::Unsigned, a.data) + " -> " +
+               (a.name.empty() ? "private client event" : "custom event") + ", no effect here (" +
                std::to_string(a.count) + (a.count == 1 ? " time)" : " times)");
         break;
     case NameClass::Unknown:
-        text = printable(a.name) + dataText(DataFormat::Unsigned, a.data) + " -> unknown to the simulator, no effect (" +
-               std::to_string(a.count) + (a.count == 1 ? " time)" : " times)");
+        text = printable(a.name) + dataText(DataFormat::Unsigned, a.data) +
+               " -> unknown to the simulator, no effect (" + std::to_string(a.count) +
+               (a.count == 1 ? " time)" : " times)");
         break;
     }
     return text;
@@ -107,13 +102,12 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
     std::snprintf(buf, sizeof buf,
                   "  COM1 %s  stby %s      COM2 %s  stby %s\n"
                   "  NAV1 %s   stby %s       NAV2 %s   stby %s\n",
-                  show(m, Var::ComActive1).c_str(), show(m, Var::ComStandby1).c_str(),
-                  show(m, Var::ComActive2).c_str(), show(m, Var::ComStandby2).c_str(),
-                  show(m, Var::NavActive1).c_str(), show(m, Var::NavStandby1).c_str(),
-                  show(m, Var::NavActive2).c_str(), show(m, Var::NavStandby2).c_str());
+                  show(m, Var::ComActive1).c_str(), show(m, Var::ComStandby1).c_str(), show(m, Var::ComActive2).c_str(),
+                  show(m, Var::ComStandby2).c_str(), show(m, Var::NavActive1).c_str(),
+                  show(m, Var::NavStandby1).c_str(), show(m, Var::NavActive2).c_str(),
+                  show(m, Var::NavStandby2).c_str());
     s += buf;
-    std::snprintf(buf, sizeof buf,
-                  "  HDG bug %s   OBS1 %s   OBS2 %s   XPDR %s   BARO %s inHg / %s hPa\n",
+    std::snprintf(buf, sizeof buf, "  HDG bug %s   OBS1 %s   OBS2 %s   XPDR %s   BARO %s inHg / %s hPa\n",
                   show(m, Var::HeadingBug).c_str(), show(m, Var::Obs1).c_str(), show(m, Var::Obs2).c_str(),
                   show(m, Var::Transponder).c_str(), show(m, Var::KohlsmanHg).c_str(),
                   show(m, Var::KohlsmanMb).c_str());
@@ -131,8 +125,7 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
     for (const auto& [name, count] : sim.customCounts()) {
         custom += count;
     }
-    s += "  custom events: " + std::to_string(custom) + " (" + std::to_string(sim.customCounts().size()) +
-         " names)";
+    s += "  custom events: " + std::to_string(custom) + " (" + std::to_string(sim.customCounts().size()) + " names)";
     for (const auto& [name, count] : sim.unknownCounts()) {
         s += "   unknown " + printable(name) + " x" + std::to_string(count);
     }

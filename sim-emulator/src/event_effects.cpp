@@ -99,9 +99,7 @@ Effect Model::apply(const EventInfo& event, std::uint32_t data) {
         setCanonical(v, static_cast<double>(data));
         break;
     case EventKind::AltitudeSet:
-    case EventKind::VerticalSpeedSet:
-        setCanonical(v, static_cast<double>(signedData));
-        break;
+    case EventKind::VerticalSpeedSet: setCanonical(v, static_cast<double>(signedData)); break;
     case EventKind::KohlsmanInc:
     case EventKind::KohlsmanDec: {
         const double step = event.kind == EventKind::KohlsmanInc ? kBaroStepInHg : -kBaroStepInHg;
@@ -115,9 +113,7 @@ Effect Model::apply(const EventInfo& event, std::uint32_t data) {
         effect.vars = {Var::KohlsmanHg, Var::KohlsmanMb};
         effect.count = 2;
         break;
-    case EventKind::Toggle:
-        setCanonical(v, canonical(v) != 0.0 ? 0.0 : 1.0);
-        break;
+    case EventKind::Toggle: setCanonical(v, canonical(v) != 0.0 ? 0.0 : 1.0); break;
     }
     if (!effect.ignored.empty()) {
         effect.count = 0;
@@ -129,6 +125,5 @@ Effect Model::apply(const EventInfo& event, std::uint32_t data) {
     }
     return effect;
 }
-
 
 }  // namespace simemu

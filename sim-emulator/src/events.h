@@ -12,9 +12,21 @@ namespace simemu {
 enum class DataFormat { None, Hex, Unsigned, Signed };
 
 enum class EventKind {
-    ComWholeInc, ComWholeDec, ComFractInc, ComFractDec, ComStandbySet, NavStandbySet,
-    Swap, AngleSet, SquawkSet, AltitudeSet, VerticalSpeedSet,
-    KohlsmanInc, KohlsmanDec, BaroStandard, Toggle,
+    ComWholeInc,
+    ComWholeDec,
+    ComFractInc,
+    ComFractDec,
+    ComStandbySet,
+    NavStandbySet,
+    Swap,
+    AngleSet,
+    SquawkSet,
+    AltitudeSet,
+    VerticalSpeedSet,
+    KohlsmanInc,
+    KohlsmanDec,
+    BaroStandard,
+    Toggle,
 };
 
 struct EventInfo {

@@ -79,13 +79,9 @@ std::optional<std::string> Model::set(Var v, double value) {
         setCanonical(v, fromKhz(khz));
         return std::nullopt;
     }
-    case Family::Angle:
-        setCanonical(v, wrapDegrees(value));
-        return std::nullopt;
+    case Family::Angle: setCanonical(v, wrapDegrees(value)); return std::nullopt;
     case Family::Length:
-    case Family::VerticalSpeed:
-        setCanonical(v, value);
-        return std::nullopt;
+    case Family::VerticalSpeed: setCanonical(v, value); return std::nullopt;
     case Family::Squawk:
         if (value < 0 || value != std::floor(value) || !validSquawk(static_cast<std::uint32_t>(value))) {
             return "not a BCO16 squawk code (four octal digits, e.g. 0x1200)";

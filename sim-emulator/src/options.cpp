@@ -68,8 +68,7 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
         }
         const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
                            option == "--event-delay-frames" || option == "--set" || option == "--limit" ||
-                           option == "--trace" ||
-                           option == "--state-out" || option == "--port-file";
+                           option == "--trace" || option == "--state-out" || option == "--port-file";
         if (!known) {
             return usage("option", option, "unknown");
         }

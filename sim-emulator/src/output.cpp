@@ -7,8 +7,7 @@
 
 namespace simemu {
 
-Output::Output(std::FILE* file, std::string name, bool owned)
-    : file_(file), name_(std::move(name)), owned_(owned) {}
+Output::Output(std::FILE* file, std::string name, bool owned) : file_(file), name_(std::move(name)), owned_(owned) {}
 
 Output::~Output() { close(); }
 

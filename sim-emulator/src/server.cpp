@@ -35,8 +35,13 @@ std::uint64_t monotonicNs() {
 }
 
 Server::Server(const Options& options, Simulator& sim, Display& display, Output* trace)
-    : options_(options), sim_(sim), display_(display), trace_(trace),
-      inbox_(scproto::kMaxPacketSize), scratch_(scproto::kMaxPacketSize), block_(scproto::kMaxPacketSize) {}
+    : options_(options),
+      sim_(sim),
+      display_(display),
+      trace_(trace),
+      inbox_(scproto::kMaxPacketSize),
+      scratch_(scproto::kMaxPacketSize),
+      block_(scproto::kMaxPacketSize) {}
 
 Server::~Server() {
     for (auto& c : clients_) {
@@ -264,8 +269,7 @@ bool Server::cutPackets(Client& c, std::span<const std::uint8_t> received, std::
     if (left <= received.size()) {
         c.partial.assign(received.end() - static_cast<std::ptrdiff_t>(left), received.end());
     } else {
-        c.partial.erase(c.partial.begin(),
-                        c.partial.end() - static_cast<std::ptrdiff_t>(left - received.size()));
+        c.partial.erase(c.partial.begin(), c.partial.end() - static_cast<std::ptrdiff_t>(left - received.size()));
         c.partial.insert(c.partial.end(), received.begin(), received.end());
     }
     return true;
@@ -330,9 +334,7 @@ void Server::flush(Client& c) {
     c.tx.erase(c.tx.begin(), c.tx.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
-void Server::closeClient(Client& c) {
-    c.closing = true;
-}
+void Server::closeClient(Client& c) { c.closing = true; }
 
 void Server::dropClosed() {
     for (auto it = clients_.begin(); it != clients_.end();) {

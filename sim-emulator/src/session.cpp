@@ -241,8 +241,8 @@ void Server::onTransmitClientEvent(const Incoming& in) {
     c.refusing_events = false;
 }
 
-void Server::traceTransmit(const Incoming& in, const scproto::TransmitClientEventPacket& p,
-                           const Simulator::Name* name, bool queued) {
+void Server::traceTransmit(const Incoming& in, const scproto::TransmitClientEventPacket& p, const Simulator::Name* name,
+                           bool queued) {
     JsonLine line = callLine(in);
     line.uint("object", p.object_id).uint("event", p.event_id);
     if (name) {
@@ -265,8 +265,7 @@ void Server::traceTransmit(const Incoming& in, const scproto::TransmitClientEven
     writeTrace(line, in.t_ns);
 }
 
-void Server::malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id,
-                       std::uint64_t t_ns) {
+void Server::malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns) {
     if (c.number == 0) {
         c.number = ++next_number_;
     }

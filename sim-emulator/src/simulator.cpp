@@ -51,12 +51,8 @@ void Simulator::applyOne(const Pending& p) {
         a.event = findEvent(a.name);
         a.effect = model_.apply(*a.event, p.data);
         break;
-    case NameClass::Custom:
-        a.count = count(custom_, a.name);
-        break;
-    case NameClass::Unknown:
-        a.count = count(unknown_, a.name);
-        break;
+    case NameClass::Custom: a.count = count(custom_, a.name); break;
+    case NameClass::Unknown: a.count = count(unknown_, a.name); break;
     }
     applied_.push_back(std::move(a));
 }

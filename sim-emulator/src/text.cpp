@@ -37,8 +37,7 @@ std::string_view trim(std::string_view s) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                const auto lx = (x >= 'A' && x <= 'Z') ? char(x - 'A' + 'a') : x;
                const auto ly = (y >= 'A' && y <= 'Z') ? char(y - 'A' + 'a') : y;
                return lx == ly;

@@ -124,21 +124,13 @@ std::optional<Limit> parseLimit(std::string_view text, std::string& error) {
 std::string formatValue(Var v, double value) {
     char buf[64];
     switch (info(v).family) {
-    case Family::Frequency:
-        std::snprintf(buf, sizeof buf, isCom(v) ? "%.3f" : "%.2f", value);
-        return buf;
-    case Family::Squawk:
-        std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(value));
-        return buf;
-    case Family::Boolean:
-        return value != 0.0 ? "1" : "0";
-    case Family::Pressure:
-        std::snprintf(buf, sizeof buf, "%.2f", value);
-        return buf;
+    case Family::Frequency: std::snprintf(buf, sizeof buf, isCom(v) ? "%.3f" : "%.2f", value); return buf;
+    case Family::Squawk: std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(value)); return buf;
+    case Family::Boolean: return value != 0.0 ? "1" : "0";
+    case Family::Pressure: std::snprintf(buf, sizeof buf, "%.2f", value); return buf;
     case Family::Angle:
     case Family::Length:
-    case Family::VerticalSpeed:
-        break;
+    case Family::VerticalSpeed: break;
     }
     return shortest(value);
 }

@@ -90,7 +90,6 @@ const UnitName kUnits[] = {
     {"pa", {Family::Pressure, kMillibarsPerInHg * 100.0, false}},
 };
 
-
 }  // namespace
 
 const VarInfo& info(Var v) { return kVars[static_cast<std::size_t>(v)]; }

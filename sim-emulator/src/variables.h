@@ -18,14 +18,29 @@ namespace simemu {
 enum class Family { Frequency, Angle, Length, VerticalSpeed, Squawk, Boolean, Pressure };
 
 enum class Var : std::uint8_t {
-    ComActive1, ComStandby1, ComActive2, ComStandby2,
-    NavActive1, NavStandby1, NavActive2, NavStandby2,
-    HeadingBug, Obs1, Obs2,
+    ComActive1,
+    ComStandby1,
+    ComActive2,
+    ComStandby2,
+    NavActive1,
+    NavStandby1,
+    NavActive2,
+    NavStandby2,
+    HeadingBug,
+    Obs1,
+    Obs2,
     Transponder,
-    ApAltitude, ApVerticalSpeed,
-    ApMaster, ApHeadingLock, ApNav1Lock, ApApproachHold, ApAltitudeLock, ApVerticalHold,
+    ApAltitude,
+    ApVerticalSpeed,
+    ApMaster,
+    ApHeadingLock,
+    ApNav1Lock,
+    ApApproachHold,
+    ApAltitudeLock,
+    ApVerticalHold,
     GpsDrivesNav1,
-    KohlsmanHg, KohlsmanMb,
+    KohlsmanHg,
+    KohlsmanMb,
     Count
 };
 inline constexpr std::size_t kVarCount = static_cast<std::size_t>(Var::Count);

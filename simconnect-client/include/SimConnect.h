@@ -205,9 +205,9 @@ struct SIMCONNECT_RECV {
 struct SIMCONNECT_RECV_EXCEPTION : public SIMCONNECT_RECV {
     DWORD dwException;  // a SIMCONNECT_EXCEPTION
     static const DWORD UNKNOWN_SENDID = 0;
-    DWORD dwSendID;     // send ID of the packet that caused it
+    DWORD dwSendID;  // send ID of the packet that caused it
     static const DWORD UNKNOWN_INDEX = DWORD_MAX;
-    DWORD dwIndex;      // 1-based index of the first bad parameter
+    DWORD dwIndex;  // 1-based index of the first bad parameter
 };
 
 struct SIMCONNECT_RECV_OPEN : public SIMCONNECT_RECV {
@@ -224,8 +224,7 @@ struct SIMCONNECT_RECV_OPEN : public SIMCONNECT_RECV {
     DWORD dwReserved2;
 };
 
-struct SIMCONNECT_RECV_QUIT : public SIMCONNECT_RECV {
-};
+struct SIMCONNECT_RECV_QUIT : public SIMCONNECT_RECV {};
 
 struct SIMCONNECT_RECV_EVENT : public SIMCONNECT_RECV {
     static const DWORD UNKNOWN_GROUP = DWORD_MAX;
@@ -251,8 +250,8 @@ struct SIMCONNECT_RECV_SIMOBJECT_DATA : public SIMCONNECT_RECV {
 
 typedef void(CALLBACK* DispatchProc)(SIMCONNECT_RECV* pData, DWORD cbData, void* pContext);
 
-SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32,
-                              HANDLE hEventHandle, DWORD ConfigIndex);
+SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
+                              DWORD ConfigIndex);
 SIMCONNECTAPI SimConnect_Close(HANDLE hSimConnect);
 SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                   const char* EventName = "");
@@ -261,15 +260,13 @@ SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA
                                              SIMCONNECT_DATATYPE DatumType = SIMCONNECT_DATATYPE_FLOAT64,
                                              float fEpsilon = 0, DWORD DatumID = SIMCONNECT_UNUSED);
 SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
-                                                SIMCONNECT_DATA_DEFINITION_ID DefineID,
-                                                SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_PERIOD Period,
-                                                SIMCONNECT_DATA_REQUEST_FLAG Flags = 0, DWORD origin = 0,
-                                                DWORD interval = 0, DWORD limit = 0);
+                                                SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID,
+                                                SIMCONNECT_PERIOD Period, SIMCONNECT_DATA_REQUEST_FLAG Flags = 0,
+                                                DWORD origin = 0, DWORD interval = 0, DWORD limit = 0);
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispatch, void* pContext);
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID,
                                              SIMCONNECT_CLIENT_EVENT_ID EventID, DWORD dwData,
-                                             SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
-                                             SIMCONNECT_EVENT_FLAG Flags);
+                                             SIMCONNECT_NOTIFICATION_GROUP_ID GroupID, SIMCONNECT_EVENT_FLAG Flags);
 // The send ID of the last packet sent on this connection, which exception
 // records name in dwSendID.
 SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwError);

@@ -126,8 +126,8 @@ const char* orEmpty(const char* s) { return s ? s : ""; }
 // Takes the next whole record out of `from` into `record` (left empty when
 // none has all arrived yet) and reads its header. False when the stream is
 // corrupt: then `why` says how.
-bool nextRecord(scproto::StreamReassembler& from, std::span<const std::uint8_t>& record,
-                scproto::ServerHeader& header, Reason& why) {
+bool nextRecord(scproto::StreamReassembler& from, std::span<const std::uint8_t>& record, scproto::ServerHeader& header,
+                Reason& why) {
     scproto::Error error;
     record = from.next(error);
     if (error) {
@@ -264,15 +264,9 @@ SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND, DWORD, 
         case IoStatus::TimedOut:
             setLastError("no answer from %s within %d s (%s)", c->peer, kAnswerTimeoutMs / 1000, origin);
             break;
-        case IoStatus::Cancelled:
-            setLastError("waiting for %s to answer: cancelled (%s)", c->peer, origin);
-            break;
-        case IoStatus::Closed:
-            setLastError("%s closed the connection before answering (%s)", c->peer, origin);
-            break;
-        default:
-            setLastError("no answer from %s: %s (%s)", c->peer, why.text, origin);
-            break;
+        case IoStatus::Cancelled: setLastError("waiting for %s to answer: cancelled (%s)", c->peer, origin); break;
+        case IoStatus::Closed: setLastError("%s closed the connection before answering (%s)", c->peer, origin); break;
+        default: setLastError("no answer from %s: %s (%s)", c->peer, why.text, origin); break;
         }
         destroy(c);
         return status == IoStatus::Cancelled ? E_ABORT : E_FAIL;
@@ -339,9 +333,10 @@ SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_D
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID,
                                              SIMCONNECT_CLIENT_EVENT_ID EventID, DWORD dwData,
                                              SIMCONNECT_NOTIFICATION_GROUP_ID GroupID, SIMCONNECT_EVENT_FLAG Flags) {
-    return sendPacket(hSimConnect, "SimConnect_TransmitClientEvent",
-                      scproto::TransmitClientEventPacket{
-                          .object_id = ObjectID, .event_id = EventID, .data = dwData, .group_id = GroupID, .flags = Flags});
+    return sendPacket(
+        hSimConnect, "SimConnect_TransmitClientEvent",
+        scproto::TransmitClientEventPacket{
+            .object_id = ObjectID, .event_id = EventID, .data = dwData, .group_id = GroupID, .flags = Flags});
 }
 
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispatch, void* pContext) {

@@ -236,8 +236,8 @@ ConfigResult parseConfig(std::string_view bytes, const std::string& path, std::u
         result.error = "SimConnect.cfg(" + path + "): empty Address in " + section_name;
     } else if (!plausibleHost(result.server.address)) {
         result.status = ConfigStatus::BadValue;
-        result.error = "SimConnect.cfg(" + path + "): Address=" + shown(result.server.address) + " in " +
-                       section_name + " is not a host name or IPv4 address";
+        result.error = "SimConnect.cfg(" + path + "): Address=" + shown(result.server.address) + " in " + section_name +
+                       " is not a host name or IPv4 address";
     }
     return result;
 }

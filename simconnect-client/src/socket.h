@@ -44,8 +44,8 @@ inline IoStatus nextSlice(const Patience& patience, int& slice_ms) {
     if (patience.cancelled && patience.cancelled() != 0) {
         return IoStatus::Cancelled;
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(patience.deadline -
-                                                                   std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(patience.deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
         return IoStatus::TimedOut;
     }
@@ -58,8 +58,8 @@ inline IoStatus nextSlice(const Patience& patience, int& slice_ms) {
 // answers or the patience runs out. The socket is left non-blocking. `peer`
 // receives "address:port" of the last address tried. Returns Ok, Cancelled
 // or Failed (a timeout included), with `why` set unless Ok.
-IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out,
-                    char (&peer)[128], Reason& why);
+IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out, char (&peer)[128],
+                    Reason& why);
 
 // Sends all of `bytes` or fails: a partly sent packet would corrupt the
 // stream, so a peer that stops reading until the deadline counts as lost.

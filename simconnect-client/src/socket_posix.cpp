@@ -76,8 +76,8 @@ IoStatus connectOne(const addrinfo& ai, const Patience& patience, int& out, Reas
 
 }  // namespace
 
-IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out,
-                    char (&peer)[128], Reason& why) {
+IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out, char (&peer)[128],
+                    Reason& why) {
     out = kNoSocket;
     std::snprintf(peer, sizeof peer, "%s:%s", host, port);
     addrinfo hints{};

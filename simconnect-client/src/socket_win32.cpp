@@ -46,9 +46,9 @@ int startWinsock() {
 // The system's text for a Winsock or Win32 error code, without the trailing
 // full stop and line break that FormatMessage appends.
 void describe(int code, char (&out)[160]) {
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                     static_cast<DWORD>(code), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), out,
-                                     sizeof out, nullptr);
+    const DWORD n =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                         MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), out, sizeof out, nullptr);
     std::size_t len = n;
     while (len > 0 && (out[len - 1] == '\r' || out[len - 1] == '\n' || out[len - 1] == '.' || out[len - 1] == ' ')) {
         --len;
@@ -92,8 +92,8 @@ IoStatus waitFor(SOCKET s, bool forWrite, const Patience& patience, bool& failed
         fd_set broken = ready;
         timeval limit{0, static_cast<long>(slice_ms) * 1000};
         // The first argument is ignored by Winsock.
-        const int r = forWrite ? ::select(0, nullptr, &ready, &broken, &limit)
-                               : ::select(0, &ready, nullptr, &broken, &limit);
+        const int r =
+            forWrite ? ::select(0, nullptr, &ready, &broken, &limit) : ::select(0, &ready, nullptr, &broken, &limit);
         if (r > 0) {
             failed = FD_ISSET(s, &broken) != 0;
             return IoStatus::Ok;
@@ -156,8 +156,8 @@ SOCKET native(SocketHandle s) { return static_cast<SOCKET>(s); }
 
 }  // namespace
 
-IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out,
-                    char (&peer)[128], Reason& why) {
+IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out, char (&peer)[128],
+                    Reason& why) {
     out = kNoSocket;
     std::snprintf(peer, sizeof peer, "%s:%s", host, port);
     if (const int r = startWinsock(); r != 0) {

@@ -9,8 +9,7 @@
 namespace {
 
 template <typename Enum>
-constexpr auto value(Enum e)
-{
+constexpr auto value(Enum e) {
     return static_cast<std::uint32_t>(e);
 }
 

@@ -13,8 +13,8 @@ using wire::get32;
 using wire::put32;
 
 // Clears the packet and writes its header; nullptr when `out` is too small.
-std::uint8_t* begin(std::span<std::uint8_t> out, std::size_t size, std::uint32_t protocol,
-                    std::uint32_t send_id, FunctionId function) {
+std::uint8_t* begin(std::span<std::uint8_t> out, std::size_t size, std::uint32_t protocol, std::uint32_t send_id,
+                    FunctionId function) {
     if (out.size() < size) {
         return nullptr;
     }
@@ -45,8 +45,7 @@ Error expect(std::span<const std::uint8_t> packet, FunctionId function, std::siz
 
 }  // namespace
 
-std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
-                   const OpenPacket& p) {
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const OpenPacket& p) {
     std::uint8_t* b = begin(out, kOpenPacketSize, protocol, send_id, FunctionId::Open);
     if (!b) {
         return 0;
@@ -63,8 +62,7 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uin
 
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
                    const MapClientEventPacket& p) {
-    std::uint8_t* b =
-        begin(out, kMapClientEventPacketSize, protocol, send_id, FunctionId::MapClientEventToSimEvent);
+    std::uint8_t* b = begin(out, kMapClientEventPacketSize, protocol, send_id, FunctionId::MapClientEventToSimEvent);
     if (!b) {
         return 0;
     }
@@ -75,8 +73,7 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uin
 
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
                    const TransmitClientEventPacket& p) {
-    std::uint8_t* b =
-        begin(out, kTransmitClientEventPacketSize, protocol, send_id, FunctionId::TransmitClientEvent);
+    std::uint8_t* b = begin(out, kTransmitClientEventPacketSize, protocol, send_id, FunctionId::TransmitClientEvent);
     if (!b) {
         return 0;
     }
@@ -90,8 +87,7 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uin
 
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
                    const AddToDataDefinitionPacket& p) {
-    std::uint8_t* b =
-        begin(out, kAddToDataDefinitionPacketSize, protocol, send_id, FunctionId::AddToDataDefinition);
+    std::uint8_t* b = begin(out, kAddToDataDefinitionPacketSize, protocol, send_id, FunctionId::AddToDataDefinition);
     if (!b) {
         return 0;
     }
@@ -106,8 +102,7 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uin
 
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
                    const RequestDataPacket& p) {
-    std::uint8_t* b =
-        begin(out, kRequestDataPacketSize, protocol, send_id, FunctionId::RequestDataOnSimObject);
+    std::uint8_t* b = begin(out, kRequestDataPacketSize, protocol, send_id, FunctionId::RequestDataOnSimObject);
     if (!b) {
         return 0;
     }

@@ -17,26 +17,17 @@ std::string hex(std::uint32_t v) {
 std::string describe(const Error& error) {
     const std::string v = std::to_string(error.value);
     switch (error.code) {
-    case ErrorCode::Ok:
-        return "no error";
-    case ErrorCode::Truncated:
-        return "truncated: only " + v + " bytes present";
-    case ErrorCode::LengthBelowHeader:
-        return "length field " + v + " below the header size";
+    case ErrorCode::Ok: return "no error";
+    case ErrorCode::Truncated: return "truncated: only " + v + " bytes present";
+    case ErrorCode::LengthBelowHeader: return "length field " + v + " below the header size";
     case ErrorCode::LengthTooLarge:
         return "length field " + v + " above the " + std::to_string(kMaxPacketSize) + "-byte maximum";
-    case ErrorCode::LengthMismatch:
-        return "length field " + v + " disagrees with the bytes given";
-    case ErrorCode::WrongSize:
-        return "size " + v + " wrong for its kind";
-    case ErrorCode::UnknownFunction:
-        return "function " + hex(error.value) + " is not the one expected";
-    case ErrorCode::UnknownRecord:
-        return "record ID " + v + " is not the one expected";
-    case ErrorCode::BadTypeField:
-        return "type field " + hex(error.value) + " lacks the 0xF0000000 marker";
-    case ErrorCode::BufferTooSmall:
-        return "output buffer too small";
+    case ErrorCode::LengthMismatch: return "length field " + v + " disagrees with the bytes given";
+    case ErrorCode::WrongSize: return "size " + v + " wrong for its kind";
+    case ErrorCode::UnknownFunction: return "function " + hex(error.value) + " is not the one expected";
+    case ErrorCode::UnknownRecord: return "record ID " + v + " is not the one expected";
+    case ErrorCode::BadTypeField: return "type field " + hex(error.value) + " lacks the 0xF0000000 marker";
+    case ErrorCode::BufferTooSmall: return "output buffer too small";
     }
     return "unknown error " + v;
 }

@@ -11,7 +11,8 @@ namespace scproto {
 // remains is less than one packet, so moving it to the front always leaves
 // room for at least one more maximum-size packet.
 StreamReassembler::StreamReassembler(std::size_t header_size, std::size_t max_packet)
-    : buffer_(2 * std::max(max_packet, header_size)), header_size_(header_size),
+    : buffer_(2 * std::max(max_packet, header_size)),
+      header_size_(header_size),
       max_packet_(std::max(max_packet, header_size)) {}
 
 std::span<std::uint8_t> StreamReassembler::writable() {
@@ -28,9 +29,7 @@ std::span<std::uint8_t> StreamReassembler::writable() {
     return std::span<std::uint8_t>(buffer_).subspan(end_);
 }
 
-void StreamReassembler::commit(std::size_t n) {
-    end_ += std::min(n, buffer_.size() - end_);
-}
+void StreamReassembler::commit(std::size_t n) { end_ += std::min(n, buffer_.size() - end_); }
 
 std::size_t StreamReassembler::feed(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;

@@ -69,11 +69,16 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const Rec
         return 0;
     }
     wire::putName(b + 12, kNameFieldSize, r.application_name);
-    const std::uint32_t fields[] = {
-        r.application_version_major, r.application_version_minor, r.application_build_major,
-        r.application_build_minor,   r.simconnect_version_major,  r.simconnect_version_minor,
-        r.simconnect_build_major,    r.simconnect_build_minor,    r.reserved1,
-        r.reserved2};
+    const std::uint32_t fields[] = {r.application_version_major,
+                                    r.application_version_minor,
+                                    r.application_build_major,
+                                    r.application_build_minor,
+                                    r.simconnect_version_major,
+                                    r.simconnect_version_minor,
+                                    r.simconnect_build_major,
+                                    r.simconnect_build_minor,
+                                    r.reserved1,
+                                    r.reserved2};
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         put32(b + 268 + 4 * i, fields[i]);
     }
@@ -115,8 +120,8 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const Rec
     if (!b) {
         return 0;
     }
-    const std::uint32_t fields[] = {r.request_id, r.object_id, r.define_id,   r.flags,
-                                    r.entry_number, r.out_of,  r.define_count};
+    const std::uint32_t fields[] = {r.request_id,   r.object_id, r.define_id,   r.flags,
+                                    r.entry_number, r.out_of,    r.define_count};
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         put32(b + 12 + 4 * i, fields[i]);
     }
@@ -147,11 +152,16 @@ Error decode(std::span<const std::uint8_t> record, RecvOpen& out) {
     }
     const std::uint8_t* b = record.data();
     out.application_name = wire::getName(b + 12, kNameFieldSize);
-    std::uint32_t* fields[] = {
-        &out.application_version_major, &out.application_version_minor, &out.application_build_major,
-        &out.application_build_minor,   &out.simconnect_version_major,  &out.simconnect_version_minor,
-        &out.simconnect_build_major,    &out.simconnect_build_minor,    &out.reserved1,
-        &out.reserved2};
+    std::uint32_t* fields[] = {&out.application_version_major,
+                               &out.application_version_minor,
+                               &out.application_build_major,
+                               &out.application_build_minor,
+                               &out.simconnect_version_major,
+                               &out.simconnect_version_minor,
+                               &out.simconnect_build_major,
+                               &out.simconnect_build_minor,
+                               &out.reserved1,
+                               &out.reserved2};
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         *fields[i] = get32(b + 268 + 4 * i);
     }
@@ -169,9 +179,7 @@ Error decode(std::span<const std::uint8_t> record, RecvException& out) {
     return {};
 }
 
-Error decode(std::span<const std::uint8_t> record, RecvQuit&) {
-    return expect(record, RecvId::Quit);
-}
+Error decode(std::span<const std::uint8_t> record, RecvQuit&) { return expect(record, RecvId::Quit); }
 
 Error decode(std::span<const std::uint8_t> record, RecvEvent& out) {
     if (Error e = expect(record, RecvId::Event)) {

@@ -62,8 +62,7 @@ inline Error checkLengthField(std::uint32_t size, std::size_t header_size, std::
 
 // One whole message, as the reassembler cuts it: a length field in range
 // that matches the bytes given. `size` receives the length field.
-inline Error checkWholeMessage(std::span<const std::uint8_t> message, std::size_t header_size,
-                               std::uint32_t& size) {
+inline Error checkWholeMessage(std::span<const std::uint8_t> message, std::size_t header_size, std::uint32_t& size) {
     if (message.size() < 4) {
         return {ErrorCode::Truncated, static_cast<std::uint32_t>(message.size())};
     }

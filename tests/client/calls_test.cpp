@@ -38,23 +38,22 @@ TEST_F(ClientTest, CallsProduceTheCapturedBytesWithSendIdsFromOne) {
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(SimConnect_MapClientEventToSimEvent(h, 12, "COM_RADIO_WHOLE_INC"), S_OK);
     EXPECT_EQ(SimConnect_MapClientEventToSimEvent(h, 63), S_OK);  // the header's default name ""
-    EXPECT_EQ(SimConnect_AddToDataDefinition(h, 0, "COM STANDBY FREQUENCY:1", "MHz", SIMCONNECT_DATATYPE_FLOAT64,
-                                             0.0f, SIMCONNECT_UNUSED),
+    EXPECT_EQ(SimConnect_AddToDataDefinition(h, 0, "COM STANDBY FREQUENCY:1", "MHz", SIMCONNECT_DATATYPE_FLOAT64, 0.0f,
+                                             SIMCONNECT_UNUSED),
               S_OK);
     EXPECT_EQ(SimConnect_AddToDataDefinition(h, 1, "TRANSPONDER CODE:1", "BCO16", SIMCONNECT_DATATYPE_INT32, 0.0f,
                                              SIMCONNECT_UNUSED),
               S_OK);
-    EXPECT_EQ(SimConnect_RequestDataOnSimObject(h, 0, 0, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME),
-              S_OK);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(h, SIMCONNECT_OBJECT_ID_USER, 2, 0x11345,
-                                             SIMCONNECT_GROUP_PRIORITY_HIGHEST,
-                                             SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY),
-              S_OK);
+    EXPECT_EQ(SimConnect_RequestDataOnSimObject(h, 0, 0, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME), S_OK);
+    EXPECT_EQ(
+        SimConnect_TransmitClientEvent(h, SIMCONNECT_OBJECT_ID_USER, 2, 0x11345, SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                       SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY),
+        S_OK);
     const std::int32_t vertical_speed = -500;
-    EXPECT_EQ(SimConnect_TransmitClientEvent(h, SIMCONNECT_OBJECT_ID_USER, 2, static_cast<DWORD>(vertical_speed),
-                                             SIMCONNECT_GROUP_PRIORITY_HIGHEST,
-                                             SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY),
-              S_OK);
+    EXPECT_EQ(
+        SimConnect_TransmitClientEvent(h, SIMCONNECT_OBJECT_ID_USER, 2, static_cast<DWORD>(vertical_speed),
+                                       SIMCONNECT_GROUP_PRIORITY_HIGHEST, SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY),
+        S_OK);
     // The ID the last packet went out with, which an exception would name.
     DWORD last_sent = 0;
     EXPECT_EQ(SimConnect_GetLastSentPacketID(h, &last_sent), S_OK);

@@ -13,7 +13,7 @@ struct CfgCase {
     std::string home_cfg;  // empty: no file
     DWORD index;
     Expect expect;
-    const char* error_part;  // expected in SimConnectNet_LastError(), if any
+    const char* error_part;                             // expected in SimConnectNet_LastError(), if any
     std::string (*save)(const std::string&) = nullptr;  // how cwd_cfg is saved: UTF-8 without a mark
 };
 
@@ -68,8 +68,9 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
         {"numbered section for index 1",
          "[SimConnect]\nPort=%D\n\n[SimConnect.1]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=%P\n", "", 1,
          Expect::Connects, nullptr},
-        {"[SimConnect.0] for index 0", "; comment\r\n[SimConnect.0]\r\nProtocol=IPv4\r\nAddress=127.0.0.1\r\nPort=%P\r\n",
-         "", 0, Expect::Connects, nullptr},
+        {"[SimConnect.0] for index 0",
+         "; comment\r\n[SimConnect.0]\r\nProtocol=IPv4\r\nAddress=127.0.0.1\r\nPort=%P\r\n", "", 0, Expect::Connects,
+         nullptr},
         {"case-insensitive protocol, host name", "[simconnect]\nprotocol = ipv4\naddress = localhost\nport = %P\n", "",
          0, Expect::Connects, nullptr},
         {"missing section", good, "", 2, Expect::InvalidArg, "no section [SimConnect.2]"},
@@ -77,12 +78,11 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
          "no section [SimConnect]"},
         {"pipe protocol", "[SimConnect]\nProtocol=Pipe\nAddress=.\nPort=Custom/SimConnect\n", "", 0, Expect::Fails,
          "Protocol=Pipe"},
-        {"IPv6 protocol", "[SimConnect]\nProtocol=IPv6\nAddress=::1\nPort=%P\n", "", 0, Expect::Fails,
-         "only IPv4"},
+        {"IPv6 protocol", "[SimConnect]\nProtocol=IPv6\nAddress=::1\nPort=%P\n", "", 0, Expect::Fails, "only IPv4"},
         {"port not a number", "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=fivehundred\n", "", 0,
          Expect::Fails, "Port=fivehundred"},
-        {"address that does not resolve", "[SimConnect]\nProtocol=IPv4\nAddress=no-such-host.invalid\nPort=%P\n", "",
-         0, Expect::Fails, "getaddrinfo(no-such-host.invalid:"},
+        {"address that does not resolve", "[SimConnect]\nProtocol=IPv4\nAddress=no-such-host.invalid\nPort=%P\n", "", 0,
+         Expect::Fails, "getaddrinfo(no-such-host.invalid:"},
         {"index LOCAL ignores the file", dead, "", SIMCONNECT_OPEN_CONFIGINDEX_LOCAL, Expect::Fails, nullptr},
         // Encodings and line ends as Windows editors and shells save them.
         {"UTF-8 with a byte-order mark", good, "", 0, Expect::Connects, nullptr, utf8WithMark},
@@ -91,8 +91,7 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
          Expect::Connects, nullptr, utf16LeWithMark},
         {"UTF-16 BE with a byte-order mark", good, "", 0, Expect::Connects, nullptr, utf16BeWithMark},
         {"UTF-16 without a byte-order mark", good, "", 0, Expect::Fails, "NUL", utf16LeWithoutMark},
-        {"CR line ends", "[SimConnect]\rProtocol=IPv4\rAddress=127.0.0.1\rPort=%P\r", "", 0, Expect::Connects,
-         nullptr},
+        {"CR line ends", "[SimConnect]\rProtocol=IPv4\rAddress=127.0.0.1\rPort=%P\r", "", 0, Expect::Connects, nullptr},
         {"non-ASCII address", "[SimConnect]\nAddress=Z\u00FCrich\nPort=%P\n", "", 0, Expect::Fails,
          "Address=Z\\xc3\\xbcrich", utf16LeWithMark},
         // Values are quoted back cut short and with their odd bytes escaped.
@@ -129,12 +128,9 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
             break;
         case Expect::Refused:
             EXPECT_LT(r, 0);
-            EXPECT_NE(error.find("connect(127.0.0.1:" + std::to_string(dead_port) + ")"), std::string::npos)
-                << error;
+            EXPECT_NE(error.find("connect(127.0.0.1:" + std::to_string(dead_port) + ")"), std::string::npos) << error;
             break;
-        case Expect::InvalidArg:
-            EXPECT_EQ(r, E_INVALIDARG);
-            break;
+        case Expect::InvalidArg: EXPECT_EQ(r, E_INVALIDARG); break;
         case Expect::Fails:
             if (c.index == SIMCONNECT_OPEN_CONFIGINDEX_LOCAL && r == S_OK) {
                 break;  // something does listen on the default port here

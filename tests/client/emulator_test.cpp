@@ -19,8 +19,7 @@ TEST_F(ClientTest, AgainstTheEmulator) {
     ASSERT_EQ(SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0), S_OK) << SimConnectNet_LastError();
     ASSERT_EQ(SimConnect_AddToDataDefinition(h, 0, "COM STANDBY FREQUENCY:1", "MHz"), S_OK);
     ASSERT_EQ(SimConnect_AddToDataDefinition(h, 0, "TRANSPONDER CODE:1", "BCO16", SIMCONNECT_DATATYPE_INT32), S_OK);
-    ASSERT_EQ(SimConnect_RequestDataOnSimObject(h, 0, 0, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME),
-              S_OK);
+    ASSERT_EQ(SimConnect_RequestDataOnSimObject(h, 0, 0, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME), S_OK);
 
     Received got;
     auto count = [&got](SIMCONNECT_RECV_ID id) {

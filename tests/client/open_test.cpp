@@ -32,7 +32,8 @@ std::string peer(int port) { return "127.0.0.1:" + std::to_string(port); }
 TEST_F(ClientTest, OpenReturnsOnceAnsweredAndKeepsWhatCameWithTheAnswer) {
     TestServer server;
     writeCfg(cwd_, ipv4Section("SimConnect", server.port()));
-    const std::vector<Bytes> behind = {record(scproto::RecvEvent{.group_id = 1, .event_id = 12, .data = 7}), dataRecord(0, 2, 12, 0x5A)};
+    const std::vector<Bytes> behind = {record(scproto::RecvEvent{.group_id = 1, .event_id = 12, .data = 7}),
+                                       dataRecord(0, 2, 12, 0x5A)};
     server.serveOpen(TestServer::OnOpen::Answer, concat(behind), milliseconds(150));
     const auto start = Clock::now();
     HANDLE h = nullptr;
@@ -62,9 +63,13 @@ TEST_F(ClientTest, OpenFailsAtOnceWhenTheAnswerIsMissingOrBroken) {
     };
     const Case cases[] = {
         {"closed before answering", TestServer::OnOpen::Close, {}, "closed the connection before answering"},
-        {"garbage instead of the answer", TestServer::OnOpen::Instead, {8, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0, 0},
+        {"garbage instead of the answer",
+         TestServer::OnOpen::Instead,
+         {8, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0, 0},
          "length field 8 below the header size"},
-        {"an OPEN record of the wrong size", TestServer::OnOpen::Instead, {12, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0, 0},
+        {"an OPEN record of the wrong size",
+         TestServer::OnOpen::Instead,
+         {12, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0, 0},
          "wrong for its kind"},
     };
     for (const auto& c : cases) {
@@ -77,8 +82,7 @@ TEST_F(ClientTest, OpenFailsAtOnceWhenTheAnswerIsMissingOrBroken) {
         EXPECT_LT(a.took_ms, 1000);
         EXPECT_NE(a.error.find(peer(server.port())), std::string::npos) << a.error;
         EXPECT_NE(a.error.find(c.reason), std::string::npos) << a.error;
-        EXPECT_NE(a.error.find("(from [SimConnect] in " + (home_ / "SimConnect.cfg").string() + ")"),
-                  std::string::npos)
+        EXPECT_NE(a.error.find("(from [SimConnect] in " + (home_ / "SimConnect.cfg").string() + ")"), std::string::npos)
             << a.error;
     }
 }

@@ -73,8 +73,7 @@ TEST_F(ClientTest, ServerClosingMidStreamFailsLaterCalls) {
         ASSERT_EQ(got.records.size(), 1u);  // what came whole is still handed over
         EXPECT_EQ(got.records[0], first);
         const std::string error = SimConnectNet_LastError();
-        EXPECT_NE(error.find("connection to 127.0.0.1:" + std::to_string(server.port()) + " lost"),
-                  std::string::npos)
+        EXPECT_NE(error.find("connection to 127.0.0.1:" + std::to_string(server.port()) + " lost"), std::string::npos)
             << error;
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         // Every later call fails the same way, without touching the socket.

@@ -33,9 +33,9 @@ public:
 
     // How the server meets the client's Open.
     enum class OnOpen {
-        Answer,  // RECV_OPEN, then `then`
-        Instead, // `then` alone
-        Close,   // closes the connection without a word
+        Answer,   // RECV_OPEN, then `then`
+        Instead,  // `then` alone
+        Close,    // closes the connection without a word
     };
     // Starts a thread that accepts the connection, reads the Open packet
     // (kept for receive()) and replies after `delay`. Without it the

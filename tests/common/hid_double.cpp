@@ -25,14 +25,12 @@ struct State {
     std::size_t writes = 0;
 };
 
-State& state()
-{
+State& state() {
     static State instance;
     return instance;
 }
 
-bool known(hid_device* device)
-{
+bool known(hid_device* device) {
     if (device == &panel().device && panel().present && panel().open) {
         return true;
     }
@@ -42,18 +40,11 @@ bool known(hid_device* device)
 
 }  // namespace
 
-Panel& panel()
-{
-    return state().panel;
-}
+Panel& panel() { return state().panel; }
 
-void reset()
-{
-    state() = State{};
-}
+void reset() { state() = State{}; }
 
-bool queueRead(int result, std::span<const unsigned char> bytes)
-{
+bool queueRead(int result, std::span<const unsigned char> bytes) {
     State& s = state();
     if (s.tail - s.head == kScriptSize || bytes.size() > kMaxBytes) {
         return false;
@@ -65,18 +56,11 @@ bool queueRead(int result, std::span<const unsigned char> bytes)
     return true;
 }
 
-std::size_t readsWaiting()
-{
-    return state().tail - state().head;
-}
+std::size_t readsWaiting() { return state().tail - state().head; }
 
-std::size_t writeCount()
-{
-    return state().writes;
-}
+std::size_t writeCount() { return state().writes; }
 
-std::vector<Bytes> writes(std::size_t from)
-{
+std::vector<Bytes> writes(std::size_t from) {
     std::vector<Bytes> out;
     for (std::size_t i = from; i < std::min(state().writes, kKeptWrites); ++i) {
         const Chunk& c = state().written[i];
@@ -86,8 +70,7 @@ std::vector<Bytes> writes(std::size_t from)
 }
 
 std::array<unsigned char, 8> report(unsigned char id, std::uint32_t buttons, signed char outer, signed char inner,
-                                    unsigned char mode)
-{
+                                    unsigned char mode) {
     return {id,
             static_cast<unsigned char>(buttons),
             static_cast<unsigned char>(buttons >> 8),
@@ -104,8 +87,7 @@ using hid_double::panel;
 
 extern "C" {
 
-hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t* serial_number)
-{
+hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t* serial_number) {
     ++panel().opens;
     panel().vendor = vendor_id;
     panel().product = product_id;
@@ -114,8 +96,7 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const 
     return panel().present ? &panel().device : nullptr;
 }
 
-void hid_close(hid_device* dev)
-{
+void hid_close(hid_device* dev) {
     if (dev == &panel().device && panel().open) {
         ++panel().closes;
         panel().open = false;
@@ -124,8 +105,7 @@ void hid_close(hid_device* dev)
     }
 }
 
-int hid_set_nonblocking(hid_device* dev, int nonblock)
-{
+int hid_set_nonblocking(hid_device* dev, int nonblock) {
     if (!hid_double::known(dev)) {
         return -1;
     }
@@ -133,8 +113,7 @@ int hid_set_nonblocking(hid_device* dev, int nonblock)
     return 0;
 }
 
-int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds)
-{
+int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds) {
     if (!hid_double::known(dev)) {
         return -1;
     }
@@ -157,14 +136,10 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
     return next.result;
 }
 
-int hid_read(hid_device* dev, unsigned char* data, size_t length)
-{
-    return hid_read_timeout(dev, data, length, 0);
-}
+int hid_read(hid_device* dev, unsigned char* data, size_t length) { return hid_read_timeout(dev, data, length, 0); }
 
 // One entry, static: listing allocates nothing.
-hid_device_info* hid_enumerate(unsigned short /*vendor_id*/, unsigned short /*product_id*/)
-{
+hid_device_info* hid_enumerate(unsigned short /*vendor_id*/, unsigned short /*product_id*/) {
     if (!panel().present && !panel().listedButUnopenable) {
         return nullptr;
     }
@@ -176,16 +151,14 @@ hid_device_info* hid_enumerate(unsigned short /*vendor_id*/, unsigned short /*pr
 
 void hid_free_enumeration(hid_device_info* /*devs*/) {}
 
-const wchar_t* hid_error(hid_device* dev)
-{
+const wchar_t* hid_error(hid_device* dev) {
     if (dev == nullptr && panel().listedButUnopenable) {
         return L"Permission denied";
     }
     return L"Success";
 }
 
-int hid_write(hid_device* dev, const unsigned char* data, size_t length)
-{
+int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
     if (!hid_double::known(dev)) {
         return -1;
     }

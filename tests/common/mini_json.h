@@ -50,8 +50,7 @@ private:
     const Value& member(const std::string& key, Kind want) const {
         const Value& v = (*this)[key];
         if (v.kind != want) {
-            throw std::runtime_error("json: \"" + key + "\" is not a " +
-                                     (want == Kind::String ? "string" : "number"));
+            throw std::runtime_error("json: \"" + key + "\" is not a " + (want == Kind::String ? "string" : "number"));
         }
         return v;
     }

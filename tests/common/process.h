@@ -19,8 +19,7 @@
 namespace testproc {
 
 // The whole file; empty when it is missing.
-inline std::string readFile(const std::string& path)
-{
+inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
@@ -32,8 +31,7 @@ inline std::string readFile(const std::string& path)
 // tester's home never redirects the program); with `open_files` > 0, that
 // many descriptors at most. The process ID, or -1 when it could not start.
 inline pid_t spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::string& out_path,
-                   const std::string& err_path, int open_files = -1)
-{
+                   const std::string& err_path, int open_files = -1) {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -57,8 +55,7 @@ inline pid_t spawn(const std::vector<std::string>& argv, const std::string& cwd,
 
 // The exit status, or 128 + the signal that ended it; -1 while it is still
 // running after `timeout` (it is left running).
-inline int waitExit(pid_t pid, std::chrono::milliseconds timeout)
-{
+inline int waitExit(pid_t pid, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) != pid) {

@@ -20,8 +20,7 @@
 class SimEmulator {
 public:
     // In a temporary folder of its own, removed with the object.
-    SimEmulator()
-    {
+    SimEmulator() {
         std::string pattern = (std::filesystem::temp_directory_path() / "sim-emulator-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) {
             dir_ = pattern;
@@ -31,8 +30,7 @@ public:
     // With its files in `dir`: NAME.port, NAME.out (standard output) and
     // NAME.err (standard error).
     SimEmulator(std::string dir, std::string name) : dir_(std::move(dir)), name_(std::move(name)) {}
-    ~SimEmulator()
-    {
+    ~SimEmulator() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
@@ -48,8 +46,7 @@ public:
     // Starts it listening on `port` (0: a free one) with `args` after the
     // port options; true once it has written its port. False when it could
     // not start, exited, or wrote no port within 5 s (it is killed then).
-    bool start(const std::vector<std::string>& args = {}, int port = 0)
-    {
+    bool start(const std::vector<std::string>& args = {}, int port = 0) {
         const std::string port_file = path(name_ + ".port");
         std::remove(port_file.c_str());
         std::vector<std::string> all = {"--port", std::to_string(port), "--port-file", port_file};
@@ -73,8 +70,7 @@ public:
         return false;
     }
     // Starts it with exactly `args`, for runs that end by themselves.
-    bool launch(const std::vector<std::string>& args)
-    {
+    bool launch(const std::vector<std::string>& args) {
         std::vector<std::string> argv = {binary_};
         argv.insert(argv.end(), args.begin(), args.end());
         pid_ = testproc::spawn(argv, dir_, outPath(), errPath(), open_files_);
@@ -85,8 +81,7 @@ public:
 
     // Its exit status, or 128 + the signal that ended it; -1 when it is
     // still running after `timeout`, or was not started.
-    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(5))
-    {
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         if (pid_ <= 0) return -1;
         const int status = testproc::waitExit(pid_, timeout);
         if (status != -1) pid_ = -1;
@@ -94,8 +89,7 @@ public:
     }
     // Sends `signal` (SIGTERM: it sends QUIT to its clients and leaves;
     // SIGKILL: the link is lost), then wait().
-    int stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-    {
+    int stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         if (pid_ <= 0) return -1;
         ::kill(pid_, signal);
         return wait(timeout);

@@ -23,8 +23,7 @@
 namespace golden {
 
 // The golden file's lines.
-inline const std::vector<std::string>& startup()
-{
+inline const std::vector<std::string>& startup() {
     static const std::vector<std::string> lines = [] {
         std::ifstream in(STARTUP_GOLDEN);
         if (!in) throw std::runtime_error("cannot read the golden start-up " STARTUP_GOLDEN);
@@ -36,8 +35,7 @@ inline const std::vector<std::string>& startup()
 }
 
 // Lines as one text, for comparisons that show a diff.
-inline std::string joined(const std::vector<std::string>& lines)
-{
+inline std::string joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     return text;
@@ -45,8 +43,7 @@ inline std::string joined(const std::vector<std::string>& lines)
 
 // Its packets of one kind ("Open", "MapClientEventToSimEvent",
 // "AddToDataDefinition", "RequestDataOnSimObject"), in order.
-inline std::vector<minijson::Value> packets(const std::string& call)
-{
+inline std::vector<minijson::Value> packets(const std::string& call) {
     std::vector<minijson::Value> out;
     for (const std::string& line : startup()) {
         minijson::Value packet = minijson::Parser(line).parse();
@@ -56,8 +53,7 @@ inline std::vector<minijson::Value> packets(const std::string& call)
 }
 
 // The simulator event the program maps client event `id` to.
-inline std::string eventName(std::int64_t id)
-{
+inline std::string eventName(std::int64_t id) {
     for (const minijson::Value& map : packets("MapClientEventToSimEvent")) {
         if (map.num("event") == id) return map.str("name");
     }
@@ -66,8 +62,7 @@ inline std::string eventName(std::int64_t id)
 
 // The packet that maps simulator event `name`: its client event ID is
 // "event", and its "send_id" is what an exception about it names.
-inline minijson::Value mapping(const std::string& name)
-{
+inline minijson::Value mapping(const std::string& name) {
     for (minijson::Value& map : packets("MapClientEventToSimEvent")) {
         if (map.str("name") == name) return std::move(map);
     }
@@ -77,8 +72,7 @@ inline minijson::Value mapping(const std::string& name)
 // A trace's start-up as the golden file writes it: its first lines, as many
 // as the start-up has (fewer while the trace is shorter), each without
 // "t_ns". A last line without its newline is still being written: left out.
-inline std::vector<std::string> startupOf(const std::string& trace)
-{
+inline std::vector<std::string> startupOf(const std::string& trace) {
     const std::string stamp = ",\"t_ns\":";
     std::vector<std::string> out;
     std::istringstream in(trace);

@@ -104,7 +104,7 @@ RunResult run(const RunOptions& options) {
     std::optional<SimEmulator> emulator;
     int port = 0;
     if (options.start_emulator) {
-        std::vector<std::string> args = {"--once", "--quiet", "--trace", dir + "/trace.jsonl",
+        std::vector<std::string> args = {"--once",      "--quiet",          "--trace", dir + "/trace.jsonl",
                                          "--state-out", dir + "/state.json"};
         args.insert(args.end(), options.emulator_args.begin(), options.emulator_args.end());
         emulator.emplace(dir, "emulator");
@@ -116,8 +116,15 @@ RunResult run(const RunOptions& options) {
     writeConfig(dir, port);
     writeFile(dir + "/script.txt", options.script);
 
-    std::vector<std::string> argv = {VIRTUAL_PANEL_BIN, "--script", dir + "/script.txt", "--leds", dir + "/leds.txt",
-                                     "--linger-ms", std::to_string(options.linger_ms), "--", MSFS_PANEL_BIN};
+    std::vector<std::string> argv = {VIRTUAL_PANEL_BIN,
+                                     "--script",
+                                     dir + "/script.txt",
+                                     "--leds",
+                                     dir + "/leds.txt",
+                                     "--linger-ms",
+                                     std::to_string(options.linger_ms),
+                                     "--",
+                                     MSFS_PANEL_BIN};
     argv.insert(argv.end(), options.program_args.begin(), options.program_args.end());
     Child panel = spawn(argv, dir, dir + "/panel.out", dir + "/panel.err");
     if (emulator && options.stop_emulator_after_ms >= 0) {

@@ -17,9 +17,9 @@
 namespace e2e {
 
 struct RunResult {
-    int panel_status = -1;          // exit status of virtual-panel (= the program's)
-    std::string panel_stdout;       // the program's standard output
-    std::string panel_stderr;       // the program's and the panel's standard error
+    int panel_status = -1;     // exit status of virtual-panel (= the program's)
+    std::string panel_stdout;  // the program's standard output
+    std::string panel_stderr;  // the program's and the panel's standard error
     int emulator_status = -1;
     std::string trace_text;                // the emulator's trace as written
     std::vector<minijson::Value> trace;    // one per client packet, in arrival order
@@ -31,11 +31,11 @@ struct RunResult {
 };
 
 struct RunOptions {
-    std::string script;                       // virtual-panel script text
-    std::vector<std::string> program_args;    // e.g. {"--keep-running"}
-    std::vector<std::string> emulator_args;   // e.g. {"--set", "NAV STANDBY FREQUENCY:1=113.45"}
+    std::string script;                      // virtual-panel script text
+    std::vector<std::string> program_args;   // e.g. {"--keep-running"}
+    std::vector<std::string> emulator_args;  // e.g. {"--set", "NAV STANDBY FREQUENCY:1=113.45"}
     int linger_ms = 400;
-    bool start_emulator = true;               // false: no simulator listening
+    bool start_emulator = true;  // false: no simulator listening
     // Signal sent to the emulator this long after the program started
     // (SIGTERM: the simulator quits normally; SIGKILL: the link is lost).
     int stop_emulator_after_ms = -1;

@@ -20,13 +20,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::size_t count(const std::string& text, const std::string& part)
-{
+std::size_t count(const std::string& text, const std::string& part) {
     std::size_t n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
@@ -38,17 +34,15 @@ struct Dir {
     std::string read(const std::string& name) const { return e2e::readFile(path + "/" + name); }
 };
 
-TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenItQuits)
-{
+TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenItQuits) {
     Dir dir;
     const int port = e2e::closedPort();
     e2e::writeConfig(dir.path, port);
     // The knob turn comes well after the test has restarted the simulator.
     e2e::writeFile(dir / "script.txt", "wait 100\nreport 2 0 0 0\nwait 5500\nreport 2 0 1 0\nwait 3000\n");
-    const e2e::Child panel =
-        e2e::spawn({VIRTUAL_PANEL_BIN, "--script", dir / "script.txt", "--leds", dir / "leds.txt", "--linger-ms",
-                    "200", "--", MSFS_PANEL_BIN, "--keep-running"},
-                   dir.path, dir / "out.txt", dir / "err.txt");
+    const e2e::Child panel = e2e::spawn({VIRTUAL_PANEL_BIN, "--script", dir / "script.txt", "--leds", dir / "leds.txt",
+                                         "--linger-ms", "200", "--", MSFS_PANEL_BIN, "--keep-running"},
+                                        dir.path, dir / "out.txt", dir / "err.txt");
     const auto said = [&](const std::string& part) { return contains(dir.read("err.txt"), part); };
 
     ASSERT_TRUE(e2e::waitUntil([&] { return said("waiting for the simulator"); }, 3s)) << dir.read("err.txt");
@@ -56,8 +50,8 @@ TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenIt
     EXPECT_EQ(dir.read("out.txt"), "");
 
     const auto setUp = [&](const std::string& trace) {
-        return e2e::waitUntil(
-            [&] { return golden::startupOf(dir.read(trace)).size() == golden::startup().size(); }, 5s);
+        return e2e::waitUntil([&] { return golden::startupOf(dir.read(trace)).size() == golden::startup().size(); },
+                              5s);
     };
     SimEmulator first(dir.path, "first");
     ASSERT_TRUE(first.start({"--quiet", "--trace", dir / "first.jsonl"}, port)) << first.err();
@@ -69,8 +63,8 @@ TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenIt
     // itself, forgets what the first one showed, and sets everything up anew.
     first.stop(SIGKILL);
     SimEmulator second(dir.path, "second");
-    ASSERT_TRUE(second.start({"--quiet", "--trace", dir / "second.jsonl", "--set", "NAV STANDBY FREQUENCY:1=113.45"},
-                             port))
+    ASSERT_TRUE(
+        second.start({"--quiet", "--trace", dir / "second.jsonl", "--set", "NAV STANDBY FREQUENCY:1=113.45"}, port))
         << second.err();
     ASSERT_TRUE(setUp("second.jsonl")) << dir.read("err.txt");
     EXPECT_EQ(dir.read("out.txt"), "Connected to MSFS2020\nConnected to MSFS2020\n");
@@ -99,8 +93,7 @@ TEST(KeepRunning, WaitsForTheSimulatorFollowsItAcrossARestartAndWaitsAgainWhenIt
 
 // Without a panel and without a simulator: each said once, however long it
 // waits; Ctrl+C ends it at once with status 0.
-TEST(KeepRunning, SaysOnceWhatItWaitsForAndStopsAtOnceOnCtrlC)
-{
+TEST(KeepRunning, SaysOnceWhatItWaitsForAndStopsAtOnceOnCtrlC) {
     Dir dir;
     e2e::writeConfig(dir.path, e2e::closedPort());
     const e2e::Child program =
@@ -122,8 +115,7 @@ TEST(KeepRunning, SaysOnceWhatItWaitsForAndStopsAtOnceOnCtrlC)
 // that would overflow it.
 class Listener {
 public:
-    explicit Listener(bool silent)
-    {
+    explicit Listener(bool silent) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -139,8 +131,7 @@ public:
             if (connect(filler_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) port_ = 0;
         }
     }
-    ~Listener()
-    {
+    ~Listener() {
         if (filler_ >= 0) close(filler_);
         close(fd_);
     }
@@ -156,8 +147,7 @@ private:
 
 // Something that accepts the connection but is not a simulator answering
 // (a frozen one, a wrong port): not connected, and said so, in bounded time.
-TEST(Connect, APeerThatNeverAnswersIsNoSimulator)
-{
+TEST(Connect, APeerThatNeverAnswersIsNoSimulator) {
     Dir dir;
     Listener silent(true);
     ASSERT_NE(silent.port(), 0);
@@ -171,8 +161,7 @@ TEST(Connect, APeerThatNeverAnswersIsNoSimulator)
         << dir.read("err.txt");
 }
 
-TEST(Connect, CtrlCWhileConnectingStopsAtOnceWithStatusZero)
-{
+TEST(Connect, CtrlCWhileConnectingStopsAtOnceWithStatusZero) {
     Dir dir;
     Listener full(false);
     ASSERT_NE(full.port(), 0);
@@ -187,19 +176,16 @@ TEST(Connect, CtrlCWhileConnectingStopsAtOnceWithStatusZero)
     EXPECT_FALSE(contains(dir.read("err.txt"), "cannot connect")) << dir.read("err.txt");
 }
 
-TEST(CommandLine, HelpAndVersionSucceedAndAnUnknownOptionIsAUsageError)
-{
+TEST(CommandLine, HelpAndVersionSucceedAndAnUnknownOptionIsAUsageError) {
     Dir dir;
     EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--help"}, dir.path, dir / "help", dir / "help.err"), 5s), 0);
     EXPECT_TRUE(contains(dir.read("help"), "--keep-running"));
-    EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--version"}, dir.path, dir / "version", dir / "v.err"), 5s),
-              0);
+    EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--version"}, dir.path, dir / "version", dir / "v.err"), 5s), 0);
     const std::string version = dir.read("version");
     EXPECT_EQ(version.rfind("msfs-panel ", 0), 0U) << version;
     EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 2) << version;
     EXPECT_EQ(version.back(), '\n');
-    EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--bogus"}, dir.path, dir / "bogus", dir / "bogus.err"), 5s),
-              2);
+    EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--bogus"}, dir.path, dir / "bogus", dir / "bogus.err"), 5s), 2);
     EXPECT_TRUE(contains(dir.read("bogus.err"), "usage: msfs-panel")) << dir.read("bogus.err");
     EXPECT_EQ(dir.read("bogus"), "");
 }

@@ -19,8 +19,8 @@ constexpr int kReports = 200;
 struct Spin {
     const char* name;
     std::vector<std::string> emulator_args;
-    std::string prologue;   // selects the mode (and shift) before the spin
-    std::string report;     // one detent
+    std::string prologue;  // selects the mode (and shift) before the spin
+    std::string report;    // one detent
     const char* sim_event;
     const char* variable;
     // The value each event must carry, given the one before it.
@@ -197,8 +197,7 @@ TEST(Leds, APanelThatRefusesTheLedReportIsStillRead) {
     // began refusing), never 0b 01, then the change after "leds ok" and the
     // dark panel at the exit.
     ASSERT_GE(r.leds.size(), 2U);
-    EXPECT_EQ(std::vector<std::string>(r.leds.end() - 2, r.leds.end()),
-              (std::vector<std::string>{"0b 03", "0b 00"}));
+    EXPECT_EQ(std::vector<std::string>(r.leds.end() - 2, r.leds.end()), (std::vector<std::string>{"0b 03", "0b 00"}));
     EXPECT_EQ(std::count(r.leds.begin(), r.leds.end(), "0b 01"), 0);
     EXPECT_EQ(r.panel_stderr.find("unplugged"), std::string::npos) << r.panel_stderr;
 }

@@ -252,8 +252,10 @@ TEST(Options, UsageErrorsNameTheOption) {
         {"--bind", "localhost"},    {"--frame-ms", "0"},      {"--frame-ms", "1.5"},
         {"--event-delay-frames", "x"}, {"--set", "NOPE=1"},   {"--trace", ""},
         {"--limit", "NOPE=1:2"},    {"--limit", "AUTOPILOT MASTER=1:0"},
-// clang-format on
-        {"--verbose"},              {"--once=1"},             {"stray"}};
+                                                          // clang-format on
+                                                          {"--verbose"},
+                                                          {"--once=1"},
+                                                          {"stray"}};
     for (const auto& args : bad) {
         Options o;
         const auto error = parseOptions(args, o);

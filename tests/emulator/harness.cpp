@@ -144,9 +144,7 @@ std::uint32_t TestClient::request(std::uint32_t request, std::uint32_t define, s
                                            .limit = limit});
 }
 
-std::uint32_t TestClient::transmit(std::uint32_t event, std::uint32_t data) {
-    return send(userTransmit(event, data));
-}
+std::uint32_t TestClient::transmit(std::uint32_t event, std::uint32_t data) { return send(userTransmit(event, data)); }
 
 std::uint32_t TestClient::replay(const minijson::Value& packet) {
     const std::string& call = packet.str("call");
@@ -182,8 +180,7 @@ std::uint32_t TestClient::replay(const minijson::Value& packet) {
 
 Bytes TestClient::transmitPacket(std::uint32_t event, std::uint32_t data) {
     Bytes buf(scproto::kTransmitClientEventPacketSize);
-    scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_,
-                    userTransmit(event, data));
+    scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_, userTransmit(event, data));
     return buf;
 }
 

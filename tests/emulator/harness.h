@@ -42,9 +42,8 @@ public:
     std::uint32_t open(const std::string& name = "Request Data");
     std::uint32_t map(std::uint32_t event, const std::string& name);
     std::uint32_t add(std::uint32_t define, const std::string& datum, const std::string& units, std::uint32_t type);
-    std::uint32_t request(std::uint32_t request, std::uint32_t define, std::uint32_t period,
-                          std::uint32_t flags = 0, std::uint32_t origin = 0, std::uint32_t interval = 0,
-                          std::uint32_t limit = 0);
+    std::uint32_t request(std::uint32_t request, std::uint32_t define, std::uint32_t period, std::uint32_t flags = 0,
+                          std::uint32_t origin = 0, std::uint32_t interval = 0, std::uint32_t limit = 0);
     std::uint32_t transmit(std::uint32_t event, std::uint32_t data);
     // One packet of the golden start-up, sent as it stands there.
     std::uint32_t replay(const minijson::Value& packet);

@@ -52,65 +52,64 @@ TEST_P(EventEffect, ChangesOnlyItsVariable) {
 const double kBaroMax = 1084.0 / 33.8639;
 const double kBaroMin = 948.0 / 33.8639;
 
-INSTANTIATE_TEST_SUITE_P(Table, EventEffect, ::testing::Values(
-    // Whole MHz: wraps 136 <-> 118 and keeps the fraction.
-    EventCase{"COM_RADIO_WHOLE_INC", 1, Var::ComStandby1, 124.850, 125.850},
-    EventCase{"COM_RADIO_WHOLE_INC", 1, Var::ComStandby1, 136.975, 118.975},
-    EventCase{"COM_RADIO_WHOLE_DEC", 1, Var::ComStandby1, 118.000, 136.000},
-    EventCase{"COM2_RADIO_WHOLE_INC", 1, Var::ComStandby2, 136.500, 118.500},
-    EventCase{"COM2_RADIO_WHOLE_DEC", 1, Var::ComStandby2, 121.800, 120.800},
-    // Fraction: 25 kHz, wrapping within the MHz, no carry.
-    EventCase{"COM_RADIO_FRACT_INC", 1, Var::ComStandby1, 124.850, 124.875},
-    EventCase{"COM_RADIO_FRACT_INC", 1, Var::ComStandby1, 124.975, 124.000},
-    EventCase{"COM_RADIO_FRACT_INC", 1, Var::ComStandby1, 124.855, 124.875},
-    EventCase{"COM_RADIO_FRACT_DEC", 1, Var::ComStandby1, 124.000, 124.975},
-    EventCase{"COM_RADIO_FRACT_DEC", 1, Var::ComStandby1, 124.855, 124.850},
-    EventCase{"COM2_RADIO_FRACT_INC", 1, Var::ComStandby2, 136.975, 136.000},
-    EventCase{"COM2_RADIO_FRACT_DEC", 1, Var::ComStandby2, 118.000, 118.975},
-    // BCD16 sets; the last digit 2 or 7 stands for .x25/.x75.
-    EventCase{"COM_STBY_RADIO_SET", 0x2797, Var::ComStandby1, kSame, 127.975},
-    EventCase{"COM_STBY_RADIO_SET", 0x12485, Var::ComStandby1, kSame, 124.850},
-    EventCase{"COM2_STBY_RADIO_SET", 0x1800, Var::ComStandby2, kSame, 118.000},
-    EventCase{"COM_STBY_RADIO_SET", 0x1345, Var::ComStandby1, kSame, kSame},  // 113.45 is no COM frequency
-    EventCase{"NAV1_STBY_SET", 0x11345, Var::NavStandby1, kSame, 113.45},
-    EventCase{"NAV1_STBY_SET", 0x1345, Var::NavStandby1, kSame, 113.45},
-    EventCase{"NAV2_STBY_SET", 0x10800, Var::NavStandby2, kSame, 108.00},
-    EventCase{"NAV2_STBY_SET", 0x1795, Var::NavStandby2, kSame, 117.95},
-    EventCase{"NAV1_STBY_SET", 0x1800, Var::NavStandby1, kSame, kSame},   // 118.00: outside NAV
-    EventCase{"NAV1_STBY_SET", 0x13A45, Var::NavStandby1, kSame, kSame},  // not BCD
-    EventCase{"NAV1_STBY_SET", 0x21345, Var::NavStandby1, kSame, kSame},  // not the leading 1
-    // Degrees, kept in 0..359.
-    EventCase{"HEADING_BUG_SET", 360, Var::HeadingBug, kSame, 0},
-    EventCase{"HEADING_BUG_SET", 359, Var::HeadingBug, kSame, 359},
-    EventCase{"HEADING_BUG_SET", 765, Var::HeadingBug, kSame, 45},
-    EventCase{"HEADING_BUG_SET", 0xFFFFFFF6, Var::HeadingBug, kSame, 350},
-    EventCase{"VOR1_SET", 360, Var::Obs1, kSame, 0},
-    EventCase{"VOR2_SET", 1, Var::Obs2, kSame, 1},
-    // BCO16: octal digits per nibble.
-    EventCase{"XPNDR_SET", 0x7700, Var::Transponder, kSame, 0x7700},
-    EventCase{"XPNDR_SET", 0x0000, Var::Transponder, kSame, 0},
-    EventCase{"XPNDR_SET", 0x1280, Var::Transponder, kSame, kSame},
-    EventCase{"XPNDR_SET", 0x17777, Var::Transponder, kSame, kSame},
-    // Feet and signed feet/minute.
-    EventCase{"AP_ALT_VAR_SET_ENGLISH", 12000, Var::ApAltitude, kSame, 12000},
-    EventCase{"AP_VS_VAR_SET_ENGLISH", 0xFFFFFE0C, Var::ApVerticalSpeed, kSame, -500},
-    EventCase{"AP_VS_VAR_SET_ENGLISH", 1500, Var::ApVerticalSpeed, -700, 1500},
-    // Barometer: 0.01 inHg steps, held within 948..1084 hPa.
-    EventCase{"KOHLSMAN_INC", 0, Var::KohlsmanHg, 29.92, 29.93},
-    EventCase{"KOHLSMAN_DEC", 0, Var::KohlsmanHg, 29.92, 29.91},
-    EventCase{"KOHLSMAN_INC", 0, Var::KohlsmanHg, kBaroMax, kBaroMax},
-    EventCase{"KOHLSMAN_DEC", 0, Var::KohlsmanHg, kBaroMin, kBaroMin},
-    EventCase{"KOHLSMAN_INC", 0, Var::KohlsmanMb, 1083.9, 1084.0},
-    EventCase{"BAROMETRIC_STD_PRESSURE", 0, Var::KohlsmanHg, 30.12, 29.92},
-    // Toggles.
-    EventCase{"AP_MASTER", 0, Var::ApMaster, 0, 1},
-    EventCase{"AP_MASTER", 0, Var::ApMaster, 1, 0},
-    EventCase{"AP_PANEL_HEADING_HOLD", 0, Var::ApHeadingLock, 0, 1},
-    EventCase{"AP_NAV1_HOLD", 0, Var::ApNav1Lock, 0, 1},
-    EventCase{"AP_APR_HOLD", 0, Var::ApApproachHold, 1, 0},
-    EventCase{"AP_PANEL_ALTITUDE_HOLD", 0, Var::ApAltitudeLock, 0, 1},
-    EventCase{"AP_PANEL_VS_HOLD", 0, Var::ApVerticalHold, 0, 1},
-    EventCase{"TOGGLE_GPS_DRIVES_NAV1", 0, Var::GpsDrivesNav1, 0, 1}),
+INSTANTIATE_TEST_SUITE_P(
+    Table, EventEffect,
+    ::testing::Values(
+        // Whole MHz: wraps 136 <-> 118 and keeps the fraction.
+        EventCase{"COM_RADIO_WHOLE_INC", 1, Var::ComStandby1, 124.850, 125.850},
+        EventCase{"COM_RADIO_WHOLE_INC", 1, Var::ComStandby1, 136.975, 118.975},
+        EventCase{"COM_RADIO_WHOLE_DEC", 1, Var::ComStandby1, 118.000, 136.000},
+        EventCase{"COM2_RADIO_WHOLE_INC", 1, Var::ComStandby2, 136.500, 118.500},
+        EventCase{"COM2_RADIO_WHOLE_DEC", 1, Var::ComStandby2, 121.800, 120.800},
+        // Fraction: 25 kHz, wrapping within the MHz, no carry.
+        EventCase{"COM_RADIO_FRACT_INC", 1, Var::ComStandby1, 124.850, 124.875},
+        EventCase{"COM_RADIO_FRACT_INC", 1, Var::ComStandby1, 124.975, 124.000},
+        EventCase{"COM_RADIO_FRACT_INC", 1, Var::ComStandby1, 124.855, 124.875},
+        EventCase{"COM_RADIO_FRACT_DEC", 1, Var::ComStandby1, 124.000, 124.975},
+        EventCase{"COM_RADIO_FRACT_DEC", 1, Var::ComStandby1, 124.855, 124.850},
+        EventCase{"COM2_RADIO_FRACT_INC", 1, Var::ComStandby2, 136.975, 136.000},
+        EventCase{"COM2_RADIO_FRACT_DEC", 1, Var::ComStandby2, 118.000, 118.975},
+        // BCD16 sets; the last digit 2 or 7 stands for .x25/.x75.
+        EventCase{"COM_STBY_RADIO_SET", 0x2797, Var::ComStandby1, kSame, 127.975},
+        EventCase{"COM_STBY_RADIO_SET", 0x12485, Var::ComStandby1, kSame, 124.850},
+        EventCase{"COM2_STBY_RADIO_SET", 0x1800, Var::ComStandby2, kSame, 118.000},
+        EventCase{"COM_STBY_RADIO_SET", 0x1345, Var::ComStandby1, kSame, kSame},  // 113.45 is no COM frequency
+        EventCase{"NAV1_STBY_SET", 0x11345, Var::NavStandby1, kSame, 113.45},
+        EventCase{"NAV1_STBY_SET", 0x1345, Var::NavStandby1, kSame, 113.45},
+        EventCase{"NAV2_STBY_SET", 0x10800, Var::NavStandby2, kSame, 108.00},
+        EventCase{"NAV2_STBY_SET", 0x1795, Var::NavStandby2, kSame, 117.95},
+        EventCase{"NAV1_STBY_SET", 0x1800, Var::NavStandby1, kSame, kSame},   // 118.00: outside NAV
+        EventCase{"NAV1_STBY_SET", 0x13A45, Var::NavStandby1, kSame, kSame},  // not BCD
+        EventCase{"NAV1_STBY_SET", 0x21345, Var::NavStandby1, kSame, kSame},  // not the leading 1
+        // Degrees, kept in 0..359.
+        EventCase{"HEADING_BUG_SET", 360, Var::HeadingBug, kSame, 0},
+        EventCase{"HEADING_BUG_SET", 359, Var::HeadingBug, kSame, 359},
+        EventCase{"HEADING_BUG_SET", 765, Var::HeadingBug, kSame, 45},
+        EventCase{"HEADING_BUG_SET", 0xFFFFFFF6, Var::HeadingBug, kSame, 350},
+        EventCase{"VOR1_SET", 360, Var::Obs1, kSame, 0}, EventCase{"VOR2_SET", 1, Var::Obs2, kSame, 1},
+        // BCO16: octal digits per nibble.
+        EventCase{"XPNDR_SET", 0x7700, Var::Transponder, kSame, 0x7700},
+        EventCase{"XPNDR_SET", 0x0000, Var::Transponder, kSame, 0},
+        EventCase{"XPNDR_SET", 0x1280, Var::Transponder, kSame, kSame},
+        EventCase{"XPNDR_SET", 0x17777, Var::Transponder, kSame, kSame},
+        // Feet and signed feet/minute.
+        EventCase{"AP_ALT_VAR_SET_ENGLISH", 12000, Var::ApAltitude, kSame, 12000},
+        EventCase{"AP_VS_VAR_SET_ENGLISH", 0xFFFFFE0C, Var::ApVerticalSpeed, kSame, -500},
+        EventCase{"AP_VS_VAR_SET_ENGLISH", 1500, Var::ApVerticalSpeed, -700, 1500},
+        // Barometer: 0.01 inHg steps, held within 948..1084 hPa.
+        EventCase{"KOHLSMAN_INC", 0, Var::KohlsmanHg, 29.92, 29.93},
+        EventCase{"KOHLSMAN_DEC", 0, Var::KohlsmanHg, 29.92, 29.91},
+        EventCase{"KOHLSMAN_INC", 0, Var::KohlsmanHg, kBaroMax, kBaroMax},
+        EventCase{"KOHLSMAN_DEC", 0, Var::KohlsmanHg, kBaroMin, kBaroMin},
+        EventCase{"KOHLSMAN_INC", 0, Var::KohlsmanMb, 1083.9, 1084.0},
+        EventCase{"BAROMETRIC_STD_PRESSURE", 0, Var::KohlsmanHg, 30.12, 29.92},
+        // Toggles.
+        EventCase{"AP_MASTER", 0, Var::ApMaster, 0, 1}, EventCase{"AP_MASTER", 0, Var::ApMaster, 1, 0},
+        EventCase{"AP_PANEL_HEADING_HOLD", 0, Var::ApHeadingLock, 0, 1},
+        EventCase{"AP_NAV1_HOLD", 0, Var::ApNav1Lock, 0, 1}, EventCase{"AP_APR_HOLD", 0, Var::ApApproachHold, 1, 0},
+        EventCase{"AP_PANEL_ALTITUDE_HOLD", 0, Var::ApAltitudeLock, 0, 1},
+        EventCase{"AP_PANEL_VS_HOLD", 0, Var::ApVerticalHold, 0, 1},
+        EventCase{"TOGGLE_GPS_DRIVES_NAV1", 0, Var::GpsDrivesNav1, 0, 1}),
     // The event, then the case's index: several cases share an event.
     [](const auto& info) { return std::string(info.param.event) + "_" + std::to_string(info.index); });
 
@@ -205,10 +204,12 @@ TEST(Model, ParsesSettings) {
         EXPECT_EQ(s->var, g.var);
         EXPECT_DOUBLE_EQ(s->value, g.value);
     }
-    const char* bad[] = {"NAV STANDBY FREQUENCY:1", "NO SUCH VAR=1", "NAV STANDBY FREQUENCY:1=abc",
-                         "NAV STANDBY FREQUENCY:1=120", "COM ACTIVE FREQUENCY:1=108", "TRANSPONDER CODE:1=0x1280",
-                         "TRANSPONDER CODE:1=12345", "AUTOPILOT MASTER=2", "KOHLSMAN SETTING MB=900",
-                         "AUTOPILOT ALTITUDE LOCK VAR=", "AUTOPILOT ALTITUDE LOCK VAR=nan"};
+    const char* bad[] = {"NAV STANDBY FREQUENCY:1",        "NO SUCH VAR=1",
+                         "NAV STANDBY FREQUENCY:1=abc",    "NAV STANDBY FREQUENCY:1=120",
+                         "COM ACTIVE FREQUENCY:1=108",     "TRANSPONDER CODE:1=0x1280",
+                         "TRANSPONDER CODE:1=12345",       "AUTOPILOT MASTER=2",
+                         "KOHLSMAN SETTING MB=900",        "AUTOPILOT ALTITUDE LOCK VAR=",
+                         "AUTOPILOT ALTITUDE LOCK VAR=nan"};
     for (const char* b : bad) {
         std::string error;
         EXPECT_FALSE(parseSetting(b, error).has_value()) << b;

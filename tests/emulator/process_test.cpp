@@ -216,8 +216,8 @@ TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
     const auto duplicate = c.map(2, "AP_MASTER");
     const auto sentinel = c.transmit(kUnmappedEvent, 0);
     const auto seen = exceptionsUntil(c, sentinel);
-    const std::vector<std::array<std::uint32_t, 3>> expected{
-        {7, typo, 2}, {7, nav2, 2}, {7, badVar, 2}, {7, badUnit, 3}, {1, unmapped, 2}, {9, duplicate, 1}};
+    const std::vector<std::array<std::uint32_t, 3>> expected{{7, typo, 2},    {7, nav2, 2},     {7, badVar, 2},
+                                                             {7, badUnit, 3}, {1, unmapped, 2}, {9, duplicate, 1}};
     ASSERT_EQ(seen.size(), expected.size());
     for (std::size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ((std::array{seen[i].exception, seen[i].send_id, seen[i].index}), expected[i]) << "exception " << i;
@@ -282,8 +282,8 @@ TEST(EmulatorProcess, OnceSendsOneRecordAndNeverStopsARequest) {
 
 TEST(EmulatorProcess, ServesSeveralClientsAndQuitsEachOnSigterm) {
     SimEmulator emu;
-    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--trace", emu.path("trace.jsonl"), "--state-out",
-                           emu.path("state.json")}));
+    ASSERT_TRUE(emu.start(
+        {"--quiet", "--frame-ms", "2", "--trace", emu.path("trace.jsonl"), "--state-out", emu.path("state.json")}));
     TestClient a, b;
     ASSERT_TRUE(a.connect(emu.port()));
     ASSERT_TRUE(b.connect(emu.port()));
@@ -356,8 +356,7 @@ TEST(EmulatorProcess, OnceWritesTraceStateAndEventLinesWhenTheClientLeaves) {
     EXPECT_NE(state.find("\"NAV STANDBY FREQUENCY:1\": 113.45,"), std::string::npos) << state;
     EXPECT_NE(state.find("\"AUTOPILOT VERTICAL HOLD VAR\": -500,"), std::string::npos) << state;
     EXPECT_NE(state.find("\"TRANSPONDER CODE:1\": 4608,"), std::string::npos) << state;
-    EXPECT_NE(state.find("\"custom_events\": {\"\": 1, \"MobiFlight.AS530_ENT_Push\": 2}"), std::string::npos)
-        << state;
+    EXPECT_NE(state.find("\"custom_events\": {\"\": 1, \"MobiFlight.AS530_ENT_Push\": 2}"), std::string::npos) << state;
 
     const std::vector<std::string> expected{
         R"({"send_id":1,"call":"Open","name":"Request Data","protocol":5,"t_ns":)",
@@ -433,7 +432,9 @@ TEST(EmulatorProcess, MalformedPacketDropsOnlyThatClient) {
     });
     EXPECT_EQ(malformed, 3);
     EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
-                            [](const std::string& l) { return l.find(R"("send_id":7,"call":"Malformed")") != std::string::npos; }),
+                            [](const std::string& l) {
+                                return l.find(R"("send_id":7,"call":"Malformed")") != std::string::npos;
+                            }),
               1);
 }
 
@@ -451,8 +452,8 @@ std::size_t occurrences(const std::string& text, const std::string& needle) {
 // run, whose events the final state still counts.
 TEST(EmulatorProcess, WaitingEventsAndMappedNamesAreCapped) {
     SimEmulator emu;
-    ASSERT_TRUE(emu.start({"--quiet", "--once", "--event-delay-frames", "100000", "--state-out",
-                           emu.path("state.json")}));
+    ASSERT_TRUE(
+        emu.start({"--quiet", "--once", "--event-delay-frames", "100000", "--state-out", emu.path("state.json")}));
     TestClient first;
     ASSERT_TRUE(first.connect(emu.port()));
     first.open();
@@ -592,15 +593,19 @@ TEST(EmulatorProcess, ALargePacketInPiecesIsTakenWhole) {
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(r->id(), RecvId::Open);
     EXPECT_EQ(emu.stop(SIGTERM), 0);
-    EXPECT_NE(readFile(emu.path("trace.jsonl")).find(R"("send_id":1,"call":"Unsupported","function":127,"size":60000,)"),
-              std::string::npos);
+    EXPECT_NE(
+        readFile(emu.path("trace.jsonl")).find(R"("send_id":1,"call":"Unsupported","function":127,"size":60000,)"),
+        std::string::npos);
 }
 
 TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
-    const std::vector<std::vector<std::string>> cases{
-        {"--port", "70000"}, {"--frame-ms", "0"}, {"--set", "NO SUCH VARIABLE=1"},
-        {"--set", "TRANSPONDER CODE:1=0x1289"}, {"--bogus"}, {"--port"},
-        {"--limit", "AUTOPILOT VERTICAL HOLD VAR=2000:-2000"}};
+    const std::vector<std::vector<std::string>> cases{{"--port", "70000"},
+                                                      {"--frame-ms", "0"},
+                                                      {"--set", "NO SUCH VARIABLE=1"},
+                                                      {"--set", "TRANSPONDER CODE:1=0x1289"},
+                                                      {"--bogus"},
+                                                      {"--port"},
+                                                      {"--limit", "AUTOPILOT VERTICAL HOLD VAR=2000:-2000"}};
     for (const auto& args : cases) {
         SimEmulator emu;
         EXPECT_EQ(emu.runToEnd(args), 2) << args[0];
@@ -676,8 +681,8 @@ TEST(EmulatorProcess, AFailedWriteIsSaidOnceAndEndsWithStatus1) {
             ASSERT_EQ(c.next()->id(), RecvId::Open);
         }
         EXPECT_EQ(emu.wait(), 1) << what;
-        const std::string said = "sim-emulator: " + (toStdout ? what : what + "(" + full + ")") +
-                                 ": No space left on device\n";
+        const std::string said =
+            "sim-emulator: " + (toStdout ? what : what + "(" + full + ")") + ": No space left on device\n";
         const std::string err = emu.err();
         EXPECT_NE(err.find(said), std::string::npos) << err;
         EXPECT_EQ(err.find(said), err.rfind(said)) << "said once: " << err;
@@ -702,14 +707,13 @@ TEST(EmulatorProcess, ClientTextReachesTheTerminalEscaped) {
     const std::string out = emu.out();
     const std::string err = emu.err();
     for (const std::string& text : {out, err}) {
-        EXPECT_EQ(std::find_if(text.begin(), text.end(),
-                               [](char ch) { return ch != '\n' && (ch < 0x20 || ch > 0x7e); }),
-                  text.end())
+        EXPECT_EQ(
+            std::find_if(text.begin(), text.end(), [](char ch) { return ch != '\n' && (ch < 0x20 || ch > 0x7e); }),
+            text.end())
             << text;
         EXPECT_EQ(text.find("\nsim-emulator: client 9"), std::string::npos) << text;
     }
-    EXPECT_NE(err.find(R"(opened as "Evil\x1b]0;pwned\x07\x0asim-emulator: client 9 disconnected")"),
-              std::string::npos)
+    EXPECT_NE(err.find(R"(opened as "Evil\x1b]0;pwned\x07\x0asim-emulator: client 9 disconnected")"), std::string::npos)
         << err;
     EXPECT_NE(out.find(R"(\x1b[2J\x0asim-emulator: client 9 disconnected 0 -> unknown)"), std::string::npos) << out;
 }

@@ -20,9 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // A path under the prefix, as it appears below a DESTDIR ("usr/bin/...").
-std::string staged(const std::string& relative) {
-    return std::string(INSTALL_PREFIX).substr(1) + "/" + relative;
-}
+std::string staged(const std::string& relative) { return std::string(INSTALL_PREFIX).substr(1) + "/" + relative; }
 
 const std::string kProgram = staged(INSTALL_BINDIR "/msfs-panel");
 const std::string kRule = staged(UDEV_RULES_DIR "/70-msfs-panel.rules");

@@ -14,16 +14,14 @@ struct Msfs : ::testing::Test {
     HANDLE handle = simconnect_double::kFakeHandle;
     FlightSimInterfaceMSFS sim;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         simconnect_double::reset();
         sim.connection = &handle;
     }
 
     // The transmitted events as (ID, data) pairs, after checking that each
     // went to the user aircraft at the highest priority on our connection.
-    std::vector<std::pair<DWORD, DWORD>> sent() const
-    {
+    std::vector<std::pair<DWORD, DWORD>> sent() const {
         std::vector<std::pair<DWORD, DWORD>> events;
         for (const simconnect_double::Event& e : simconnect_double::recorder().events) {
             EXPECT_EQ(e.connection, simconnect_double::kFakeHandle);

@@ -17,52 +17,33 @@ public:
     int setupConnection() override { return record("setupConnection()"); }
     int tuneCom(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob("tuneCom", s, o, i); }
     int tuneNav(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob("tuneNav", s, o, i); }
-    int adjustHeadingBug(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustHeadingBug(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob("adjustHeadingBug", s, o, i);
     }
-    int adjustCourse(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
-        return knob("adjustCourse", s, o, i);
-    }
-    int turnFmsKnobs(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
-        return knob("turnFmsKnobs", s, o, i);
-    }
-    int adjustAltitudeAndVerticalSpeed(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustCourse(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob("adjustCourse", s, o, i); }
+    int turnFmsKnobs(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob("turnFmsKnobs", s, o, i); }
+    int adjustAltitudeAndVerticalSpeed(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob("adjustAltitudeAndVerticalSpeed", s, o, i);
     }
-    int adjustTransponder(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustTransponder(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob("adjustTransponder", s, o, i);
     }
-    int adjustBarometer(std::uint8_t s, std::int8_t o, std::int8_t i) override
-    {
+    int adjustBarometer(std::uint8_t s, std::int8_t o, std::int8_t i) override {
         return knob("adjustBarometer", s, o, i);
     }
-    int pressKey(KeyCommand command) override
-    {
-        return record("pressKey(" + std::to_string(command) + ")");
-    }
+    int pressKey(KeyCommand command) override { return record("pressKey(" + std::to_string(command) + ")"); }
     std::uint8_t getLedState() override { return leds; }
 
-    static std::string knobCall(const std::string& name, int selector, int outer, int inner)
-    {
-        return name + "(" + std::to_string(selector) + "," + std::to_string(outer) + "," +
-               std::to_string(inner) + ")";
+    static std::string knobCall(const std::string& name, int selector, int outer, int inner) {
+        return name + "(" + std::to_string(selector) + "," + std::to_string(outer) + "," + std::to_string(inner) + ")";
     }
 
 private:
-    int record(std::string call)
-    {
+    int record(std::string call) {
         calls.push_back(std::move(call));
         return 0;
     }
-    int knob(const char* name, std::uint8_t s, std::int8_t o, std::int8_t i)
-    {
-        return record(knobCall(name, s, o, i));
-    }
+    int knob(const char* name, std::uint8_t s, std::int8_t o, std::int8_t i) { return record(knobCall(name, s, o, i)); }
 };
 
 #endif

@@ -32,23 +32,20 @@ struct Row {
     int line = 0;
     std::map<std::string, std::string> cells;  // by header
 
-    const std::string& operator[](const std::string& header) const
-    {
+    const std::string& operator[](const std::string& header) const {
         static const std::string none;
         const auto found = cells.find(header);
         return found == cells.end() ? none : found->second;
     }
 };
 
-std::string trim(const std::string& text)
-{
+std::string trim(const std::string& text) {
     const auto first = text.find_first_not_of(" \t");
     const auto last = text.find_last_not_of(" \t\r");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-std::vector<std::string> split(const std::string& text, char separator)
-{
+std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::string part;
     std::istringstream in(text);
@@ -59,15 +56,13 @@ std::vector<std::string> split(const std::string& text, char separator)
 }
 
 // "| a | b |" as {"a", "b"}.
-std::vector<std::string> tableCells(const std::string& line)
-{
+std::vector<std::string> tableCells(const std::string& line) {
     const std::string inner = trim(line);
     return split(inner.substr(1, inner.size() - 2), '|');
 }
 
 // The rows of every table whose header is `header`, in page order.
-std::vector<Row> tableRows(const std::vector<std::string>& header)
-{
+std::vector<Row> tableRows(const std::vector<std::string>& header) {
     std::ifstream page(CONTROLS_PAGE);
     EXPECT_TRUE(page) << "cannot read " << CONTROLS_PAGE;
     std::vector<Row> rows;
@@ -104,8 +99,7 @@ std::vector<Row> tableRows(const std::vector<std::string>& header)
 }
 
 // The `code` spans of a cell, in order.
-std::vector<std::string> codeSpans(const std::string& cell)
-{
+std::vector<std::string> codeSpans(const std::string& cell) {
     std::vector<std::string> spans;
     for (std::size_t open = cell.find('`'); open != std::string::npos;) {
         const std::size_t close = cell.find('`', open + 1);
@@ -119,8 +113,7 @@ std::vector<std::string> codeSpans(const std::string& cell)
 }
 
 // "8–255" or "7" as {low, high}.
-std::pair<int, int> numberRange(const std::string& cell)
-{
+std::pair<int, int> numberRange(const std::string& cell) {
     const std::string dash = "\xE2\x80\x93";  // en dash
     const std::size_t at = cell.find(dash);
     if (at == std::string::npos) {
@@ -130,16 +123,12 @@ std::pair<int, int> numberRange(const std::string& cell)
     return {std::atoi(cell.substr(0, at).c_str()), std::atoi(cell.substr(at + dash.size()).c_str())};
 }
 
-std::string where(const Row& row)
-{
-    return std::string(CONTROLS_PAGE) + ":" + std::to_string(row.line);
-}
+std::string where(const Row& row) { return std::string(CONTROLS_PAGE) + ":" + std::to_string(row.line); }
 
 // ---- The legends -----------------------------------------------------------
 
 // Mode names and the byte 7 values they stand for.
-std::map<std::string, std::vector<std::uint8_t>> readModes()
-{
+std::map<std::string, std::vector<std::uint8_t>> readModes() {
     std::map<std::string, std::vector<std::uint8_t>> modes;
     std::set<int> seen;
     for (const Row& row : tableRows({"Mode", "Byte 7", "The knobs and buttons work"})) {
@@ -159,8 +148,7 @@ struct ShiftCell {
     bool unreachable = false;
 };
 
-ShiftCell readShift(const Row& row)
-{
+ShiftCell readShift(const Row& row) {
     const std::string& cell = row["Shift"];
     if (cell == "off") return {{false}, false};
     if (cell == "on") return {{true}, false};
@@ -172,13 +160,12 @@ ShiftCell readShift(const Row& row)
 
 // Where the input report's fields and button bits lie, from its two tables.
 struct InputLayout {
-    std::map<std::string, std::pair<int, int>> fields;    // field -> first, last byte
-    std::map<std::string, std::pair<int, int>> buttons;   // button -> byte, bit
-    std::map<std::string, std::uint32_t> masks;           // button -> mask
+    std::map<std::string, std::pair<int, int>> fields;   // field -> first, last byte
+    std::map<std::string, std::pair<int, int>> buttons;  // button -> byte, bit
+    std::map<std::string, std::uint32_t> masks;          // button -> mask
 };
 
-InputLayout readInputLayout()
-{
+InputLayout readInputLayout() {
     InputLayout layout;
     for (const Row& row : tableRows({"Input byte", "Field", "Content"})) {
         layout.fields[row["Field"]] = numberRange(row["Input byte"]);
@@ -204,8 +191,7 @@ struct ControlsPage : Msfs {
     std::map<std::string, std::vector<std::uint8_t>> modes = readModes();
     InputLayout layout = readInputLayout();
 
-    void SetUp() override
-    {
+    void SetUp() override {
         Msfs::SetUp();
         sim.setupConnection();
         for (const sc::Map& map : sc::recorder().maps) {
@@ -213,8 +199,7 @@ struct ControlsPage : Msfs {
         }
     }
 
-    std::vector<std::uint8_t> modeValues(const Row& row, const std::string& header)
-    {
+    std::vector<std::uint8_t> modeValues(const Row& row, const std::string& header) {
         std::vector<std::uint8_t> values;
         for (const std::string& name : split(row[header], ',')) {
             const auto found = modes.find(name);
@@ -229,8 +214,7 @@ struct ControlsPage : Msfs {
 
     // The panel in `mode` with `shift`, its simulator values mid-range so
     // that a few detents either way wrap nothing.
-    void prepare(std::uint8_t mode, bool shift)
-    {
+    void prepare(std::uint8_t mode, bool shift) {
         sim.forgetSimulator();
         sim.nav1_standby = sim.nav2_standby = 112.50;
         sim.heading_bug = sim.obs1 = sim.obs2 = 180.0;
@@ -247,8 +231,7 @@ struct ControlsPage : Msfs {
     // One 8-byte report laid out as the page says, through the program's
     // decoder and the main loop's hand-over.
     using Bit = std::optional<std::pair<int, int>>;  // byte, bit of a pressed button
-    void play(std::uint8_t mode, Bit pressed, int outer, int inner)
-    {
+    void play(std::uint8_t mode, Bit pressed, int outer, int inner) {
         std::array<unsigned char, kInputReportSize> raw{};
         auto put = [&](const std::string& field, int value) {
             const auto found = layout.fields.find(field);
@@ -269,8 +252,7 @@ struct ControlsPage : Msfs {
 
     // What went out, by simulator name; events mapped to no name (private to
     // the program, which the page leaves out) skipped.
-    std::vector<std::pair<std::string, DWORD>> sentEvents()
-    {
+    std::vector<std::pair<std::string, DWORD>> sentEvents() {
         std::vector<std::pair<std::string, DWORD>> events;
         for (const auto& [id, data] : sent()) {
             if (!names[id].empty()) {
@@ -280,8 +262,7 @@ struct ControlsPage : Msfs {
         return events;
     }
 
-    std::vector<std::string> sentNames()
-    {
+    std::vector<std::string> sentNames() {
         std::vector<std::string> result;
         for (const auto& event : sentEvents()) {
             result.push_back(event.first);
@@ -291,18 +272,19 @@ struct ControlsPage : Msfs {
 
     // Whether shift can be on in `mode`: entered from a mode with shift on,
     // then the knob pushed, through the loop's hand-over.
-    bool shiftReachable(std::uint8_t mode)
-    {
+    bool shiftReachable(std::uint8_t mode) {
         const std::uint8_t from = mode == COM1 ? COM2 : COM1;
         prepare(from, true);
-        acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = mode, .outer_delta = 0, .inner_delta = 0});
-        acceptReport(panel, PanelReport{.report_id = 0, .buttons = BTN_KNOB_PUSH, .mode = mode, .outer_delta = 0, .inner_delta = 0});
+        acceptReport(panel,
+                     PanelReport{.report_id = 0, .buttons = 0, .mode = mode, .outer_delta = 0, .inner_delta = 0});
+        acceptReport(
+            panel,
+            PanelReport{.report_id = 0, .buttons = BTN_KNOB_PUSH, .mode = mode, .outer_delta = 0, .inner_delta = 0});
         return panel.shift;
     }
 
     // A row's Shift cell says whether shift can be on in its modes.
-    void checkShiftCell(const Row& row, const ShiftCell& shift, std::uint8_t mode)
-    {
+    void checkShiftCell(const Row& row, const ShiftCell& shift, std::uint8_t mode) {
         if (shift.unreachable) {
             EXPECT_FALSE(shiftReachable(mode)) << where(row) << ": shift can be on in mode " << int{mode};
         } else if (!shift.states.empty() && shift.states.back()) {
@@ -313,21 +295,18 @@ struct ControlsPage : Msfs {
 
 // "1 MHz", "0.05 MHz", "10°", "0100 octal": the amount in the unit the
 // event's data decodes to.
-double parseStep(const std::string& cell, std::string& unit)
-{
+double parseStep(const std::string& cell, std::string& unit) {
     std::size_t end = 0;
     while (end < cell.size() && (std::isdigit(static_cast<unsigned char>(cell[end])) || cell[end] == '.')) {
         ++end;
     }
     unit = trim(cell.substr(end));
     const std::string number = cell.substr(0, end);
-    return unit == "octal" ? static_cast<double>(std::strtol(number.c_str(), nullptr, 8))
-                           : std::atof(number.c_str());
+    return unit == "octal" ? static_cast<double>(std::strtol(number.c_str(), nullptr, 8)) : std::atof(number.c_str());
 }
 
 // The value an absolute event sets, and its unit as the page writes it.
-bool decodeSet(const std::string& event, DWORD data, double& value, std::string& unit)
-{
+bool decodeSet(const std::string& event, DWORD data, double& value, std::string& unit) {
     auto digits = [](DWORD code, int base) {
         double result = 0.0;
         for (double place = 1.0; code != 0; code >>= 4, place *= base) {
@@ -356,8 +335,7 @@ bool decodeSet(const std::string& event, DWORD data, double& value, std::string&
     return true;
 }
 
-std::vector<std::string> repeated(const std::vector<std::string>& names, int times)
-{
+std::vector<std::string> repeated(const std::vector<std::string>& names, int times) {
     std::vector<std::string> result;
     for (int i = 0; i < times; ++i) {
         result.insert(result.end(), names.begin(), names.end());
@@ -367,10 +345,15 @@ std::vector<std::string> repeated(const std::vector<std::string>& names, int tim
 
 // ---- The checks --------------------------------------------------------------
 
-TEST_F(ControlsPage, EveryKnobRowIsWhatTheProgramDoes)
-{
-    const std::vector<std::string> header{"Mode", "Shift", "Knob", "Sets", "Per detent", "Range",
-                                          "Detents in one report", "Clockwise sends",
+TEST_F(ControlsPage, EveryKnobRowIsWhatTheProgramDoes) {
+    const std::vector<std::string> header{"Mode",
+                                          "Shift",
+                                          "Knob",
+                                          "Sets",
+                                          "Per detent",
+                                          "Range",
+                                          "Detents in one report",
+                                          "Clockwise sends",
                                           "Counter-clockwise sends"};
     std::map<std::tuple<int, bool, std::string>, int> covered;
     for (const Row& row : tableRows(header)) {
@@ -386,7 +369,8 @@ TEST_F(ControlsPage, EveryKnobRowIsWhatTheProgramDoes)
         const std::vector<std::string> clockwise = codeSpans(row["Clockwise sends"]);
         const std::vector<std::string> counter = codeSpans(row["Counter-clockwise sends"]);
         if (kind == "\xE2\x80\x94") {
-            EXPECT_TRUE(clockwise.empty() && counter.empty()) << where(row) << ": a knob that does nothing sends nothing";
+            EXPECT_TRUE(clockwise.empty() && counter.empty())
+                << where(row) << ": a knob that does nothing sends nothing";
         } else if (kind != "each" && kind != "summed" && kind != "once") {
             ADD_FAILURE() << where(row) << ": Detents in one report is each, summed, once or \xE2\x80\x94";
             continue;
@@ -408,9 +392,8 @@ TEST_F(ControlsPage, EveryKnobRowIsWhatTheProgramDoes)
                         const int count = std::abs(detents);
                         const std::vector<std::string> expected = kind == "each" ? repeated(single, count) : single;
                         const auto events = sentEvents();
-                        EXPECT_EQ(sentNames(), expected)
-                            << where(row) << ": mode " << int{mode} << " shift " << on << ", " << knob
-                            << " knob, " << detents << " detents";
+                        EXPECT_EQ(sentNames(), expected) << where(row) << ": mode " << int{mode} << " shift " << on
+                                                         << ", " << knob << " knob, " << detents << " detents";
                         std::string unit;
                         if (events.size() == 1 && decodeSet(events[0].first, events[0].second, set[detents], unit)) {
                             EXPECT_EQ(unit, stepUnit) << where(row) << ": Per detent unit";
@@ -444,8 +427,7 @@ TEST_F(ControlsPage, EveryKnobRowIsWhatTheProgramDoes)
     }
 }
 
-TEST_F(ControlsPage, EveryButtonRowIsWhatTheProgramDoes)
-{
+TEST_F(ControlsPage, EveryButtonRowIsWhatTheProgramDoes) {
     std::map<std::tuple<std::string, int, bool>, int> covered;
     for (const Row& row : tableRows({"Button", "Modes", "Shift", "Sends"})) {
         const std::string& button = row["Button"];
@@ -484,8 +466,7 @@ TEST_F(ControlsPage, EveryButtonRowIsWhatTheProgramDoes)
     }
 }
 
-TEST_F(ControlsPage, InputReportLayoutIsTheDecoders)
-{
+TEST_F(ControlsPage, InputReportLayoutIsTheDecoders) {
     int lastByte = 0;
     for (const auto& [field, bytes] : layout.fields) {
         lastByte = std::max(lastByte, bytes.second);
@@ -523,8 +504,7 @@ TEST_F(ControlsPage, InputReportLayoutIsTheDecoders)
     }
 }
 
-TEST_F(ControlsPage, LedReportIsWhatTheProgramWrites)
-{
+TEST_F(ControlsPage, LedReportIsWhatTheProgramWrites) {
     const std::vector<Row> bytes = tableRows({"Output byte", "Field", "Content"});
     ASSERT_EQ(bytes.size(), std::tuple_size_v<LedReport>);
     const std::vector<std::string> id = codeSpans(bytes[0]["Content"]);

@@ -19,9 +19,7 @@ struct Dispatch : ::testing::Test {
 
     // As the loop hands a report over: mode copied (and shift cleared on a
     // change) by acceptReport.
-    std::uint32_t send(std::uint32_t buttons, std::int8_t outer = 0, std::int8_t inner = 0,
-                       std::uint8_t mode = 0)
-    {
+    std::uint32_t send(std::uint32_t buttons, std::int8_t outer = 0, std::int8_t inner = 0, std::uint8_t mode = 0) {
         PanelReport report;
         report.buttons = buttons;
         report.outer_delta = outer;
@@ -37,15 +35,11 @@ struct Dispatch : ::testing::Test {
     }
 };
 
-std::string knob(const char* name, int selector, int outer, int inner)
-{
+std::string knob(const char* name, int selector, int outer, int inner) {
     return RecordingSimInterface::knobCall(name, selector, outer, inner);
 }
 
-std::string key(int command)
-{
-    return "pressKey(" + std::to_string(command) + ")";
-}
+std::string key(int command) { return "pressKey(" + std::to_string(command) + ")"; }
 
 // Which knob operation each mode calls, as an independent restatement of the
 // panel's behaviour: {operation, selector} for shift clear and shift set.
@@ -66,8 +60,7 @@ const KnobExpectation kKnobModes[8] = {
     {"adjustTransponder", 1, "adjustTransponder", 2},
 };
 
-TEST_F(Dispatch, KnobsCallOneOperationPerModeAndShiftForEveryModeValue)
-{
+TEST_F(Dispatch, KnobsCallOneOperationPerModeAndShiftForEveryModeValue) {
     const std::pair<int, int> deltas[] = {{3, -2}, {0, -1}, {-128, 0}, {127, 127}};
     for (int mode = 0; mode <= 255; ++mode) {
         for (bool shift : {false, true}) {
@@ -94,8 +87,7 @@ TEST_F(Dispatch, KnobsCallOneOperationPerModeAndShiftForEveryModeValue)
     }
 }
 
-TEST_F(Dispatch, NoKnobCallWhenBothDeltasAreZero)
-{
+TEST_F(Dispatch, NoKnobCallWhenBothDeltasAreZero) {
     for (int mode = 0; mode < 8; ++mode) {
         send(0, 0, 0, static_cast<std::uint8_t>(mode));
     }
@@ -128,8 +120,7 @@ const ButtonRow kButtonRows[] = {
     {"VS_PROC", 1U << 19, {27, 27, 27, 27, 10, 21, 27}},
 };
 
-TEST_F(Dispatch, EveryButtonInEveryModeValue)
-{
+TEST_F(Dispatch, EveryButtonInEveryModeValue) {
     const int modes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 127, 255};
     for (const ButtonRow& row : kButtonRows) {
         for (int mode : modes) {
@@ -160,8 +151,7 @@ TEST_F(Dispatch, EveryButtonInEveryModeValue)
     }
 }
 
-TEST_F(Dispatch, BitsWithoutFunctionCallNothingYetCountAsPressed)
-{
+TEST_F(Dispatch, BitsWithoutFunctionCallNothingYetCountAsPressed) {
     std::uint32_t unused = 0;
     for (int bit : {0, 1, 2, 3, 10, 11, 12, 13}) {
         unused |= 1U << bit;
@@ -178,29 +168,26 @@ TEST_F(Dispatch, BitsWithoutFunctionCallNothingYetCountAsPressed)
     }
 }
 
-TEST_F(Dispatch, OnlyRisingEdgesAct)
-{
+TEST_F(Dispatch, OnlyRisingEdgesAct) {
     const std::uint32_t apCdi = 1U << 14;
     const std::uint32_t hdg = 1U << 15;
     EXPECT_EQ(send(apCdi), apCdi);
-    EXPECT_EQ(send(apCdi), 0U);          // held
-    EXPECT_EQ(send(apCdi | hdg), hdg);   // held plus a new one
-    EXPECT_EQ(send(hdg), 0U);            // release does nothing
+    EXPECT_EQ(send(apCdi), 0U);         // held
+    EXPECT_EQ(send(apCdi | hdg), hdg);  // held plus a new one
+    EXPECT_EQ(send(hdg), 0U);           // release does nothing
     EXPECT_EQ(send(0), 0U);
-    EXPECT_EQ(send(apCdi), apCdi);       // pressed again after being up
+    EXPECT_EQ(send(apCdi), apCdi);  // pressed again after being up
     EXPECT_EQ(sim.calls, (Calls{key(22), key(23), key(22)}));
 }
 
-TEST_F(Dispatch, HeldKnobPushTogglesShiftOnce)
-{
+TEST_F(Dispatch, HeldKnobPushTogglesShiftOnce) {
     send(1U << 9, 0, 0, NAV1);
     send(1U << 9, 0, 0, NAV1);
     send(1U << 9, 0, 0, NAV1);
     EXPECT_TRUE(panel.shift);
 }
 
-TEST_F(Dispatch, Com2PushAndSwapInOneReportSwapReadsShiftAfterThePush)
-{
+TEST_F(Dispatch, Com2PushAndSwapInOneReportSwapReadsShiftAfterThePush) {
     send(0, 0, 0, COM2);
     send((1U << 9) | (1U << 8), 0, 0, COM2);
     EXPECT_TRUE(panel.shift);
@@ -213,17 +200,16 @@ TEST_F(Dispatch, Com2PushAndSwapInOneReportSwapReadsShiftAfterThePush)
     EXPECT_EQ(sim.calls, (Calls{key(29)}));
 }
 
-TEST_F(Dispatch, KnobReadsShiftBeforeThePushOfTheSameReport)
-{
+TEST_F(Dispatch, KnobReadsShiftBeforeThePushOfTheSameReport) {
     send((1U << 9), 2, 0, COM2);
     send(0, -1, 0, COM2);
     EXPECT_EQ(sim.calls, (Calls{knob("tuneCom", 2, 2, 0), knob("adjustBarometer", 1, -1, 0)}));
 }
 
-TEST_F(Dispatch, ModeChangeClearsShiftBeforeTheDispatcherRuns)
-{
+TEST_F(Dispatch, ModeChangeClearsShiftBeforeTheDispatcherRuns) {
     // Through the loop's own hand-over.
-    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = COM1, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel,
+                 PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = COM1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);
     acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = COM1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);  // same mode: kept
@@ -231,23 +217,23 @@ TEST_F(Dispatch, ModeChangeClearsShiftBeforeTheDispatcherRuns)
     acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     EXPECT_FALSE(panel.shift);
     // New mode and knob push: cleared first, then toggled on.
-    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = NAV2, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel,
+                 PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = NAV2, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(panel.shift);
     EXPECT_EQ(panel.mode, NAV2);
     // Into FMS1 with a push: a key, and shift stays clear.
     acceptReport(panel, PanelReport{.report_id = 0, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 0});
-    acceptReport(panel, PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = FMS1, .outer_delta = 3, .inner_delta = 0});
+    acceptReport(panel,
+                 PanelReport{.report_id = 0, .buttons = 1U << 9, .mode = FMS1, .outer_delta = 3, .inner_delta = 0});
     EXPECT_FALSE(panel.shift);
-    EXPECT_EQ(sim.calls,
-              (Calls{knob("tuneNav", 1, 1, 0), knob("turnFmsKnobs", 1, 3, 0), key(0)}));
+    EXPECT_EQ(sim.calls, (Calls{knob("tuneNav", 1, 1, 0), knob("turnFmsKnobs", 1, 3, 0), key(0)}));
 }
 
-TEST_F(Dispatch, OrderOfCallsInsideOneReport)
-{
+TEST_F(Dispatch, OrderOfCallsInsideOneReport) {
     const std::uint32_t all = 0xFFFFFFFFU;
     send(all, 1, -1, COM1);
-    EXPECT_EQ(sim.calls, (Calls{knob("tuneCom", 1, 1, -1), key(28), key(22), key(23), key(24),
-                                key(25), key(26), key(27)}));
+    EXPECT_EQ(sim.calls,
+              (Calls{knob("tuneCom", 1, 1, -1), key(28), key(22), key(23), key(24), key(25), key(26), key(27)}));
     EXPECT_TRUE(panel.shift);
 
     sim.calls.clear();
@@ -258,20 +244,18 @@ TEST_F(Dispatch, OrderOfCallsInsideOneReport)
     sim.calls.clear();
     send(0, 0, 0, FMS1);
     send(all, -2, 5, FMS1);
-    EXPECT_EQ(sim.calls, (Calls{knob("turnFmsKnobs", 1, -2, 5), key(0), key(5), key(6), key(7),
-                                key(8), key(9), key(10), key(1), key(2), key(3), key(4)}));
+    EXPECT_EQ(sim.calls, (Calls{knob("turnFmsKnobs", 1, -2, 5), key(0), key(5), key(6), key(7), key(8), key(9), key(10),
+                                key(1), key(2), key(3), key(4)}));
     EXPECT_FALSE(panel.shift);
 }
 
-TEST_F(Dispatch, TransponderKnobsGoToSelectorTwoAfterOnePush)
-{
+TEST_F(Dispatch, TransponderKnobsGoToSelectorTwoAfterOnePush) {
     send(0, 1, 0, XPDR);
     send(1U << 9, 0, 0, XPDR);
     send(0, 1, 0, XPDR);
     send(1U << 9, 0, 0, XPDR);
     send(0, 1, 0, XPDR);
-    EXPECT_EQ(sim.calls, (Calls{knob("adjustTransponder", 1, 1, 0),
-                                knob("adjustTransponder", 2, 1, 0),
+    EXPECT_EQ(sim.calls, (Calls{knob("adjustTransponder", 1, 1, 0), knob("adjustTransponder", 2, 1, 0),
                                 knob("adjustTransponder", 1, 1, 0)}));
 }
 

@@ -7,20 +7,32 @@
 
 namespace {
 
-TEST_F(Msfs, HeadingBugStepsAndWrapsOnce)
-{
+TEST_F(Msfs, HeadingBugStepsAndWrapsOnce) {
     struct Case {
         double cached;
         int outer, inner;
         std::int32_t result;
     };
     const Case cases[] = {
-        {355, 1, 0, 5},     {5, -1, 0, 355},     {350, 1, 0, 360},  {360, 0, 1, 1},
-        {0, 0, -1, 359},    {100, 1, -2, 108},   {100, 1, -10, 100}, {359, 100, 0, 999},
-        {123.7, 0, 1, 124}, {0, -1, 0, 350},     {360, 0, 0, 360},  {0, 0, 0, 0},
-        {-123.7, 0, 0, 237}, {0, -36, 0, 0},     {0, -36, 1, 1},
+        {355, 1, 0, 5},
+        {5, -1, 0, 355},
+        {350, 1, 0, 360},
+        {360, 0, 1, 1},
+        {0, 0, -1, 359},
+        {100, 1, -2, 108},
+        {100, 1, -10, 100},
+        {359, 100, 0, 999},
+        {123.7, 0, 1, 124},
+        {0, -1, 0, 350},
+        {360, 0, 0, 360},
+        {0, 0, 0, 0},
+        {-123.7, 0, 0, 237},
+        {0, -36, 0, 0},
+        {0, -36, 1, 1},
         // Sums below -360 or above 720 get the one correction and no more.
-        {0, -37, 1, -9},    {0, -128, -128, -1048}, {360, 37, 0, 370},
+        {0, -37, 1, -9},
+        {0, -128, -128, -1048},
+        {360, 37, 0, 370},
     };
     for (int selector : {0, 1, 2, 7}) {
         for (const Case& c : cases) {
@@ -35,8 +47,7 @@ TEST_F(Msfs, HeadingBugStepsAndWrapsOnce)
     }
 }
 
-TEST_F(Msfs, CourseBySelector)
-{
+TEST_F(Msfs, CourseBySelector) {
     sim.obs1 = 10;
     sim.obs2 = 20;
     sim.adjustCourse(1, -2, 0);
@@ -60,8 +71,7 @@ TEST_F(Msfs, CourseBySelector)
     EXPECT_EQ(sim.heading_bug, 0);
 }
 
-TEST_F(Msfs, AltitudeAndVerticalSpeed)
-{
+TEST_F(Msfs, AltitudeAndVerticalSpeed) {
     struct Case {
         double altitude, speed;
         int outer, inner;
@@ -85,43 +95,50 @@ TEST_F(Msfs, AltitudeAndVerticalSpeed)
         clearSent();
         sim.ap_altitude = c.altitude;
         sim.ap_vertical_speed = c.speed;
-        sim.adjustAltitudeAndVerticalSpeed(9, static_cast<std::int8_t>(c.outer),
-                                           static_cast<std::int8_t>(c.inner));
+        sim.adjustAltitudeAndVerticalSpeed(9, static_cast<std::int8_t>(c.outer), static_cast<std::int8_t>(c.inner));
         EXPECT_EQ(sent(), c.events) << c.altitude << " " << c.outer << " " << c.inner;
         EXPECT_EQ(sim.ap_altitude, c.altitudeAfter);
         EXPECT_EQ(sim.ap_vertical_speed, c.speedAfter);
     }
 }
 
-TEST_F(Msfs, TransponderCountsInOctal)
-{
+TEST_F(Msfs, TransponderCountsInOctal) {
     struct Case {
         std::uint32_t code;
         int outer, inner;
         std::uint32_t result;
     };
     const Case cases[] = {
-        {0x1200, 1, 0, 0x1300}, {0x1200, 0, -1, 0x1177}, {0x1200, 1, 2, 0x1302},
-        {0x7700, 1, 0, 0x0000}, {0x7777, 0, 1, 0x0000},  {0x7777, 1, 1, 0x0100},
-        {0x0030, -1, 0, 0x7730}, {0x0000, -1, 0, 0x7700}, {0x0000, 0, -1, 0x7777},
-        {0x1207, 0, 1, 0x1210}, {0x1777, 1, 0, 0x2077},
+        {0x1200, 1, 0, 0x1300},
+        {0x1200, 0, -1, 0x1177},
+        {0x1200, 1, 2, 0x1302},
+        {0x7700, 1, 0, 0x0000},
+        {0x7777, 0, 1, 0x0000},
+        {0x7777, 1, 1, 0x0100},
+        {0x0030, -1, 0, 0x7730},
+        {0x0000, -1, 0, 0x7700},
+        {0x0000, 0, -1, 0x7777},
+        {0x1207, 0, 1, 0x1210},
+        {0x1777, 1, 0, 0x2077},
         // Beyond what one correction covers: brought into range all the same.
-        {0x0000, 63, 0, 0x7700}, {0x7777, 127, 0, 0x7677}, {0x0000, -128, 0, 0x0000},
-        {0x0000, -128, -1, 0x7777}, {0x0008, 0, 1, 0x0011}, {0xFFFF, 0, 0, 0x1107},
+        {0x0000, 63, 0, 0x7700},
+        {0x7777, 127, 0, 0x7677},
+        {0x0000, -128, 0, 0x0000},
+        {0x0000, -128, -1, 0x7777},
+        {0x0008, 0, 1, 0x0011},
+        {0xFFFF, 0, 0, 0x1107},
         {0xFFFFFFFF, 0, 0, 0x1107},
     };
     for (const Case& c : cases) {
         clearSent();
         sim.transponder_code = c.code;
         sim.adjustTransponder(1, static_cast<std::int8_t>(c.outer), static_cast<std::int8_t>(c.inner));
-        EXPECT_EQ(sent(), (Sent{{7, c.result}})) << std::hex << c.code << std::dec << " " << c.outer
-                                                 << " " << c.inner;
+        EXPECT_EQ(sent(), (Sent{{7, c.result}})) << std::hex << c.code << std::dec << " " << c.outer << " " << c.inner;
         EXPECT_EQ(sim.transponder_code, c.result);
     }
 }
 
-TEST_F(Msfs, TransponderIgnoresOtherSelectors)
-{
+TEST_F(Msfs, TransponderIgnoresOtherSelectors) {
     sim.transponder_code = 0x1200;
     for (int selector : {0, 2, 3, 255}) {
         sim.adjustTransponder(static_cast<std::uint8_t>(selector), 1, 1);
@@ -131,22 +148,19 @@ TEST_F(Msfs, TransponderIgnoresOtherSelectors)
 }
 
 // The octal value of a code read as hex digits, and back.
-int octalValue(std::uint32_t code)
-{
+int octalValue(std::uint32_t code) {
     char text[16];
     std::snprintf(text, sizeof text, "%x", code);
     return static_cast<int>(std::stoul(text, nullptr, 8));
 }
 
-std::uint32_t codeOf(int value)
-{
+std::uint32_t codeOf(int value) {
     char text[16];
     std::snprintf(text, sizeof text, "%o", value);
     return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16));
 }
 
-TEST(Bco16, ConversionsOverEveryCode)
-{
+TEST(Bco16, ConversionsOverEveryCode) {
     for (int value = 0; value < 4096; ++value) {
         const std::uint32_t code = codeOf(value);
         EXPECT_EQ(valueToBco16(value), code) << value;
@@ -160,8 +174,7 @@ TEST(Bco16, ConversionsOverEveryCode)
     EXPECT_EQ(bco16ToValue(0xFFFFFFFF), 15 * 2396745);
 }
 
-TEST_F(Msfs, TransponderAlwaysSendsAValidCode)
-{
+TEST_F(Msfs, TransponderAlwaysSendsAValidCode) {
     std::mt19937 rng(20240601);
     std::uniform_int_distribution<int> delta(-128, 127);
     std::uniform_int_distribution<std::uint32_t> anyCode;
@@ -187,8 +200,8 @@ TEST_F(Msfs, TransponderAlwaysSendsAValidCode)
             ok = code == codeOf(expected);
         }
         if (!ok) {
-            ADD_FAILURE() << std::hex << "cached 0x" << cached << " sent 0x" << code << std::dec
-                          << " outer " << outer << " inner " << inner;
+            ADD_FAILURE() << std::hex << "cached 0x" << cached << " sent 0x" << code << std::dec << " outer " << outer
+                          << " inner " << inner;
             if (++failures > 10) {
                 return;
             }
@@ -196,14 +209,13 @@ TEST_F(Msfs, TransponderAlwaysSendsAValidCode)
     }
 }
 
-TEST_F(Msfs, BarometerOneEventPerCallIncrementWins)
-{
+TEST_F(Msfs, BarometerOneEventPerCallIncrementWins) {
     struct Case {
         int outer, inner;
         Sent events;
     };
     const Case cases[] = {
-        {-3, 0, {{11, 1}}}, {0, 5, {{10, 1}}},     {-1, 1, {{10, 1}}},  {1, -1, {{10, 1}}},
+        {-3, 0, {{11, 1}}}, {0, 5, {{10, 1}}},       {-1, 1, {{10, 1}}},  {1, -1, {{10, 1}}},
         {0, 0, {}},         {-128, -128, {{11, 1}}}, {127, 0, {{10, 1}}}, {0, -1, {{11, 1}}},
     };
     for (int selector : {0, 1, 2}) {

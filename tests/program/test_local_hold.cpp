@@ -17,10 +17,7 @@ namespace sc = simconnect_double;
 using Bytes = std::vector<unsigned char>;
 
 SimClock::time_point fakeTime{};
-SimClock::time_point fakeNow()
-{
-    return fakeTime;
-}
+SimClock::time_point fakeNow() { return fakeTime; }
 
 // The simulator's view of the state, turned into the two blocks.
 struct SimView {
@@ -33,15 +30,13 @@ struct SimView {
 
 struct Hold : Msfs {
     SimView view;
-    void SetUp() override
-    {
+    void SetUp() override {
         Msfs::SetUp();
         fakeTime = SimClock::time_point{} + std::chrono::hours(1);
         sim.clock = &fakeNow;
         deliver();
     }
-    void deliver()
-    {
+    void deliver() {
         const Bytes radios = sc::radioBlock(view.radios);
         const Bytes autopilot = sc::autopilotBlock(view.altitude, view.speed, view.code, view.states);
         sim.storeDataBlock(REQ_RADIOS, radios.data(), radios.size());
@@ -52,7 +47,7 @@ struct Hold : Msfs {
 
 struct HeldCase {
     const char* name;
-    std::function<void(FlightSimInterfaceMSFS&)> turn;     // one detent
+    std::function<void(FlightSimInterfaceMSFS&)> turn;  // one detent
     std::function<double(const FlightSimInterfaceMSFS&)> cached;
     std::function<void(SimView&, double)> simulatorShows;  // the simulator applied a value
     double afterOne;  // the value after one detent from the simulator's start value
@@ -61,15 +56,14 @@ struct HeldCase {
 
 void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
 
-const std::vector<HeldCase>& heldCases()
-{
+const std::vector<HeldCase>& heldCases() {
     static const std::vector<HeldCase> cases = {
         {"Nav1Standby", [](auto& s) { s.tuneNav(1, 1, 0); }, [](const auto& s) { return s.nav1_standby; },
          [](SimView& v, double x) { v.radios[2] = x; }, 114.45, 115.45},
         {"Nav2Standby", [](auto& s) { s.tuneNav(2, 0, 1); }, [](const auto& s) { return s.nav2_standby; },
          [](SimView& v, double x) { v.radios[3] = x; }, 110.55, 110.60},
-        {"HeadingBug", [](auto& s) { s.adjustHeadingBug(1, 0, 1); },
-         [](const auto& s) { return s.heading_bug; }, [](SimView& v, double x) { v.radios[4] = x; }, 101, 102},
+        {"HeadingBug", [](auto& s) { s.adjustHeadingBug(1, 0, 1); }, [](const auto& s) { return s.heading_bug; },
+         [](SimView& v, double x) { v.radios[4] = x; }, 101, 102},
         {"Course1", [](auto& s) { s.adjustCourse(1, 1, 0); }, [](const auto& s) { return s.obs1; },
          [](SimView& v, double x) { v.radios[5] = x; }, 190, 200},
         {"Course2", [](auto& s) { s.adjustCourse(2, 0, -1); }, [](const auto& s) { return s.obs2; },
@@ -77,8 +71,7 @@ const std::vector<HeldCase>& heldCases()
         {"Altitude", [](auto& s) { s.adjustAltitudeAndVerticalSpeed(1, 1, 0); },
          [](const auto& s) { return s.ap_altitude; }, [](SimView& v, double x) { v.altitude = x; }, 5100, 5200},
         {"VerticalSpeed", [](auto& s) { s.adjustAltitudeAndVerticalSpeed(1, 0, -1); },
-         [](const auto& s) { return s.ap_vertical_speed; }, [](SimView& v, double x) { v.speed = x; }, -100,
-         -200},
+         [](const auto& s) { return s.ap_vertical_speed; }, [](SimView& v, double x) { v.speed = x; }, -100, -200},
         {"Transponder", [](auto& s) { s.adjustTransponder(1, 0, 1); },
          [](const auto& s) { return static_cast<double>(s.transponder_code); },
          [](SimView& v, double x) { v.code = static_cast<std::uint32_t>(x); }, 0x1201, 0x1202},
@@ -88,8 +81,7 @@ const std::vector<HeldCase>& heldCases()
 
 class HeldMembers : public Hold, public ::testing::WithParamInterface<HeldCase> {};
 
-TEST_P(HeldMembers, AStaleBlockDoesNotUndoADetent)
-{
+TEST_P(HeldMembers, AStaleBlockDoesNotUndoADetent) {
     const HeldCase& c = GetParam();
     c.turn(sim);
     ASSERT_DOUBLE_EQ(c.cached(sim), c.afterOne);
@@ -100,8 +92,7 @@ TEST_P(HeldMembers, AStaleBlockDoesNotUndoADetent)
     EXPECT_DOUBLE_EQ(c.cached(sim), c.afterTwo);
 }
 
-TEST_P(HeldMembers, ReleasedOnceTheSimulatorShowsTheValueThenFollowsTheSimulator)
-{
+TEST_P(HeldMembers, ReleasedOnceTheSimulatorShowsTheValueThenFollowsTheSimulator) {
     const HeldCase& c = GetParam();
     c.turn(sim);
     c.simulatorShows(view, c.afterOne);
@@ -115,8 +106,7 @@ TEST_P(HeldMembers, ReleasedOnceTheSimulatorShowsTheValueThenFollowsTheSimulator
     EXPECT_DOUBLE_EQ(c.cached(sim), c.afterTwo);
 }
 
-TEST_P(HeldMembers, TheSimulatorWinsWhenTheHoldOffRunsOut)
-{
+TEST_P(HeldMembers, TheSimulatorWinsWhenTheHoldOffRunsOut) {
     const HeldCase& c = GetParam();
     const double before = c.cached(sim);
     c.turn(sim);
@@ -131,8 +121,7 @@ TEST_P(HeldMembers, TheSimulatorWinsWhenTheHoldOffRunsOut)
 INSTANTIATE_TEST_SUITE_P(Cache, HeldMembers, ::testing::ValuesIn(heldCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Hold, TheRestOfEachBlockIsCopiedAsUsualMeanwhile)
-{
+TEST_F(Hold, TheRestOfEachBlockIsCopiedAsUsualMeanwhile) {
     sim.tuneNav(1, 1, 0);
     sim.adjustAltitudeAndVerticalSpeed(1, 1, 0);
     view.radios[0] = 118.0;
@@ -147,12 +136,11 @@ TEST_F(Hold, TheRestOfEachBlockIsCopiedAsUsualMeanwhile)
 }
 
 // What the simulator shows may differ from the value set in its form only.
-TEST_F(Hold, ValuesShownInTheSimulatorsOwnFormReleaseTheHold)
-{
+TEST_F(Hold, ValuesShownInTheSimulatorsOwnFormReleaseTheHold) {
     view.radios[4] = 350.0;
     view.altitude = 1234.5;
     deliver();
-    sim.adjustHeadingBug(1, 1, 0);               // 360, which the simulator keeps as 0
+    sim.adjustHeadingBug(1, 1, 0);                // 360, which the simulator keeps as 0
     sim.adjustAltitudeAndVerticalSpeed(1, 1, 0);  // 1334.5, sent as 1334 feet
     sim.tuneNav(1, 1, 0);                         // 114.45, shown as 114.44999...
     view.radios[4] = 0.0;
@@ -171,8 +159,7 @@ TEST_F(Hold, ValuesShownInTheSimulatorsOwnFormReleaseTheHold)
 
 // Eleven outer detents come back to the same NAV frequency: a late block
 // showing that frequency from the first detent is not the latest one.
-TEST_F(Hold, ARecurringValueIsTakenOnlyOnceTheSimulatorHasShownEverythingBefore)
-{
+TEST_F(Hold, ARecurringValueIsTakenOnlyOnceTheSimulatorHasShownEverythingBefore) {
     std::vector<double> sent;
     for (int i = 0; i < 11; ++i) {
         sim.tuneNav(1, 1, 0);
@@ -195,8 +182,7 @@ TEST_F(Hold, ARecurringValueIsTakenOnlyOnceTheSimulatorHasShownEverythingBefore)
 
 // Ten outer detents end on the frequency the simulator showed before them:
 // its blocks that still show that frequency have applied nothing yet.
-TEST_F(Hold, ABlockThatShowsWhatItShowedBeforeIsNoNews)
-{
+TEST_F(Hold, ABlockThatShowsWhatItShowedBeforeIsNoNews) {
     for (int i = 0; i < 10; ++i) {
         sim.tuneNav(1, 1, 0);
     }
@@ -216,8 +202,7 @@ TEST_F(Hold, ABlockThatShowsWhatItShowedBeforeIsNoNews)
 // sent. Its value must win half a second after the oldest value it has not
 // shown was set, however often the knob turns meanwhile: otherwise the cache
 // runs ever further ahead of what the user sees.
-TEST_F(Hold, AClampingSimulatorWinsHalfASecondAfterTheOldestValueItHasNotShown)
-{
+TEST_F(Hold, AClampingSimulatorWinsHalfASecondAfterTheOldestValueItHasNotShown) {
     const double limit = 2000.0;
     view.speed = 1900.0;
     deliver();

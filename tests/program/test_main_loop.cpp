@@ -19,17 +19,20 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-TEST(DecodeReport, FieldsLittleEndianButtonsAndSignedDeltas)
-{
+TEST(DecodeReport, FieldsLittleEndianButtonsAndSignedDeltas) {
     struct Case {
         Bytes bytes;
         PanelReport expected;
     };
     const Case cases[] = {
-        {{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {.report_id = 0, .buttons = 0x00000001, .mode = 0, .outer_delta = 0, .inner_delta = 0}},
-        {{0x01, 0x04, 0x03, 0x02, 0x01, 0x05, 0xFB, 0x02}, {.report_id = 1, .buttons = 0x01020304, .mode = 2, .outer_delta = 5, .inner_delta = -5}},
-        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x7F, 0xFF}, {.report_id = 0xFF, .buttons = 0xFFFFFFFF, .mode = 0xFF, .outer_delta = -128, .inner_delta = 127}},
-        {{0x42, 0x00, 0x40, 0x08, 0x80, 0xFF, 0x01, 0x07}, {.report_id = 0x42, .buttons = 0x80084000, .mode = 7, .outer_delta = -1, .inner_delta = 1}},
+        {{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+         {.report_id = 0, .buttons = 0x00000001, .mode = 0, .outer_delta = 0, .inner_delta = 0}},
+        {{0x01, 0x04, 0x03, 0x02, 0x01, 0x05, 0xFB, 0x02},
+         {.report_id = 1, .buttons = 0x01020304, .mode = 2, .outer_delta = 5, .inner_delta = -5}},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x7F, 0xFF},
+         {.report_id = 0xFF, .buttons = 0xFFFFFFFF, .mode = 0xFF, .outer_delta = -128, .inner_delta = 127}},
+        {{0x42, 0x00, 0x40, 0x08, 0x80, 0xFF, 0x01, 0x07},
+         {.report_id = 0x42, .buttons = 0x80084000, .mode = 7, .outer_delta = -1, .inner_delta = 1}},
     };
     for (const Case& c : cases) {
         const std::optional<PanelReport> report = decodeReport(c.bytes.data(), c.bytes.size());
@@ -38,8 +41,7 @@ TEST(DecodeReport, FieldsLittleEndianButtonsAndSignedDeltas)
     }
 }
 
-TEST(DecodeReport, FewerThanEightBytesAreNoReport)
-{
+TEST(DecodeReport, FewerThanEightBytesAreNoReport) {
     const Bytes bytes(8, 0x11);
     for (std::size_t length = 0; length < 8; ++length) {
         EXPECT_FALSE(decodeReport(bytes.data(), length).has_value()) << length;
@@ -52,22 +54,19 @@ struct Pass : ::testing::Test {
     RecordingSimInterface sim;
     PanelState panel{nullptr, false, &sim};
 
-    void SetUp() override
-    {
+    void SetUp() override {
         hid_double::reset();
         simconnect_double::reset();
         panel.device = &hid_double::panel().device;
         hid_double::panel().open = true;
     }
-    void read(int result, std::span<const unsigned char> bytes = {})
-    {
+    void read(int result, std::span<const unsigned char> bytes = {}) {
         ASSERT_TRUE(hid_double::queueRead(result, bytes));
     }
     void pass() { runPass(panel, simconnect_double::kFakeHandle); }
 };
 
-TEST_F(Pass, DispatchesSimConnectThenHandlesEveryWaitingReportInOrder)
-{
+TEST_F(Pass, DispatchesSimConnectThenHandlesEveryWaitingReportInOrder) {
     read(8, hid_double::report(3, 1U << 14, 2, -1, NAV2));
     read(8, hid_double::report(3, 0, 0, 1, NAV2));
     pass();
@@ -76,12 +75,12 @@ TEST_F(Pass, DispatchesSimConnectThenHandlesEveryWaitingReportInOrder)
     EXPECT_EQ(hid_double::panel().readCalls, 3);  // two reports, then nothing waiting
     EXPECT_EQ(hid_double::panel().lastReadLength, 8U);
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(2,2,-1)", "pressKey(22)", "tuneNav(2,0,1)"}));
-    EXPECT_EQ(panel.previous_report, (PanelReport{.report_id = 3, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 1}));
+    EXPECT_EQ(panel.previous_report,
+              (PanelReport{.report_id = 3, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 1}));
     EXPECT_EQ(panel.mode, NAV2);
 }
 
-TEST_F(Pass, TakesAtMostAQueueFullOfReportsPerPass)
-{
+TEST_F(Pass, TakesAtMostAQueueFullOfReportsPerPass) {
     for (int i = 0; i < kMaxReportsPerPass + 6; ++i) {
         read(8, hid_double::report(1, 0, 1, 0, NAV1));
     }
@@ -92,8 +91,7 @@ TEST_F(Pass, TakesAtMostAQueueFullOfReportsPerPass)
     EXPECT_EQ(sim.calls.size(), static_cast<std::size_t>(kMaxReportsPerPass) + 6);
 }
 
-TEST_F(Pass, ShortReadsAreSkippedAndLeaveEverythingAsItWas)
-{
+TEST_F(Pass, ShortReadsAreSkippedAndLeaveEverythingAsItWas) {
     read(8, hid_double::report(0, 1U << 9, 0, 0, COM2));
     pass();
     const PanelReport before = panel.previous_report;
@@ -111,8 +109,7 @@ TEST_F(Pass, ShortReadsAreSkippedAndLeaveEverythingAsItWas)
     EXPECT_EQ(hid_double::panel().readCalls, 2 + 8);
 }
 
-TEST_F(Pass, AReportWithNothingNewStillBecomesThePreviousReport)
-{
+TEST_F(Pass, AReportWithNothingNewStillBecomesThePreviousReport) {
     read(8, hid_double::report(1, 0, 0, 0, COM1));
     read(8, hid_double::report(7, 0, 0, 0, COM1));
     pass();
@@ -120,8 +117,7 @@ TEST_F(Pass, AReportWithNothingNewStillBecomesThePreviousReport)
     EXPECT_TRUE(sim.calls.empty());
 }
 
-TEST_F(Pass, LedReportWrittenOnlyWhenTheByteChanges)
-{
+TEST_F(Pass, LedReportWrittenOnlyWhenTheByteChanges) {
     pass();  // all off from the start: nothing to write
     sim.leds = 0x05;
     pass();
@@ -136,8 +132,7 @@ TEST_F(Pass, LedReportWrittenOnlyWhenTheByteChanges)
 
 // An unplugged panel fails its reads or writes: it is closed, looked for
 // about once a second, and its LEDs are written again when it is back.
-TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain)
-{
+TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain) {
     sim.leds = 0x09;
     pass();
     read(-1);
@@ -164,8 +159,7 @@ TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain)
 // A panel that refuses the LED report (a firmware without it, a driver that
 // rejects output reports) must still be read: a failed write is not retried
 // and changes nothing else. Only a read error means the panel is gone.
-TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead)
-{
+TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead) {
     hid_double::panel().writeResult = -1;
     sim.leds = 0x01;
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
@@ -182,8 +176,7 @@ TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead)
     EXPECT_EQ(hid_double::writeCount(), 2U);
 }
 
-TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
-{
+TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten) {
     panel.device = nullptr;
     hid_double::panel().open = false;
     hid_double::panel().present = false;
@@ -199,8 +192,7 @@ TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten)
     EXPECT_EQ(simconnect_double::recorder().calls.size(), 2U * kPanelRetryPasses);  // SimConnect still served
 }
 
-TEST_F(Pass, ALostLinkOrAQuitRecordEndsThePassAtOnce)
-{
+TEST_F(Pass, ALostLinkOrAQuitRecordEndsThePassAtOnce) {
     simconnect_double::recorder().resultWhenDrained = static_cast<HRESULT>(0xC000013C);
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
     EXPECT_EQ(runPass(panel, simconnect_double::kFakeHandle), PassResult::LinkLost);
@@ -213,8 +205,7 @@ TEST_F(Pass, ALostLinkOrAQuitRecordEndsThePassAtOnce)
 
 // Each change of the panel's state is said once on standard error; a retry
 // that finds the same says nothing.
-TEST_F(Pass, ThePanelsStateIsSaidOncePerChange)
-{
+TEST_F(Pass, ThePanelsStateIsSaidOncePerChange) {
     hid_double::Panel& hid = hid_double::panel();
     panel.device = nullptr;
     hid.open = false;
@@ -249,8 +240,7 @@ TEST_F(Pass, ThePanelsStateIsSaidOncePerChange)
 
 // Between passes the loop waits on the panel rather than the clock, taking
 // each report as it comes, for the time left until the next pass.
-TEST_F(Pass, TheWaitBetweenPassesHandlesReportsAsTheyComeUntilTheNextPass)
-{
+TEST_F(Pass, TheWaitBetweenPassesHandlesReportsAsTheyComeUntilTheNextPass) {
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
     read(8, hid_double::report(1, 0, 0, -1, NAV1));
     const auto start = std::chrono::steady_clock::now();
@@ -260,8 +250,7 @@ TEST_F(Pass, TheWaitBetweenPassesHandlesReportsAsTheyComeUntilTheNextPass)
     EXPECT_GE(hid_double::panel().timedWaits, 1);
 }
 
-TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel)
-{
+TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel) {
     read(-1);  // what hidapi returns for a wait interrupted by a signal
     quitFlag = 1;
     waitForPanel(panel, std::chrono::steady_clock::now() + kPassInterval);
@@ -272,8 +261,7 @@ TEST_F(Pass, AWaitCutShortByAStopRequestKeepsThePanel)
 
 // While no simulator is connected, reports are read and dropped, but a
 // button held across the reconnection must not fire when it comes.
-TEST_F(Pass, WithoutASimulatorReportsAreDroppedButTheirButtonsCountAsHeld)
-{
+TEST_F(Pass, WithoutASimulatorReportsAreDroppedButTheirButtonsCountAsHeld) {
     panel.linked = false;
     acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI, .mode = NAV1, .outer_delta = 3, .inner_delta = 0});
     EXPECT_TRUE(sim.calls.empty());
@@ -281,13 +269,13 @@ TEST_F(Pass, WithoutASimulatorReportsAreDroppedButTheirButtonsCountAsHeld)
     panel.linked = true;
     acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
     EXPECT_TRUE(sim.calls.empty());
-    acceptReport(panel, {.report_id = 1, .buttons = BTN_AP_CDI | BTN_HDG_OBS, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
+    acceptReport(
+        panel, {.report_id = 1, .buttons = BTN_AP_CDI | BTN_HDG_OBS, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "pressKey(23)"}));
 }
 
 // --verbose: what each panel action sent, for someone wiring a cockpit.
-TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing)
-{
+TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing) {
     simconnect_double::reset();
     HANDLE handle = simconnect_double::kFakeHandle;
     FlightSimInterfaceMSFS sim;
@@ -299,7 +287,8 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing)
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 0, .inner_delta = -1});
-    acceptReport(panel, {.report_id = 1, .buttons = 1U << 0 | BTN_AP_CDI, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
+    acceptReport(panel,
+                 {.report_id = 1, .buttons = 1U << 0 | BTN_AP_CDI, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 0, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
@@ -321,8 +310,7 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing)
 
 // The whole program on the process's own static objects.
 struct Program : ::testing::Test {
-    void SetUp() override
-    {
+    void SetUp() override {
         hid_double::reset();
         simconnect_double::reset();
         quitFlag = 0;
@@ -332,29 +320,24 @@ struct Program : ::testing::Test {
     }
     void TearDown() override { quitFlag = 0; }
 
-    static void batch(std::vector<Bytes> records)
-    {
+    static void batch(std::vector<Bytes> records) {
         simconnect_double::recorder().batches.push_back(std::move(records));
     }
 };
 
-TEST(StaticObjects, PanelStatePointsAtTheInstanceFromLoad)
-{
+TEST(StaticObjects, PanelStatePointsAtTheInstanceFromLoad) {
     EXPECT_EQ(panelState.simInterface, static_cast<FlightSimInterface*>(&msfsInterface));
 }
 
-TEST_F(Program, NoConnectionEndsQuietlyWithoutClosing)
-{
+TEST_F(Program, NoConnectionEndsQuietlyWithoutClosing) {
     simconnect_double::recorder().openResult = E_FAIL;
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::NoConnection);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(simconnect_double::recorder().calls,
-              std::vector<simconnect_double::Call>{simconnect_double::Call::Open});
+    EXPECT_EQ(simconnect_double::recorder().calls, std::vector<simconnect_double::Call>{simconnect_double::Call::Open});
 }
 
-TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
-{
+TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses) {
     using simconnect_double::Call;
     const double radios[7] = {122.8, 121.5, 113.45, 110.5, 90.0, 180.0, 270.0};
     batch({simconnect_double::dataRecord(REQ_RADIOS, simconnect_double::radioBlock(radios)),
@@ -398,8 +381,7 @@ TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses)
 
 // Open to the last data request, the calls are those of the golden file,
 // which the end-to-end tests and the platform checks hold the real traffic to.
-TEST_F(Program, SetsUpTheConnectionAsTheGoldenStartUpHasIt)
-{
+TEST_F(Program, SetsUpTheConnectionAsTheGoldenStartUpHasIt) {
     batch({simconnect_double::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
@@ -408,10 +390,9 @@ TEST_F(Program, SetsUpTheConnectionAsTheGoldenStartUpHasIt)
     EXPECT_TRUE(simconnect_double::recorder().events.empty());
 }
 
-TEST_F(Program, ALostLinkEndsTheRunAsSuchWithTheLedsOff)
-{
-    batch({simconnect_double::dataRecord(REQ_AUTOPILOT,
-                                         simconnect_double::autopilotBlock(0, 0, 0, {1, 1, 0, 0, 0, 0}))});
+TEST_F(Program, ALostLinkEndsTheRunAsSuchWithTheLedsOff) {
+    batch(
+        {simconnect_double::dataRecord(REQ_AUTOPILOT, simconnect_double::autopilotBlock(0, 0, 0, {1, 1, 0, 0, 0, 0}))});
     batch({});
     simconnect_double::recorder().resultWhenDrained = static_cast<HRESULT>(0xC000013C);
     ::testing::internal::CaptureStdout();
@@ -421,8 +402,7 @@ TEST_F(Program, ALostLinkEndsTheRunAsSuchWithTheLedsOff)
     EXPECT_EQ(simconnect_double::recorder().closes, 1);
 }
 
-TEST_F(Program, RunsWithoutAPanelAndNeverTouchesOne)
-{
+TEST_F(Program, RunsWithoutAPanelAndNeverTouchesOne) {
     hid_double::panel().present = false;
     batch({});
     batch({});
@@ -437,8 +417,7 @@ TEST_F(Program, RunsWithoutAPanelAndNeverTouchesOne)
     EXPECT_EQ(simconnect_double::recorder().closes, 1);
 }
 
-TEST_F(Program, AStopRequestedWhileConnectingEndsTheRunCleanlyWithTheLedsOff)
-{
+TEST_F(Program, AStopRequestedWhileConnectingEndsTheRunCleanlyWithTheLedsOff) {
     // Ctrl+C while the library waits for the simulator: it gives up, and
     // that is a stop, not a failure to connect.
     simconnect_double::recorder().openResult = static_cast<HRESULT>(0x80004004);  // E_ABORT
@@ -447,14 +426,12 @@ TEST_F(Program, AStopRequestedWhileConnectingEndsTheRunCleanlyWithTheLedsOff)
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(simconnect_double::recorder().calls,
-              std::vector<simconnect_double::Call>{simconnect_double::Call::Open});
+    EXPECT_EQ(simconnect_double::recorder().calls, std::vector<simconnect_double::Call>{simconnect_double::Call::Open});
     EXPECT_EQ(hid_double::writes(), (std::vector<Bytes>{{0x0B, 0x01}, {0x0B, 0x00}}));
     EXPECT_EQ(hid_double::panel().closes, 1);
 }
 
-TEST_F(Program, AStopRequestedBeforeTheStartConnectsToNothing)
-{
+TEST_F(Program, AStopRequestedBeforeTheStartConnectsToNothing) {
     quitFlag = 1;
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);

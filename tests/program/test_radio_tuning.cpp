@@ -7,25 +7,20 @@
 namespace {
 
 // Decimal digits written as hex digits: 11345 -> 0x11345.
-DWORD bcdOf(int value)
-{
-    return static_cast<DWORD>(std::stoul(std::to_string(value), nullptr, 16));
-}
+DWORD bcdOf(int value) { return static_cast<DWORD>(std::stoul(std::to_string(value), nullptr, 16)); }
 
-TEST(ToBcd, OneNibblePerDecimalDigitOfTheValueModulo65536)
-{
+TEST(ToBcd, OneNibblePerDecimalDigitOfTheValueModulo65536) {
     const std::pair<std::int32_t, std::uint32_t> cases[] = {
-        {0, 0x0},          {7, 0x7},          {10, 0x10},       {1100, 0x1100},
-        {10800, 0x10800},  {11345, 0x11345},  {11795, 0x11795}, {65535, 0x65535},
-        {65536, 0x0},      {65537, 0x1},      {-1, 0x65535},    {99999, bcdOf(99999 - 65536)},
+        {0, 0x0},         {7, 0x7},         {10, 0x10},       {1100, 0x1100},
+        {10800, 0x10800}, {11345, 0x11345}, {11795, 0x11795}, {65535, 0x65535},
+        {65536, 0x0},     {65537, 0x1},     {-1, 0x65535},    {99999, bcdOf(99999 - 65536)},
     };
     for (auto [value, bcd] : cases) {
         EXPECT_EQ(toBcd(value), bcd) << value;
     }
 }
 
-TEST_F(Msfs, ComSendsOneRelativeEventPerDetentOuterFirst)
-{
+TEST_F(Msfs, ComSendsOneRelativeEventPerDetentOuterFirst) {
     struct Case {
         int radio, outer, inner;
         Sent events;
@@ -50,8 +45,7 @@ TEST_F(Msfs, ComSendsOneRelativeEventPerDetentOuterFirst)
     EXPECT_EQ(sim.com2_standby, 0.0);
 }
 
-TEST_F(Msfs, ComCountsMinus128As128Detents)
-{
+TEST_F(Msfs, ComCountsMinus128As128Detents) {
     sim.tuneCom(1, -128, 127);
     const Sent events = sent();
     ASSERT_EQ(events.size(), 255U);
@@ -60,8 +54,7 @@ TEST_F(Msfs, ComCountsMinus128As128Detents)
     EXPECT_EQ(events.front().first, 13U);
 }
 
-TEST_F(Msfs, NavEdgeCases)
-{
+TEST_F(Msfs, NavEdgeCases) {
     struct Case {
         double cached;
         int outer, inner;
@@ -69,12 +62,10 @@ TEST_F(Msfs, NavEdgeCases)
         DWORD data;
     };
     const Case cases[] = {
-        {113.45, 1, 0, 114.45, 0x11445},  {117.45, 1, 0, 108.45, 0x10845},
-        {108.00, -1, 0, 117.00, 0x11700}, {113.95, 0, 1, 113.00, 0x11300},
-        {113.00, 0, -1, 113.95, 0x11395}, {117.95, 0, 1, 117.00, 0x11700},
-        {117.95, 1, 1, 108.00, 0x10800},  {108.05, -1, -2, 117.95, 0x11795},
-        {110.50, 2, -3, 112.35, 0x11235}, {108.125, 1, 0, 109.15, 0x10915},
-        {113.47, 0, 1, 113.50, 0x11350},  {0.0, 1, 0, 11.00, 0x1100},
+        {113.45, 1, 0, 114.45, 0x11445},  {117.45, 1, 0, 108.45, 0x10845},   {108.00, -1, 0, 117.00, 0x11700},
+        {113.95, 0, 1, 113.00, 0x11300},  {113.00, 0, -1, 113.95, 0x11395},  {117.95, 0, 1, 117.00, 0x11700},
+        {117.95, 1, 1, 108.00, 0x10800},  {108.05, -1, -2, 117.95, 0x11795}, {110.50, 2, -3, 112.35, 0x11235},
+        {108.125, 1, 0, 109.15, 0x10915}, {113.47, 0, 1, 113.50, 0x11350},   {0.0, 1, 0, 11.00, 0x1100},
         {0.0, -1, 0, 9.00, 0x900},        {0.0, 0, 1, 10.05, 0x1005},
     };
     for (const Case& c : cases) {
@@ -92,8 +83,7 @@ TEST_F(Msfs, NavEdgeCases)
     }
 }
 
-TEST_F(Msfs, NavWithOtherRadiosDoesNothing)
-{
+TEST_F(Msfs, NavWithOtherRadiosDoesNothing) {
     sim.nav1_standby = 113.45;
     sim.nav2_standby = 110.5;
     for (int radio : {0, 3, 255}) {
@@ -107,8 +97,7 @@ TEST_F(Msfs, NavWithOtherRadiosDoesNothing)
 // Over the whole band on the 0.05 MHz grid and every count one report is
 // guaranteed to wrap exactly: the megahertz wrap inside 108..117, the fraction
 // inside .00...95 of the same megahertz, each on its own.
-TEST_F(Msfs, NavWholeGridAgainstTheClosedForm)
-{
+TEST_F(Msfs, NavWholeGridAgainstTheClosedForm) {
     int failures = 0;
     for (int whole = 108; whole <= 117; ++whole) {
         for (int channel = 0; channel < 20; ++channel) {
@@ -131,9 +120,8 @@ TEST_F(Msfs, NavWholeGridAgainstTheClosedForm)
                                        events[0].data == bcdOf(hundredths) &&
                                        sim.nav1_standby == (expectedWhole * 20 + expectedChannel) / 20.0;
                     if (!wrapOk || !navOk) {
-                        ADD_FAILURE() << frequency << " outer " << outer << " inner " << inner
-                                      << ": wrapped " << wrapped << ", cache " << sim.nav1_standby
-                                      << ", expected " << hundredths;
+                        ADD_FAILURE() << frequency << " outer " << outer << " inner " << inner << ": wrapped "
+                                      << wrapped << ", cache " << sim.nav1_standby << ", expected " << hundredths;
                         if (++failures > 10) {
                             return;
                         }
@@ -144,8 +132,7 @@ TEST_F(Msfs, NavWholeGridAgainstTheClosedForm)
     }
 }
 
-TEST(WrapFrequency, OneCorrectionPerSideOnly)
-{
+TEST(WrapFrequency, OneCorrectionPerSideOnly) {
     // Beyond the counts one correction covers, the result leaves the band as
     // the single correction leaves it.
     EXPECT_NEAR(wrapFrequency(117.0, 108.0, 117.0, 12, 0, 0.05), 119.0, 1e-9);

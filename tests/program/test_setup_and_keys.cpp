@@ -7,15 +7,12 @@
 
 namespace {
 
-TEST_F(Msfs, EveryKeyCommandSendsItsEventsWithDataZero)
-{
+TEST_F(Msfs, EveryKeyCommandSendsItsEventsWithDataZero) {
     // {first, second or -1} for key commands 0 to 32.
     const int expected[33][2] = {
-        {36, 58}, {37, 59}, {38, 60}, {39, 61}, {40, 62}, {41, 63}, {42, 64}, {43, 65},
-        {44, 66}, {45, 67}, {46, 68}, {47, 69}, {48, 70}, {49, 71}, {50, 72}, {51, 73},
-        {52, 74}, {53, 75}, {54, 76}, {55, 77}, {56, 78}, {57, 79}, {85, -1}, {86, -1},
-        {87, -1}, {88, -1}, {89, -1}, {90, -1}, {80, -1}, {81, -1}, {82, -1}, {83, -1},
-        {84, -1},
+        {36, 58}, {37, 59}, {38, 60}, {39, 61}, {40, 62}, {41, 63}, {42, 64}, {43, 65}, {44, 66}, {45, 67}, {46, 68},
+        {47, 69}, {48, 70}, {49, 71}, {50, 72}, {51, 73}, {52, 74}, {53, 75}, {54, 76}, {55, 77}, {56, 78}, {57, 79},
+        {85, -1}, {86, -1}, {87, -1}, {88, -1}, {89, -1}, {90, -1}, {80, -1}, {81, -1}, {82, -1}, {83, -1}, {84, -1},
     };
     for (KeyCommand command = 0; command <= 32; ++command) {
         clearSent();
@@ -33,16 +30,14 @@ TEST_F(Msfs, EveryKeyCommandSendsItsEventsWithDataZero)
     EXPECT_EQ(golden::eventName(expected[32][0]), "BAROMETRIC_STD_PRESSURE");
 }
 
-TEST_F(Msfs, KeyCommandsAbove32SendNothing)
-{
+TEST_F(Msfs, KeyCommandsAbove32SendNothing) {
     for (KeyCommand command : {33U, 34U, 255U, 0x7FFFFFFFU, 0x80000000U, 0xFFFFFFFFU}) {
         sim.pressKey(command);
     }
     EXPECT_TRUE(sent().empty());
 }
 
-TEST_F(Msfs, FmsKnobsSendOnePairPerKnobOuterFirst)
-{
+TEST_F(Msfs, FmsKnobsSendOnePairPerKnobOuterFirst) {
     struct Case {
         int unit, outer, inner;
         Sent events;
@@ -72,8 +67,7 @@ TEST_F(Msfs, FmsKnobsSendOnePairPerKnobOuterFirst)
     }
 }
 
-TEST_F(Msfs, KeysAndKnobsLeaveTheCacheAlone)
-{
+TEST_F(Msfs, KeysAndKnobsLeaveTheCacheAlone) {
     sim.nav1_standby = 113.45;
     sim.transponder_code = 0x1200;
     for (KeyCommand command = 0; command <= 32; ++command) {

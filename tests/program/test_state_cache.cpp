@@ -14,30 +14,25 @@ using Bytes = std::vector<unsigned char>;
 namespace sc = simconnect_double;
 
 struct Cache : ::testing::Test {
-    void SetUp() override
-    {
+    void SetUp() override {
         sc::reset();
         msfsInterface = FlightSimInterfaceMSFS{};
         quitFlag = 0;
     }
     void TearDown() override { quitFlag = 0; }
 
-    static void deliver(std::vector<Bytes> records)
-    {
+    static void deliver(std::vector<Bytes> records) {
         sc::recorder().batches.push_back(std::move(records));
         SimConnect_CallDispatch(sc::kFakeHandle, onSimConnectMessage, nullptr);
     }
     static const FlightSimInterfaceMSFS& cache() { return msfsInterface; }
     // Every cached member still at its start value of zero.
-    static bool untouched()
-    {
+    static bool untouched() {
         const FlightSimInterfaceMSFS& c = cache();
-        const double doubles[] = {c.com1_standby, c.com2_standby, c.nav1_standby, c.nav2_standby,
-                                  c.heading_bug,  c.obs1,         c.obs2,         c.ap_altitude,
-                                  c.ap_vertical_speed};
-        const std::int64_t integers[] = {c.transponder_code, c.ap_master,        c.ap_heading_lock,
-                                         c.ap_nav1_lock,     c.ap_approach_hold, c.ap_altitude_lock,
-                                         c.ap_vertical_hold};
+        const double doubles[] = {c.com1_standby, c.com2_standby, c.nav1_standby, c.nav2_standby,     c.heading_bug,
+                                  c.obs1,         c.obs2,         c.ap_altitude,  c.ap_vertical_speed};
+        const std::int64_t integers[] = {c.transponder_code, c.ap_master,        c.ap_heading_lock, c.ap_nav1_lock,
+                                         c.ap_approach_hold, c.ap_altitude_lock, c.ap_vertical_hold};
         for (double value : doubles) {
             if (value != 0.0) {
                 return false;
@@ -55,8 +50,7 @@ struct Cache : ::testing::Test {
 constexpr double kRadios[7] = {122.8, 121.5, 113.45, 110.5, 90.5, 180.0, 270.25};
 constexpr std::int32_t kAllOn[6] = {1, 1, 1, 1, 1, 1};
 
-TEST_F(Cache, RequestZeroFillsOnlyTheRadioBlock)
-{
+TEST_F(Cache, RequestZeroFillsOnlyTheRadioBlock) {
     deliver({sc::dataRecord(0, sc::radioBlock(kRadios))});
     EXPECT_EQ(cache().com1_standby, 122.8);
     EXPECT_EQ(cache().com2_standby, 121.5);
@@ -70,8 +64,7 @@ TEST_F(Cache, RequestZeroFillsOnlyTheRadioBlock)
     EXPECT_EQ(cache().ap_master, 0);
 }
 
-TEST_F(Cache, RequestOneFillsOnlyTheAutopilotBlock)
-{
+TEST_F(Cache, RequestOneFillsOnlyTheAutopilotBlock) {
     deliver({sc::dataRecord(1, sc::autopilotBlock(4500.5, -700, 0x7700, {1, 2, 3, 4, 5, -6}))});
     EXPECT_EQ(cache().ap_altitude, 4500.5);
     EXPECT_EQ(cache().ap_vertical_speed, -700.0);
@@ -86,18 +79,15 @@ TEST_F(Cache, RequestOneFillsOnlyTheAutopilotBlock)
     EXPECT_EQ(cache().obs2, 0.0);
 }
 
-TEST_F(Cache, ABlockReplacesLocallyWrittenValues)
-{
+TEST_F(Cache, ABlockReplacesLocallyWrittenValues) {
     msfsInterface.nav1_standby = 117.95;
     msfsInterface.transponder_code = 0x7777;
-    deliver({sc::dataRecord(0, sc::radioBlock(kRadios)),
-             sc::dataRecord(1, sc::autopilotBlock(0, 0, 0x1200, kAllOn))});
+    deliver({sc::dataRecord(0, sc::radioBlock(kRadios)), sc::dataRecord(1, sc::autopilotBlock(0, 0, 0x1200, kAllOn))});
     EXPECT_EQ(cache().nav1_standby, 113.45);
     EXPECT_EQ(cache().transponder_code, 0x1200U);
 }
 
-TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock)
-{
+TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock) {
     // A radio-sized block under request 1 is read as the autopilot block.
     Bytes block = sc::autopilotBlock(1000, 0, 0, kAllOn);
     block.resize(56, 0);
@@ -110,14 +100,12 @@ TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock)
     EXPECT_EQ(cache().nav1_standby, 0.0);
 }
 
-TEST_F(Cache, OtherRequestIdsAreIgnored)
-{
+TEST_F(Cache, OtherRequestIdsAreIgnored) {
     deliver({sc::dataRecord(2, sc::radioBlock(kRadios)), sc::dataRecord(0xFFFFFFFF, sc::radioBlock(kRadios))});
     EXPECT_TRUE(untouched());
 }
 
-TEST_F(Cache, RecordsTooShortForTheirBlockAreIgnored)
-{
+TEST_F(Cache, RecordsTooShortForTheirBlockAreIgnored) {
     Bytes radio = sc::radioBlock(kRadios);
     radio.pop_back();
     Bytes autopilot = sc::autopilotBlock(1, 1, 1, kAllOn);
@@ -133,12 +121,15 @@ TEST_F(Cache, RecordsTooShortForTheirBlockAreIgnored)
     EXPECT_EQ(cache().ap_master, 1);
 }
 
-TEST_F(Cache, EventExceptionOpenAndUnknownRecordsChangeNothing)
-{
+TEST_F(Cache, EventExceptionOpenAndUnknownRecordsChangeNothing) {
     // Long enough to pass for a radio data record if anyone read it as one.
-    const DWORD kinds[] = {SIMCONNECT_RECV_ID_EVENT, SIMCONNECT_RECV_ID_EXCEPTION,
-                           SIMCONNECT_RECV_ID_OPEN,  SIMCONNECT_RECV_ID_NULL,
-                           SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE, 99, 0xFFFFFFFF};
+    const DWORD kinds[] = {SIMCONNECT_RECV_ID_EVENT,
+                           SIMCONNECT_RECV_ID_EXCEPTION,
+                           SIMCONNECT_RECV_ID_OPEN,
+                           SIMCONNECT_RECV_ID_NULL,
+                           SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE,
+                           99,
+                           0xFFFFFFFF};
     for (DWORD kind : kinds) {
         deliver({sc::plainRecord(kind, 96), sc::plainRecord(kind, 24)});
     }
@@ -146,8 +137,7 @@ TEST_F(Cache, EventExceptionOpenAndUnknownRecordsChangeNothing)
     EXPECT_EQ(quitFlag, 0);
 }
 
-TEST_F(Cache, QuitRecordIsNotedForTheLoopWithoutAStopRequest)
-{
+TEST_F(Cache, QuitRecordIsNotedForTheLoopWithoutAStopRequest) {
     deliver({sc::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
     EXPECT_TRUE(msfsInterface.quit_received);
     EXPECT_EQ(quitFlag, 0);  // with --keep-running the program waits for the next simulator
@@ -156,8 +146,7 @@ TEST_F(Cache, QuitRecordIsNotedForTheLoopWithoutAStopRequest)
 // An exception names only the send ID of the packet it answers: the program
 // traces it back to the set-up call, so that a user learns which event or
 // variable the simulator does not know.
-TEST_F(Cache, AnExceptionToASetupCallNamesTheCall)
-{
+TEST_F(Cache, AnExceptionToASetupCallNamesTheCall) {
     HANDLE handle = sc::kFakeHandle;
     msfsInterface.connection = &handle;
     msfsInterface.setupConnection();
@@ -185,8 +174,7 @@ TEST_F(Cache, AnExceptionToASetupCallNamesTheCall)
     EXPECT_TRUE(untouched());
 }
 
-TEST(LedState, EachStateLightsItsBitForAnyNonZeroValue)
-{
+TEST(LedState, EachStateLightsItsBitForAnyNonZeroValue) {
     std::int32_t FlightSimInterfaceMSFS::*const states[6] = {
         &FlightSimInterfaceMSFS::ap_master,        &FlightSimInterfaceMSFS::ap_heading_lock,
         &FlightSimInterfaceMSFS::ap_nav1_lock,     &FlightSimInterfaceMSFS::ap_approach_hold,

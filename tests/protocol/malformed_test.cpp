@@ -190,8 +190,7 @@ TEST(Malformed, EncodersRefuseSmallBuffersWithoutWriting) {
 }
 
 TEST(Malformed, DescriptionsNameTheValue) {
-    EXPECT_EQ(scproto::describe({ErrorCode::LengthTooLarge, 70000}),
-              "length field 70000 above the 65536-byte maximum");
+    EXPECT_EQ(scproto::describe({ErrorCode::LengthTooLarge, 70000}), "length field 70000 above the 65536-byte maximum");
     EXPECT_NE(scproto::describe({ErrorCode::BadTypeField, 5}).find("0x5"), std::string::npos);
 }
 

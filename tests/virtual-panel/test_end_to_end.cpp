@@ -137,14 +137,14 @@ protected:
 };
 
 TEST_F(EndToEnd, ReportsAndLedWritesCrossIntact) {
-    const Outcome o = run(
-        "report 2 0x8000 1 -1   # NAV1, HDG/OBS held, outer +1, inner -1\n"
-        "raw 01 00 00 00 00 01 00 02\n"
-        "raw 01 02 03            # a short report stays short\n"
-        "report 7 0 0 0\n"
-        "report 3 0 5 0\n",
-        probe({"open", "read", "8", "read", "8", "read", "8", "read", "3", "read", "64", "read-none", "write", "0b",
-               "01", "write", "0b", "3f", "strings"}));
+    const Outcome o =
+        run("report 2 0x8000 1 -1   # NAV1, HDG/OBS held, outer +1, inner -1\n"
+            "raw 01 00 00 00 00 01 00 02\n"
+            "raw 01 02 03            # a short report stays short\n"
+            "report 7 0 0 0\n"
+            "report 3 0 5 0\n",
+            probe({"open", "read", "8", "read", "8", "read", "8", "read", "3", "read", "64", "read-none", "write", "0b",
+                   "01", "write", "0b", "3f", "strings"}));
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out,
               "opened\n"
@@ -172,8 +172,8 @@ TEST_F(EndToEnd, PreloadWorksFromAPathWithSpacesAndColons) {
     fs::copy_file(HIDAPI_VIRTUAL_LIB, root / "lib/libhidapi-virtual.so");
     tmp_ = "tmp: too";
     ASSERT_EQ(::mkdir(path(tmp_).c_str(), 0700), 0);
-    const Outcome o = finish(start({(root / "bin/virtual-panel").string(), "--script", script("report 0 0 1 0\n"),
-                                    "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read", "8"}));
+    const Outcome o = finish(start({(root / "bin/virtual-panel").string(), "--script", script("report 0 0 1 0\n"), "--",
+                                    VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "read", "8"}));
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "opened\nread 01 00 00 00 00 01 00 00\n");
 }
@@ -194,17 +194,17 @@ TEST_F(EndToEnd, QueueKeepsTheFirstSixtyFour) {
 }
 
 TEST_F(EndToEnd, UnplugFailsTheHandleAndPlugAllowsReopening) {
-    const Outcome o = run(
-        "report 0 0 1 0\n"
-        "wait 200\n"
-        "report 0 0 9 0   # waiting when the panel goes: lost\n"
-        "unplug\n"
-        "report 0 0 8 0   # nobody to send it: lost\n"
-        "wait 1500\n"
-        "plug\n"
-        "report 0 0 2 0\n",
-        probe({"open", "read", "8", "read-fails", "write-fails", "0b", "01", "open-fails", "reopen", "read", "8",
-               "read-none", "write", "0b", "02"}));
+    const Outcome o =
+        run("report 0 0 1 0\n"
+            "wait 200\n"
+            "report 0 0 9 0   # waiting when the panel goes: lost\n"
+            "unplug\n"
+            "report 0 0 8 0   # nobody to send it: lost\n"
+            "wait 1500\n"
+            "plug\n"
+            "report 0 0 2 0\n",
+            probe({"open", "read", "8", "read-fails", "write-fails", "0b", "01", "open-fails", "reopen", "read", "8",
+                   "read-none", "write", "0b", "02"}));
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out,
               "opened\n"
@@ -220,13 +220,13 @@ TEST_F(EndToEnd, UnplugFailsTheHandleAndPlugAllowsReopening) {
 }
 
 TEST_F(EndToEnd, LedWritesFailOnDemandAndAreNotRecorded) {
-    const Outcome o = run(
-        "leds fail\n"
-        "report 0 0 1 0\n"
-        "wait 500\n"
-        "leds ok\n"
-        "report 0 0 2 0\n",
-        probe({"open", "read", "8", "write-fails", "0b", "01", "read", "8", "write", "0b", "02"}));
+    const Outcome o =
+        run("leds fail\n"
+            "report 0 0 1 0\n"
+            "wait 500\n"
+            "leds ok\n"
+            "report 0 0 2 0\n",
+            probe({"open", "read", "8", "write-fails", "0b", "01", "read", "8", "write", "0b", "02"}));
     EXPECT_EQ(o.status, 0) << o.err;
     // The failed write left the handle usable: reads and writes go on.
     EXPECT_EQ(o.out,
@@ -241,8 +241,8 @@ TEST_F(EndToEnd, LedWritesFailOnDemandAndAreNotRecorded) {
 // A kernel device takes every write: refused before anything starts.
 TEST_F(EndToEnd, LedsFailIsRefusedWithUhid) {
     const std::string s = script("report 0 0 1 0\nleds fail\n");
-    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--uhid", "--script", s, "--", VIRTUAL_PANEL_PROBE, "--out",
-                                    path("probe.out"), "open"}));
+    const Outcome o = finish(start(
+        {VIRTUAL_PANEL_BIN, "--uhid", "--script", s, "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open"}));
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, s + ":2: leds fail: not possible with --uhid (the kernel takes every write)\n");
     EXPECT_EQ(o.out, "");
@@ -372,13 +372,12 @@ TEST_P(ExitStatus, IsCommandsOwn) {
 
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, ExitStatus,
-    testing::Values(
-        StatusCase{"EndsFirstWithItsCode", {"open", "exit", "7"}, true, 7},
-        StatusCase{"EndsFirstWithZero", {"open", "exit", "0"}, true, 0},
-        StatusCase{"EndedByTheClosingTermIsZero", {"open", "sleep", "30000"}, false, 0},
-        StatusCase{"HandlesTheClosingTerm", {"on-term", "5", "open", "sleep", "30000"}, false, 5},
-        StatusCase{"KilledByOtherSignal", {"/bin/sh", "-c", "kill -USR1 $$"}, true, 128 + SIGUSR1},
-        StatusCase{"CannotBeStarted", {"/nonexistent/program"}, true, 127}),
+    testing::Values(StatusCase{"EndsFirstWithItsCode", {"open", "exit", "7"}, true, 7},
+                    StatusCase{"EndsFirstWithZero", {"open", "exit", "0"}, true, 0},
+                    StatusCase{"EndedByTheClosingTermIsZero", {"open", "sleep", "30000"}, false, 0},
+                    StatusCase{"HandlesTheClosingTerm", {"on-term", "5", "open", "sleep", "30000"}, false, 5},
+                    StatusCase{"KilledByOtherSignal", {"/bin/sh", "-c", "kill -USR1 $$"}, true, 128 + SIGUSR1},
+                    StatusCase{"CannotBeStarted", {"/nonexistent/program"}, true, 127}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EndToEnd, CommandIgnoringTermIsKilled) {
@@ -408,8 +407,8 @@ TEST_F(EndToEnd, InterruptIsForwardedToCommand) {
 
 TEST_F(EndToEnd, MalformedScriptStopsBeforeAnythingRuns) {
     const std::string s = script("report 0 0 1 0\nwait soon\n");
-    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", s, "--", VIRTUAL_PANEL_PROBE, "--out",
-                                    path("probe.out"), "open"}));
+    const Outcome o = finish(
+        start({VIRTUAL_PANEL_BIN, "--script", s, "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open"}));
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, s + ":2: MS(soon): expected a number from 0 to 86400000\n");
     EXPECT_EQ(o.out, "");  // the probe never started
@@ -418,9 +417,9 @@ TEST_F(EndToEnd, MalformedScriptStopsBeforeAnythingRuns) {
 // A line that cannot be written ends the run with a clear reason: a run that
 // lost its record must not look like a good one.
 TEST_F(EndToEnd, FailedWritesToTheRecordsAreReportedOnceAndFailTheRun) {
-    Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--leds", "/dev/full", "--script", script(""), "--",
-                              VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open", "write", "0b", "01", "write",
-                              "0b", "02", "sleep", "30000"}));
+    Outcome o =
+        finish(start({VIRTUAL_PANEL_BIN, "--leds", "/dev/full", "--script", script(""), "--", VIRTUAL_PANEL_PROBE,
+                      "--out", path("probe.out"), "open", "write", "0b", "01", "write", "0b", "02", "sleep", "30000"}));
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "virtual-panel: leds(/dev/full): write failed: No space left on device\n");
 
@@ -432,18 +431,18 @@ TEST_F(EndToEnd, FailedWritesToTheRecordsAreReportedOnceAndFailTheRun) {
 }
 
 TEST_F(EndToEnd, ScriptThatIsADirectoryIsAUsageError) {
-    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", path("tmp"), "--", VIRTUAL_PANEL_PROBE, "--out",
-                                    path("probe.out"), "open"}));
+    const Outcome o = finish(start(
+        {VIRTUAL_PANEL_BIN, "--script", path("tmp"), "--", VIRTUAL_PANEL_PROBE, "--out", path("probe.out"), "open"}));
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, "virtual-panel: script(" + path("tmp") + "): Is a directory\n");
     EXPECT_EQ(o.out, "");  // the probe never started
 }
 
 TEST_F(EndToEnd, BadOptionsAreUsageErrors) {
-    for (const Args& argv : {Args{VIRTUAL_PANEL_BIN, "--linger-ms", "soon"}, Args{VIRTUAL_PANEL_BIN, "--bogus"},
-                             Args{VIRTUAL_PANEL_BIN, "--open-timeout-ms", "-1"},
-                             Args{VIRTUAL_PANEL_BIN, "--script"}, Args{VIRTUAL_PANEL_BIN, "stray"},
-                             Args{VIRTUAL_PANEL_BIN, "--script", "/nonexistent/script"}}) {
+    for (const Args& argv :
+         {Args{VIRTUAL_PANEL_BIN, "--linger-ms", "soon"}, Args{VIRTUAL_PANEL_BIN, "--bogus"},
+          Args{VIRTUAL_PANEL_BIN, "--open-timeout-ms", "-1"}, Args{VIRTUAL_PANEL_BIN, "--script"},
+          Args{VIRTUAL_PANEL_BIN, "stray"}, Args{VIRTUAL_PANEL_BIN, "--script", "/nonexistent/script"}}) {
         const Outcome o = finish(start(argv));
         EXPECT_EQ(o.status, 2) << argv.back();
         EXPECT_NE(o.err.find("virtual-panel: "), std::string::npos) << o.err;
@@ -567,8 +566,8 @@ TEST_F(EndToEnd, ReportLogStampsEveryPlayedReport) {
     text += "raw 01 02 03\nunplug\nreport 2 0 1 0\nplug\n";
     const std::int64_t before = monotonicNow();
     // Nobody reads the queue: after 64 reports it is full.
-    const Outcome o = finish(start({VIRTUAL_PANEL_BIN, "--script", script(text), "--report-log", path("log"),
-                                    "--linger-ms", "0"}));
+    const Outcome o =
+        finish(start({VIRTUAL_PANEL_BIN, "--script", script(text), "--report-log", path("log"), "--linger-ms", "0"}));
     const std::int64_t after = monotonicNow();
     EXPECT_EQ(o.status, 0) << o.err;
 

@@ -11,9 +11,7 @@ namespace {
 using vpanel::ReportQueue;
 using Out = std::array<std::uint8_t, vpanel::wire::kMaxInputReport>;
 
-std::array<std::uint8_t, 8> numbered(int n) {
-    return {1, 0, 0, 0, 0, static_cast<std::uint8_t>(n), 0, 2};
-}
+std::array<std::uint8_t, 8> numbered(int n) { return {1, 0, 0, 0, 0, static_cast<std::uint8_t>(n), 0, 2}; }
 
 TEST(ReportQueue, KeepsOrderAndLength) {
     ReportQueue q;

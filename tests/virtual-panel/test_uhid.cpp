@@ -66,15 +66,15 @@ Parsed parseDescriptor(std::span<const std::uint8_t> d) {
             usages.clear();
         } else if (type == 1) {  // global
             switch (tag) {
-                case 0x0: page = u; break;
-                case 0x1: min = s; break;
-                case 0x2: max = s; break;
-                case 0x7: size = u; break;
-                case 0x8: id = static_cast<std::uint8_t>(u); break;
-                case 0x9: count = u; break;
-                default: break;
+            case 0x0: page = u; break;
+            case 0x1: min = s; break;
+            case 0x2: max = s; break;
+            case 0x7: size = u; break;
+            case 0x8: id = static_cast<std::uint8_t>(u); break;
+            case 0x9: count = u; break;
+            default: break;
             }
-        } else if (type == 2) {  // local
+        } else if (type == 2) {                   // local
             if (tag <= 0x2) usages.push_back(u);  // usage, usage minimum, usage maximum
         }
         i += 1 + n;
@@ -230,10 +230,8 @@ TEST_P(UhidDecodeKind, Classifies) {
 
 INSTANTIATE_TEST_SUITE_P(
     Events, UhidDecodeKind,
-    testing::Values(DecodeCase{"Open", UHID_OPEN, 4, 0, Kind::Open},
-                    DecodeCase{"Close", UHID_CLOSE, 0, 0, Kind::Close},
-                    DecodeCase{"Start", UHID_START, 0, 0, Kind::Start},
-                    DecodeCase{"Stop", UHID_STOP, 0, 0, Kind::Stop},
+    testing::Values(DecodeCase{"Open", UHID_OPEN, 4, 0, Kind::Open}, DecodeCase{"Close", UHID_CLOSE, 0, 0, Kind::Close},
+                    DecodeCase{"Start", UHID_START, 0, 0, Kind::Start}, DecodeCase{"Stop", UHID_STOP, 0, 0, Kind::Stop},
                     DecodeCase{"GetReport", UHID_GET_REPORT, 0, 0, Kind::GetReport},
                     DecodeCase{"GetReportCut", UHID_GET_REPORT, 6, 0, Kind::Malformed},
                     DecodeCase{"Unknown", 99, 0, 0, Kind::Other},

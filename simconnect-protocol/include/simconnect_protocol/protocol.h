@@ -69,15 +69,15 @@ inline constexpr std::size_t kRecvSimObjectDataHeaderSize = 40;  // data follows
 
 enum class ErrorCode {
     Ok,
-    Truncated,         // fewer bytes than the length field or the kind needs
-    LengthBelowHeader, // length field smaller than the header
-    LengthTooLarge,    // length field above kMaxPacketSize
-    LengthMismatch,    // length field disagrees with the bytes given
-    WrongSize,         // record/packet size not the one its kind requires
-    UnknownFunction,   // client packet type not one we decode
-    UnknownRecord,     // server record ID not one we decode
-    BadTypeField,      // client packet type without the 0xF0000000 marker
-    BufferTooSmall,    // an encoder's output buffer cannot hold the packet
+    Truncated,          // fewer bytes than the length field or the kind needs
+    LengthBelowHeader,  // length field smaller than the header
+    LengthTooLarge,     // length field above kMaxPacketSize
+    LengthMismatch,     // length field disagrees with the bytes given
+    WrongSize,          // record/packet size not the one its kind requires
+    UnknownFunction,    // client packet type not one we decode
+    UnknownRecord,      // server record ID not one we decode
+    BadTypeField,       // client packet type without the 0xF0000000 marker
+    BufferTooSmall,     // an encoder's output buffer cannot hold the packet
 };
 
 struct Error {
@@ -143,10 +143,14 @@ struct RequestDataPacket {
 
 // Encoders: write header + payload with the given protocol version and send ID.
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const OpenPacket& p);
-std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const MapClientEventPacket& p);
-std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const TransmitClientEventPacket& p);
-std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const AddToDataDefinitionPacket& p);
-std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const RequestDataPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const MapClientEventPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const TransmitClientEventPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const AddToDataDefinitionPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const RequestDataPacket& p);
 
 // Reads the 16-byte header of one whole client packet (as cut by the
 // reassembler) and checks its length field against the span.
@@ -205,7 +209,7 @@ struct RecvSimObjectData {
     std::uint32_t flags = 0;
     std::uint32_t entry_number = 1;
     std::uint32_t out_of = 1;
-    std::uint32_t define_count = 0;  // number of datums, not bytes
+    std::uint32_t define_count = 0;      // number of datums, not bytes
     std::span<const std::uint8_t> data;  // datums back to back, definition order
 };
 

@@ -65,20 +65,49 @@ enum class Exception : std::uint32_t {
 
 // The codes as SimConnect's documentation names them, without the prefix.
 inline constexpr std::array<const char*, 38> kExceptionNames{
-    "NONE", "ERROR", "SIZE_MISMATCH", "UNRECOGNIZED_ID", "UNOPENED", "VERSION_MISMATCH", "TOO_MANY_GROUPS",
-    "NAME_UNRECOGNIZED", "TOO_MANY_EVENT_NAMES", "EVENT_ID_DUPLICATE", "TOO_MANY_MAPS", "TOO_MANY_OBJECTS",
-    "TOO_MANY_REQUESTS", "WEATHER_INVALID_PORT", "WEATHER_INVALID_METAR", "WEATHER_UNABLE_TO_GET_OBSERVATION",
-    "WEATHER_UNABLE_TO_CREATE_STATION", "WEATHER_UNABLE_TO_REMOVE_STATION", "INVALID_DATA_TYPE",
-    "INVALID_DATA_SIZE", "DATA_ERROR", "INVALID_ARRAY", "CREATE_OBJECT_FAILED", "LOAD_FLIGHTPLAN_FAILED",
-    "OPERATION_INVALID_FOR_OBJECT_TYPE", "ILLEGAL_OPERATION", "ALREADY_SUBSCRIBED", "INVALID_ENUM",
-    "DEFINITION_ERROR", "DUPLICATE_ID", "DATUM_ID", "OUT_OF_BOUNDS", "ALREADY_CREATED",
-    "OBJECT_OUTSIDE_REALITY_BUBBLE", "OBJECT_CONTAINER", "OBJECT_AI", "OBJECT_ATC", "OBJECT_SCHEDULE",
+    "NONE",
+    "ERROR",
+    "SIZE_MISMATCH",
+    "UNRECOGNIZED_ID",
+    "UNOPENED",
+    "VERSION_MISMATCH",
+    "TOO_MANY_GROUPS",
+    "NAME_UNRECOGNIZED",
+    "TOO_MANY_EVENT_NAMES",
+    "EVENT_ID_DUPLICATE",
+    "TOO_MANY_MAPS",
+    "TOO_MANY_OBJECTS",
+    "TOO_MANY_REQUESTS",
+    "WEATHER_INVALID_PORT",
+    "WEATHER_INVALID_METAR",
+    "WEATHER_UNABLE_TO_GET_OBSERVATION",
+    "WEATHER_UNABLE_TO_CREATE_STATION",
+    "WEATHER_UNABLE_TO_REMOVE_STATION",
+    "INVALID_DATA_TYPE",
+    "INVALID_DATA_SIZE",
+    "DATA_ERROR",
+    "INVALID_ARRAY",
+    "CREATE_OBJECT_FAILED",
+    "LOAD_FLIGHTPLAN_FAILED",
+    "OPERATION_INVALID_FOR_OBJECT_TYPE",
+    "ILLEGAL_OPERATION",
+    "ALREADY_SUBSCRIBED",
+    "INVALID_ENUM",
+    "DEFINITION_ERROR",
+    "DUPLICATE_ID",
+    "DATUM_ID",
+    "OUT_OF_BOUNDS",
+    "ALREADY_CREATED",
+    "OBJECT_OUTSIDE_REALITY_BUBBLE",
+    "OBJECT_CONTAINER",
+    "OBJECT_AI",
+    "OBJECT_ATC",
+    "OBJECT_SCHEDULE",
 };
 static_assert(kExceptionNames.size() == static_cast<std::size_t>(Exception::ObjectSchedule) + 1);
 
 // The name of an exception code, or null for a code SimConnect does not list.
-constexpr const char* exceptionName(std::uint32_t code)
-{
+constexpr const char* exceptionName(std::uint32_t code) {
     return code < kExceptionNames.size() ? kExceptionNames[code] : nullptr;
 }
 
@@ -86,8 +115,7 @@ constexpr const char* exceptionName(std::uint32_t code)
 enum class DataType : std::uint32_t { Invalid, Int32, Int64, Float32, Float64 };
 
 // Bytes a datum of a numeric type takes in a data block; 0 for the others.
-constexpr std::size_t dataTypeWidth(DataType type)
-{
+constexpr std::size_t dataTypeWidth(DataType type) {
     switch (type) {
     case DataType::Int32:
     case DataType::Float32: return 4;
@@ -104,8 +132,8 @@ inline constexpr std::uint32_t kRequestFlagChanged = 0x1;
 inline constexpr std::uint32_t kRequestFlagTagged = 0x2;
 
 // Special IDs and values.
-inline constexpr std::uint32_t kUnused = 0xFFFFFFFF;          // SIMCONNECT_UNUSED
-inline constexpr std::uint32_t kObjectIdUser = 0;             // the user's aircraft
+inline constexpr std::uint32_t kUnused = 0xFFFFFFFF;  // SIMCONNECT_UNUSED
+inline constexpr std::uint32_t kObjectIdUser = 0;     // the user's aircraft
 inline constexpr std::uint32_t kOpenConfigIndexLocal = 0xFFFFFFFF;
 inline constexpr std::uint32_t kGroupPriorityHighest = 1;
 inline constexpr std::uint32_t kEventFlagGroupIdIsPriority = 0x10;

@@ -7,28 +7,20 @@
 
 namespace simconnect_double {
 
-Recorder& recorder()
-{
+Recorder& recorder() {
     static Recorder instance;
     return instance;
 }
 
-void reset()
-{
-    recorder() = Recorder{};
-}
+void reset() { recorder() = Recorder{}; }
 
 namespace {
 
 // Every call but these puts one packet on the wire.
-bool sendsPacket(Call call)
-{
-    return call != Call::Dispatch && call != Call::Close;
-}
+bool sendsPacket(Call call) { return call != Call::Dispatch && call != Call::Close; }
 
 template <typename T>
-void put(std::vector<unsigned char>& bytes, T value)
-{
+void put(std::vector<unsigned char>& bytes, T value) {
     unsigned char raw[sizeof value];
     std::memcpy(raw, &value, sizeof value);
     bytes.insert(bytes.end(), raw, raw + sizeof value);
@@ -36,8 +28,7 @@ void put(std::vector<unsigned char>& bytes, T value)
 
 }  // namespace
 
-std::vector<std::string> traceLines()
-{
+std::vector<std::string> traceLines() {
     const Recorder& r = recorder();
     std::vector<std::string> lines;
     std::size_t maps = 0;
@@ -85,8 +76,7 @@ std::vector<std::string> traceLines()
     return lines;
 }
 
-std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block)
-{
+std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block) {
     std::vector<unsigned char> bytes;
     put<DWORD>(bytes, static_cast<DWORD>(40 + block.size()));  // dwSize
     put<DWORD>(bytes, 4);                                      // dwVersion
@@ -102,8 +92,7 @@ std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned 
     return bytes;
 }
 
-std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size)
-{
+std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size) {
     std::vector<unsigned char> bytes;
     put<DWORD>(bytes, static_cast<DWORD>(size));
     put<DWORD>(bytes, 4);
@@ -118,8 +107,7 @@ std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size)
     return bytes;
 }
 
-std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD index)
-{
+std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD index) {
     std::vector<unsigned char> bytes;
     put<DWORD>(bytes, 24);
     put<DWORD>(bytes, 4);
@@ -130,8 +118,7 @@ std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD 
     return bytes;
 }
 
-std::vector<unsigned char> radioBlock(const double (&values)[7])
-{
+std::vector<unsigned char> radioBlock(const double (&values)[7]) {
     std::vector<unsigned char> bytes;
     for (double value : values) {
         put(bytes, value);
@@ -140,8 +127,7 @@ std::vector<unsigned char> radioBlock(const double (&values)[7])
 }
 
 std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed, std::uint32_t code,
-                                          const std::int32_t (&states)[6])
-{
+                                          const std::int32_t (&states)[6]) {
     std::vector<unsigned char> bytes;
     put(bytes, altitude);
     put(bytes, verticalSpeed);
@@ -157,10 +143,8 @@ std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed,
 using simconnect_double::Call;
 using simconnect_double::recorder;
 
-SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND /*hWnd*/,
-                              DWORD /*UserEventWin32*/, HANDLE /*hEventHandle*/,
-                              DWORD /*ConfigIndex*/)
-{
+SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND /*hWnd*/, DWORD /*UserEventWin32*/,
+                              HANDLE /*hEventHandle*/, DWORD /*ConfigIndex*/) {
     recorder().calls.push_back(Call::Open);
     recorder().clientName = szName;
     if (recorder().duringOpen) {
@@ -172,50 +156,37 @@ SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND /*hWnd*/
     return recorder().openResult;
 }
 
-SIMCONNECTAPI SimConnect_Close(HANDLE /*hSimConnect*/)
-{
+SIMCONNECTAPI SimConnect_Close(HANDLE /*hSimConnect*/) {
     recorder().calls.push_back(Call::Close);
     ++recorder().closes;
     return S_OK;
 }
 
-SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE /*hSimConnect*/,
-                                                  SIMCONNECT_CLIENT_EVENT_ID EventID,
-                                                  const char* EventName)
-{
+SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                  const char* EventName) {
     recorder().calls.push_back(Call::Map);
     recorder().maps.push_back({EventID, EventName});
     return S_OK;
 }
 
-SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE /*hSimConnect*/,
-                                             SIMCONNECT_DATA_DEFINITION_ID DefineID,
+SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_DEFINITION_ID DefineID,
                                              const char* DatumName, const char* UnitsName,
-                                             SIMCONNECT_DATATYPE DatumType, float fEpsilon,
-                                             DWORD DatumID)
-{
+                                             SIMCONNECT_DATATYPE DatumType, float fEpsilon, DWORD DatumID) {
     recorder().calls.push_back(Call::Define);
     recorder().definitions.push_back({DefineID, DatumName, UnitsName, DatumType, fEpsilon, DatumID});
     return S_OK;
 }
 
-SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE /*hSimConnect*/,
-                                                SIMCONNECT_DATA_REQUEST_ID RequestID,
-                                                SIMCONNECT_DATA_DEFINITION_ID DefineID,
-                                                SIMCONNECT_OBJECT_ID ObjectID,
-                                                SIMCONNECT_PERIOD Period,
-                                                SIMCONNECT_DATA_REQUEST_FLAG Flags, DWORD origin,
-                                                DWORD interval, DWORD limit)
-{
+SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                                SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID,
+                                                SIMCONNECT_PERIOD Period, SIMCONNECT_DATA_REQUEST_FLAG Flags,
+                                                DWORD origin, DWORD interval, DWORD limit) {
     recorder().calls.push_back(Call::Request);
-    recorder().requests.push_back(
-        {RequestID, DefineID, ObjectID, Period, Flags, origin, interval, limit});
+    recorder().requests.push_back({RequestID, DefineID, ObjectID, Period, Flags, origin, interval, limit});
     return S_OK;
 }
 
-SIMCONNECTAPI SimConnect_CallDispatch(HANDLE /*hSimConnect*/, DispatchProc pfcnDispatch,
-                                      void* pContext)
-{
+SIMCONNECTAPI SimConnect_CallDispatch(HANDLE /*hSimConnect*/, DispatchProc pfcnDispatch, void* pContext) {
     recorder().calls.push_back(Call::Dispatch);
     if (recorder().batches.empty()) {
         return recorder().resultWhenDrained;
@@ -225,24 +196,20 @@ SIMCONNECTAPI SimConnect_CallDispatch(HANDLE /*hSimConnect*/, DispatchProc pfcnD
     std::vector<std::vector<unsigned char>> batch = std::move(recorder().batches.front());
     recorder().batches.pop_front();
     for (std::vector<unsigned char>& record : batch) {
-        pfcnDispatch(reinterpret_cast<SIMCONNECT_RECV*>(record.data()),
-                     static_cast<DWORD>(record.size()), pContext);
+        pfcnDispatch(reinterpret_cast<SIMCONNECT_RECV*>(record.data()), static_cast<DWORD>(record.size()), pContext);
     }
     return S_OK;
 }
 
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID,
                                              SIMCONNECT_CLIENT_EVENT_ID EventID, DWORD dwData,
-                                             SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
-                                             SIMCONNECT_EVENT_FLAG Flags)
-{
+                                             SIMCONNECT_NOTIFICATION_GROUP_ID GroupID, SIMCONNECT_EVENT_FLAG Flags) {
     recorder().calls.push_back(Call::Transmit);
     recorder().events.push_back({hSimConnect, ObjectID, EventID, dwData, GroupID, Flags});
     return S_OK;
 }
 
-SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE /*hSimConnect*/, DWORD* pdwError)
-{
+SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE /*hSimConnect*/, DWORD* pdwError) {
     // Open is ID 1.
     DWORD sent = 0;
     for (const Call call : recorder().calls) {
