@@ -2,6 +2,8 @@
 
 #include "sim_emulator.h"
 
+#include <gtest/gtest.h>
+
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -92,15 +96,23 @@ std::vector<minijson::Value> RunResult::transmits() const {
     return result;
 }
 
-std::string makeTempDir() {
-    std::string pattern = "/tmp/msfs-e2e-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    return pattern;
+TempDir::TempDir() : path_("/tmp/msfs-e2e-XXXXXX") {
+    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
+}
+
+TempDir::~TempDir() {
+    if (std::getenv("E2E_KEEP") != nullptr || ::testing::Test::HasFailure()) {
+        std::fprintf(stderr, "test files kept in %s\n", path_.c_str());
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 RunResult run(const RunOptions& options) {
     RunResult result;
-    const std::string dir = makeTempDir();
+    const TempDir temp;
+    const std::string& dir = temp.path();
     std::optional<SimEmulator> emulator;
     int port = 0;
     if (options.start_emulator) {
@@ -150,12 +162,6 @@ RunResult run(const RunOptions& options) {
     result.leds = lines(readFile(dir + "/leds.txt"));
     const std::string state = readFile(dir + "/state.json");
     if (!state.empty()) result.state = minijson::Parser(state).parse();
-    if (!std::getenv("E2E_KEEP")) {
-        std::string cmd = "rm -rf '" + dir + "'";
-        if (std::system(cmd.c_str()) != 0) {
-            // Leftovers in /tmp are harmless.
-        }
-    }
     return result;
 }
 

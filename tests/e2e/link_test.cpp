@@ -29,7 +29,8 @@ std::size_t count(const std::string& text, const std::string& part) {
 }
 
 struct Dir {
-    std::string path = e2e::makeTempDir();
+    e2e::TempDir temp;
+    std::string path = temp.path();
     std::string operator/(const std::string& name) const { return path + "/" + name; }
     std::string read(const std::string& name) const { return e2e::readFile(path + "/" + name); }
 };
