@@ -35,10 +35,6 @@ constexpr int kCountedPasses = 120;
 class Workspace {
 public:
     Workspace() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "msfs-alloc-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            dir_ = pattern;
-        }
         oldCwd_ = std::filesystem::current_path();
         if (const char* home = std::getenv("HOME")) {
             oldHome_ = home;
@@ -47,22 +43,20 @@ public:
     ~Workspace() {
         std::filesystem::current_path(oldCwd_);
         ::setenv("HOME", oldHome_.c_str(), 1);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
     Workspace(const Workspace&) = delete;
     Workspace& operator=(const Workspace&) = delete;
 
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return dir_.path(); }
     void useEmulatorAt(int port) {
-        std::ofstream(dir_ + "/SimConnect.cfg")
+        std::ofstream(dir() + "/SimConnect.cfg")
             << "[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=" << port << "\n";
-        std::filesystem::current_path(dir_);
-        ::setenv("HOME", dir_.c_str(), 1);
+        std::filesystem::current_path(dir());
+        ::setenv("HOME", dir().c_str(), 1);
     }
 
 private:
-    std::string dir_;
+    testproc::TempDir dir_{"msfs-alloc"};
     std::filesystem::path oldCwd_;
     std::string oldHome_;
 };

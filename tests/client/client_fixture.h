@@ -5,6 +5,7 @@
 
 #include "SimConnect.h"
 #include "simconnect_net.h"
+#include "process.h"
 #include "test_server.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -34,11 +36,9 @@ struct Received {
 class ClientTest : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/simconnect-client-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        cwd_ = root_ / "cwd";
-        home_ = root_ / "home";
+        root_ = std::make_unique<testproc::TempDir>("simconnect-client-test");
+        cwd_ = std::filesystem::path(root_->path()) / "cwd";
+        home_ = std::filesystem::path(root_->path()) / "home";
         std::filesystem::create_directories(cwd_);
         std::filesystem::create_directories(home_);
         old_cwd_ = std::filesystem::current_path();
@@ -52,8 +52,7 @@ protected:
     void TearDown() override {
         std::filesystem::current_path(old_cwd_);
         ::setenv("HOME", old_home_.c_str(), 1);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
+        root_.reset();
     }
 
     static void writeCfg(const std::filesystem::path& dir, const std::string& text) {
@@ -92,7 +91,8 @@ protected:
         return r;
     }
 
-    std::filesystem::path root_, cwd_, home_;
+    std::unique_ptr<testproc::TempDir> root_;
+    std::filesystem::path cwd_, home_;
 
 private:
     std::filesystem::path old_cwd_;

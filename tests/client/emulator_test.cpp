@@ -11,7 +11,7 @@ namespace {
 
 TEST_F(ClientTest, AgainstTheEmulator) {
     // With a COM1 standby the test can recognise in the data.
-    SimEmulator emulator(root_.string(), "emulator");
+    SimEmulator emulator(root_->path(), "emulator");
     ASSERT_TRUE(emulator.start({"--quiet", "--set", "COM STANDBY FREQUENCY:1=121.5"})) << emulator.err();
     writeCfg(cwd_, ipv4Section("SimConnect", emulator.port()));
 

@@ -4,7 +4,11 @@
 #define TESTS_COMMON_PROCESS_H
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,7 +20,34 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 namespace testproc {
+
+// A fresh folder under the temporary directory for one test's files, removed
+// with everything in it when done, unless the test failed or KEEP_TEST_FILES
+// is set: then it stays, and its path is said, to look into.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix)
+        : path_((std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string()) {
+        if (::mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp(" + path_ + ") failed");
+    }
+    ~TempDir() {
+        if (std::getenv("KEEP_TEST_FILES") != nullptr || ::testing::Test::HasFailure()) {
+            std::fprintf(stderr, "test files kept in %s\n", path_.c_str());
+            return;
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 // The whole file; empty when it is missing.
 inline std::string readFile(const std::string& path) {

@@ -8,7 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -20,13 +20,7 @@
 class SimEmulator {
 public:
     // In a temporary folder of its own, removed with the object.
-    SimEmulator() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sim-emulator-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            dir_ = pattern;
-            owns_dir_ = true;
-        }
-    }
+    SimEmulator() : own_dir_(std::make_unique<testproc::TempDir>("sim-emulator-test")), dir_(own_dir_->path()) {}
     // With its files in `dir`: NAME.port, NAME.out (standard output) and
     // NAME.err (standard error).
     SimEmulator(std::string dir, std::string name) : dir_(std::move(dir)), name_(std::move(name)) {}
@@ -34,10 +28,6 @@ public:
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
-        }
-        if (owns_dir_) {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir_, ignored);
         }
     }
     SimEmulator(const SimEmulator&) = delete;
@@ -108,10 +98,10 @@ public:
     std::string err() const { return testproc::readFile(errPath()); }
 
 private:
+    std::unique_ptr<testproc::TempDir> own_dir_;  // none when given a folder
     std::string binary_ = SIM_EMULATOR;
     std::string dir_;
     std::string name_ = "emulator";
-    bool owns_dir_ = false;
     pid_t pid_ = -1;
     int port_ = 0;
     int open_files_ = -1;

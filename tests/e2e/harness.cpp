@@ -2,8 +2,6 @@
 
 #include "sim_emulator.h"
 
-#include <gtest/gtest.h>
-
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,8 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -94,19 +90,6 @@ std::vector<minijson::Value> RunResult::transmits() const {
         if (line.str("call") == "TransmitClientEvent") result.push_back(line);
     }
     return result;
-}
-
-TempDir::TempDir() : path_("/tmp/msfs-e2e-XXXXXX") {
-    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
-}
-
-TempDir::~TempDir() {
-    if (std::getenv("E2E_KEEP") != nullptr || ::testing::Test::HasFailure()) {
-        std::fprintf(stderr, "test files kept in %s\n", path_.c_str());
-        return;
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 RunResult run(const RunOptions& options) {

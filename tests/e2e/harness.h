@@ -48,18 +48,9 @@ struct RunOptions {
 // `virtual-panel --script --leds -- msfs-panel` there, and collects results.
 RunResult run(const RunOptions& options);
 
-// A fresh folder for one test's files, removed with everything in it when
-// done, unless the test failed or E2E_KEEP is set (to look into a failure).
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+// Each test's folder: /tmp/msfs-e2e-XXXXXX.
+struct TempDir : testproc::TempDir {
+    TempDir() : testproc::TempDir("msfs-e2e") {}
 };
 
 // The building blocks of run(), for tests that need to time things

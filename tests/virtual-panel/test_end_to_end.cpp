@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +23,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "process.h"
 
 namespace {
 
@@ -48,14 +51,12 @@ struct Outcome {
 class EndToEnd : public testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = testing::TempDir() + "vp-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        dir_ = std::make_unique<testproc::TempDir>("vp-e2e");
         ASSERT_EQ(::mkdir(path(tmp_).c_str(), 0700), 0);
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void TearDown() override { dir_.reset(); }
 
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string path(const std::string& name) const { return dir_->path() + "/" + name; }
 
     std::string script(const std::string& text) {
         std::ofstream(path("script")) << text;
@@ -132,7 +133,7 @@ protected:
         FAIL() << "probe output: " << readFile(path("probe.out"));
     }
 
-    std::string dir_;
+    std::unique_ptr<testproc::TempDir> dir_;
     std::string tmp_ = "tmp";  // TMPDIR for virtual-panel, inside dir_
 };
 
