@@ -1,40 +1,10 @@
 // The panel program's loop calls TransmitClientEvent and CallDispatch on
-// every pass and must not allocate there: count operator new around them.
+// every pass and must not allocate there: count every allocation around them.
 #include "client_fixture.h"
 
-#include <atomic>
 #include <cstring>
-#include <cstdlib>
-#include <new>
 
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// Replacing the global allocator pairs malloc with free on purpose; GCC's
-// check cannot see that operator new and delete here are a matched pair.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(size ? size : 1);
-}
-void* operator new(std::size_t size) {
-    if (void* p = operator new(size, std::nothrow)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "counting_allocator.h"
 
 namespace {
 
@@ -60,11 +30,11 @@ TEST_F(ClientTest, SteadyStateCallsDoNotAllocate) {
         if (pass % 3 == 0) {
             server.send(data);  // sometimes two records per pass
         }
-        const long before = allocations.load();
+        const long before = alloc_count::total();
         SimConnect_CallDispatch(h, copyBlock, nullptr);
         SimConnect_TransmitClientEvent(h, SIMCONNECT_OBJECT_ID_USER, 3, static_cast<DWORD>(pass),
                                        SIMCONNECT_GROUP_PRIORITY_HIGHEST, SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
-        during += allocations.load() - before;
+        during += alloc_count::total() - before;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     EXPECT_EQ(during, 0);

@@ -1,8 +1,8 @@
 // Counts every heap allocation of the process: the global operator new in
 // all its forms, and malloc, calloc and realloc (which the C library and our
 // own code could call without going through operator new).
-#ifndef TEST_COUNTING_ALLOCATOR_H
-#define TEST_COUNTING_ALLOCATOR_H
+#ifndef TESTS_COMMON_COUNTING_ALLOCATOR_H
+#define TESTS_COMMON_COUNTING_ALLOCATOR_H
 
 namespace alloc_count {
 
