@@ -33,6 +33,18 @@ struct Dispatch : ::testing::Test {
         panel.previous_report = report;
         return pressed;
     }
+
+    // A panel in the given mode and shift with nothing held and nothing
+    // called yet, and an empty report in that mode.
+    PanelReport freshReport(int mode, bool shift) {
+        sim.calls.clear();
+        panel.mode = static_cast<std::uint8_t>(mode);
+        panel.shift = shift;
+        panel.previous_report = {};
+        PanelReport report;
+        report.mode = static_cast<std::uint8_t>(mode);
+        return report;
+    }
 };
 
 std::string knob(const char* name, int selector, int outer, int inner) {
@@ -65,12 +77,7 @@ TEST_F(Dispatch, KnobsCallOneOperationPerModeAndShiftForEveryModeValue) {
     for (int mode = 0; mode <= 255; ++mode) {
         for (bool shift : {false, true}) {
             for (auto [outer, inner] : deltas) {
-                sim.calls.clear();
-                panel.mode = static_cast<std::uint8_t>(mode);
-                panel.shift = shift;
-                panel.previous_report = {};
-                PanelReport report;
-                report.mode = static_cast<std::uint8_t>(mode);
+                PanelReport report = freshReport(mode, shift);
                 report.outer_delta = static_cast<std::int8_t>(outer);
                 report.inner_delta = static_cast<std::int8_t>(inner);
                 EXPECT_EQ(panel.dispatchReport(report), 0U);
@@ -125,12 +132,7 @@ TEST_F(Dispatch, EveryButtonInEveryModeValue) {
     for (const ButtonRow& row : kButtonRows) {
         for (int mode : modes) {
             for (bool shift : {false, true}) {
-                sim.calls.clear();
-                panel.mode = static_cast<std::uint8_t>(mode);
-                panel.shift = shift;
-                panel.previous_report = {};
-                PanelReport report;
-                report.mode = static_cast<std::uint8_t>(mode);
+                PanelReport report = freshReport(mode, shift);
                 report.buttons = row.mask;
                 EXPECT_EQ(panel.dispatchReport(report), row.mask);
 
