@@ -104,29 +104,23 @@ void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data) {
 // Forwards every operation to the real interface, naming the action first
 // and saying so when it sent nothing.
 class LoggingInterface final : public FlightSimInterface {
+    using FSI = FlightSimInterface;
+    using Sel = std::uint8_t;  // selector
+    using Det = std::int8_t;   // detents
+
 public:
     int setupConnection() override { return log.inner->setupConnection(); }
     std::uint8_t getLedState() override { return log.inner->getLedState(); }
-    int tuneCom(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob(&FSI::tuneCom, s, o, i); }
-    int tuneNav(std::uint8_t s, std::int8_t o, std::int8_t i) override { return knob(&FSI::tuneNav, s, o, i); }
-    int adjustHeadingBug(std::uint8_t s, std::int8_t o, std::int8_t i) override {
-        return knob(&FSI::adjustHeadingBug, s, o, i);
-    }
-    int adjustCourse(std::uint8_t s, std::int8_t o, std::int8_t i) override {
-        return knob(&FSI::adjustCourse, s, o, i);
-    }
-    int turnFmsKnobs(std::uint8_t s, std::int8_t o, std::int8_t i) override {
-        return knob(&FSI::turnFmsKnobs, s, o, i);
-    }
-    int adjustAltitudeAndVerticalSpeed(std::uint8_t s, std::int8_t o, std::int8_t i) override {
+    int tuneCom(Sel s, Det o, Det i) override { return knob(&FSI::tuneCom, s, o, i); }
+    int tuneNav(Sel s, Det o, Det i) override { return knob(&FSI::tuneNav, s, o, i); }
+    int adjustHeadingBug(Sel s, Det o, Det i) override { return knob(&FSI::adjustHeadingBug, s, o, i); }
+    int adjustCourse(Sel s, Det o, Det i) override { return knob(&FSI::adjustCourse, s, o, i); }
+    int turnFmsKnobs(Sel s, Det o, Det i) override { return knob(&FSI::turnFmsKnobs, s, o, i); }
+    int adjustAltitudeAndVerticalSpeed(Sel s, Det o, Det i) override {
         return knob(&FSI::adjustAltitudeAndVerticalSpeed, s, o, i);
     }
-    int adjustTransponder(std::uint8_t s, std::int8_t o, std::int8_t i) override {
-        return knob(&FSI::adjustTransponder, s, o, i);
-    }
-    int adjustBarometer(std::uint8_t s, std::int8_t o, std::int8_t i) override {
-        return knob(&FSI::adjustBarometer, s, o, i);
-    }
+    int adjustTransponder(Sel s, Det o, Det i) override { return knob(&FSI::adjustTransponder, s, o, i); }
+    int adjustBarometer(Sel s, Det o, Det i) override { return knob(&FSI::adjustBarometer, s, o, i); }
     int pressKey(KeyCommand command) override {
         const std::uint32_t button = command < kKeyButtons.size() ? kKeyButtons[command] : 0;
         log.buttonsUsed |= button;
@@ -135,8 +129,6 @@ public:
     }
 
 private:
-    using FSI = FlightSimInterface;
-
     int knob(KnobOperation operation, std::uint8_t selector, std::int8_t outer, std::int8_t inner) {
         describeKnobs(*log.panel, outer, inner, log.action);
         return finish((log.inner->*operation)(selector, outer, inner));
