@@ -33,14 +33,6 @@ constexpr std::array<ModeKnobs, 8> kKnobTable{{
     {{&FSI::adjustTransponder, 1}, {&FSI::adjustTransponder, 2}},
 }};
 
-// The six buttons that are autopilot modes everywhere but in FMS1/FMS2,
-// where they are navigator keys; in ascending bit order, which is the order
-// their events go out in.
-constexpr std::array<PanelButton, 6> kDualPurposeButtons{BTN_AP_CDI,  BTN_HDG_OBS,  BTN_NAV_MSG,
-                                                         BTN_APR_FPL, BTN_ALT_VNAV, BTN_VS_PROC};
-// Navigator-only keys, acting in FMS1/FMS2 alone.
-constexpr std::array<PanelButton, 4> kNavigatorButtons{BTN_DIRECT_TO, BTN_MENU, BTN_CLR, BTN_ENT};
-
 }  // namespace
 
 std::uint32_t PanelState::dispatchReport(PanelReport report) {

@@ -2,6 +2,7 @@
 #ifndef MSFS_PANEL_PANEL_STATE_H
 #define MSFS_PANEL_PANEL_STATE_H
 
+#include <array>
 #include <cstdint>
 
 #include <hidapi.h>
@@ -37,6 +38,14 @@ enum PanelButton : std::uint32_t {
     BTN_ALT_VNAV = 1U << 18,
     BTN_VS_PROC = 1U << 19,
 };
+
+// The six buttons that are autopilot modes everywhere but in FMS1/FMS2,
+// where they are navigator keys; in ascending bit order, which is the order
+// their events go out in.
+inline constexpr std::array<PanelButton, 6> kDualPurposeButtons{BTN_AP_CDI,  BTN_HDG_OBS,  BTN_NAV_MSG,
+                                                                BTN_APR_FPL, BTN_ALT_VNAV, BTN_VS_PROC};
+// Navigator-only keys, acting in FMS1/FMS2 alone.
+inline constexpr std::array<PanelButton, 4> kNavigatorButtons{BTN_DIRECT_TO, BTN_MENU, BTN_CLR, BTN_ENT};
 
 // What the program last found of the panel, so that each change is said
 // once and a retry that finds the same says nothing.

@@ -17,15 +17,28 @@ constexpr std::array<const char*, 32> kButtonNames{
     nullptr, nullptr, nullptr, nullptr,  nullptr,     nullptr,   nullptr,   nullptr,    nullptr,   nullptr,
 };
 
-// The button each key command comes from (the dispatcher's tables read
-// backwards), so that a log line names the button pressed.
-constexpr std::array<std::uint32_t, key::Last + 1> kKeyButtons{
-    BTN_KNOB_PUSH, BTN_DIRECT_TO, BTN_MENU,     BTN_CLR,     BTN_ENT,       BTN_AP_CDI,    BTN_HDG_OBS,
-    BTN_NAV_MSG,   BTN_APR_FPL,   BTN_ALT_VNAV, BTN_VS_PROC, BTN_KNOB_PUSH, BTN_DIRECT_TO, BTN_MENU,
-    BTN_CLR,       BTN_ENT,       BTN_AP_CDI,   BTN_HDG_OBS, BTN_NAV_MSG,   BTN_APR_FPL,   BTN_ALT_VNAV,
-    BTN_VS_PROC,   BTN_AP_CDI,    BTN_HDG_OBS,  BTN_NAV_MSG, BTN_APR_FPL,   BTN_ALT_VNAV,  BTN_VS_PROC,
-    BTN_SWAP,      BTN_SWAP,      BTN_SWAP,     BTN_SWAP,    BTN_SWAP,
-};
+// The button each key command comes from, so that a log line names the
+// button pressed: the dispatcher's choice of key read backwards.
+constexpr std::array<std::uint32_t, key::Last + 1> makeKeyButtons() {
+    std::array<std::uint32_t, key::Last + 1> buttons{};
+    for (const KeyCommand unit : {KeyCommand{0}, key::Unit2Offset}) {
+        buttons[key::Unit1KnobPush + unit] = BTN_KNOB_PUSH;
+        for (std::size_t i = 0; i < kNavigatorButtons.size(); ++i) {
+            buttons[key::Unit1DirectTo + unit + i] = kNavigatorButtons[i];
+        }
+        for (std::size_t i = 0; i < kDualPurposeButtons.size(); ++i) {
+            buttons[key::Unit1Cdi + unit + i] = kDualPurposeButtons[i];
+        }
+    }
+    for (std::size_t i = 0; i < kDualPurposeButtons.size(); ++i) {
+        buttons[key::ApMaster + i] = kDualPurposeButtons[i];
+    }
+    for (KeyCommand k = key::Com1Swap; k <= key::BaroStd; ++k) {
+        buttons[k] = BTN_SWAP;
+    }
+    return buttons;
+}
+constexpr auto kKeyButtons = makeKeyButtons();
 
 struct Log {
     bool enabled = false;
