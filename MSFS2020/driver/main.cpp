@@ -143,9 +143,7 @@ int main(int argc, char** argv) {
     case RunOutcome::NoConnection:
         std::fprintf(stderr, "msfs-panel: cannot connect to the simulator: %s\n", simConnectFailure());
         return 1;
-    case RunOutcome::LinkLost:
-        std::fprintf(stderr, "msfs-panel: connection to the simulator lost: %s\n", simConnectFailure());
-        return 1;
+    case RunOutcome::LinkLost: return 1;  // said when it happened
     case RunOutcome::Stopped: return 0;
     }
     return 0;

@@ -93,13 +93,17 @@ const char* lastError(const RunOptions& options) {
     return options.last_error != nullptr ? options.last_error() : "no detail";
 }
 
+void sayLinkLost(const RunOptions& options) {
+    std::fprintf(stderr, "msfs-panel: connection to the simulator lost: %s\n", lastError(options));
+}
+
 // After a connection ended with --keep-running: what the program knew of
 // the simulator no longer holds.
 void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd end, const RunOptions& options) {
     if (end == SessionEnd::SimulatorQuit) {
         std::fputs("msfs-panel: the simulator quit\n", stderr);
     } else {
-        std::fprintf(stderr, "msfs-panel: connection to the simulator lost: %s\n", lastError(options));
+        sayLinkLost(options);
     }
     simulator.forgetSimulator();
     panel.linked = false;
@@ -197,7 +201,7 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
                 waitingSaid = true;
             }
             idleFor(panel, retry);
-            retry = std::min(retry * 2, std::chrono::seconds(kLongestRetry));
+            retry = std::min(retry * 2, kLongestRetry);
             continue;
         }
         retry = kFirstRetry;
@@ -209,7 +213,11 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
             break;
         }
         if (!options.keep_running) {
-            outcome = end == SessionEnd::LinkLost ? RunOutcome::LinkLost : RunOutcome::Stopped;
+            // Without --keep-running the simulator's quit ends the run quietly.
+            if (end == SessionEnd::LinkLost) {
+                sayLinkLost(options);
+                outcome = RunOutcome::LinkLost;
+            }
             break;
         }
         disconnect(panel, simulator, end, options);

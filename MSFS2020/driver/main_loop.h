@@ -19,7 +19,7 @@ extern HANDLE simConnectHandle;
 enum class RunOutcome {
     NoConnection,  // SimConnect_Open failed; nothing was printed or closed
     Stopped,       // a stop request or the simulator's QUIT ended the run
-    LinkLost,      // the connection broke without the simulator's QUIT record
+    LinkLost,      // the connection broke without the simulator's QUIT record (already said)
 };
 
 struct RunOptions {

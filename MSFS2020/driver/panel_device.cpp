@@ -56,8 +56,11 @@ void explainMissingPanel(PanelState& panel) {
 // hid_open takes the first device hidapi lists with the panel's IDs.
 void sayOpened(PanelState& panel) {
     hid_device_info* found = hid_enumerate(kPanelVendorId, kPanelProductId);
-    std::fprintf(stderr, "msfs-panel: panel opened (%s)\n",
-                 found != nullptr && found->path != nullptr ? found->path : "USB 04d8:e6d6");
+    if (found != nullptr && found->path != nullptr) {
+        std::fprintf(stderr, "msfs-panel: panel opened (%s)\n", found->path);
+    } else {
+        std::fprintf(stderr, "msfs-panel: panel opened (USB %04x:%04x)\n", kPanelVendorId, kPanelProductId);
+    }
     hid_free_enumeration(found);
     panel.presence = PanelPresence::Open;
 }
