@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include "simconnect_protocol/protocol.h"
 #include "simconnect_protocol/vocabulary.h"
 
 #include <cctype>
@@ -46,28 +47,8 @@ std::string sectionLabel(std::uint32_t index) {
     return index == 0 ? "[SimConnect]" : "[SimConnect." + std::to_string(index) + "]";
 }
 
-// A value from the file as it may appear in a message: at most 40 bytes,
-// with control and non-ASCII bytes as \xNN, so that a huge or hostile value
-// can neither flood the terminal nor drive it.
-std::string shown(std::string_view value) {
-    constexpr std::size_t kShown = 40;
-    std::string out;
-    for (const char ch : value.substr(0, kShown)) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if (byte < 0x20 || byte >= 0x7F) {
-            constexpr const char* kHex = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xF];
-        } else {
-            out += ch;
-        }
-    }
-    if (value.size() > kShown) {
-        out += "...";
-    }
-    return out;
-}
+// A value from the file as it may appear in a message.
+std::string shown(std::string_view value) { return scproto::printable(value, 40); }
 
 // What getaddrinfo can take as a host: printable ASCII without spaces, no
 // longer than a DNS name.

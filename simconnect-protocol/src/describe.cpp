@@ -32,4 +32,23 @@ std::string describe(const Error& error) {
     return "unknown error " + v;
 }
 
+std::string printable(std::string_view text, std::size_t max_bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char ch : text.substr(0, max_bytes)) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b >= 0x20 && b < 0x7F && b != '\\') {
+            out += ch;
+        } else {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+        }
+    }
+    if (text.size() > max_bytes) {
+        out += "...";
+    }
+    return out;
+}
+
 }  // namespace scproto

@@ -89,6 +89,12 @@ struct Error {
 // A readable reason, e.g. "length field 70000 above the 65536-byte maximum".
 std::string describe(const Error& error);
 
+// Text from the wire or from a file as it may appear in a message for people:
+// at most `max_bytes` bytes (then "..."), with control bytes, non-ASCII bytes
+// and the backslash as \xNN, so that a huge or hostile value can neither
+// flood a terminal nor drive it.
+std::string printable(std::string_view text, std::size_t max_bytes);
+
 // --- Client -> server packets -------------------------------------------
 
 struct ClientHeader {
