@@ -6,8 +6,10 @@
 #include <stdint.h>
 
 // What every call on a connection returns once the connection to the
-// simulator is lost (EOF, reset, corrupt stream), as the SDK's library does
-// for a dropped remote link: NTSTATUS STATUS_REMOTE_DISCONNECT.
+// simulator is lost (EOF, reset, corrupt stream, or a simulator's computer
+// that stopped answering: about 11 s without a word from it, or 10 s with
+// sent data unacknowledged), as the SDK's library does for a dropped remote
+// link: NTSTATUS STATUS_REMOTE_DISCONNECT.
 #define SIMCONNECT_NET_REMOTE_DISCONNECT ((int32_t)0xC000013C)
 
 // How this library's SimConnect_Open behaves over the network: it returns

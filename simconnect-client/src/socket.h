@@ -53,8 +53,21 @@ inline IoStatus nextSlice(const Patience& patience, int& slice_ms) {
     return IoStatus::Ok;
 }
 
+// A simulator's computer that drops off the network (power cut, cable,
+// Wi-Fi) closes nothing: without these the connection would look alive for
+// as long as nothing is sent, and for about 15 minutes of retransmissions
+// when something is. Keepalive probes start after kKeepAliveIdleS without a
+// word from the peer, one every kKeepAliveIntervalS, and kKeepAliveProbes
+// unanswered ones end the connection (about 11 s in all); data sent and not
+// acknowledged for kUnacknowledgedLimitMs ends it too. A simulator that is
+// only frozen still has its kernel answer both, and stays connected.
+inline constexpr int kKeepAliveIdleS = 5;
+inline constexpr int kKeepAliveIntervalS = 2;
+inline constexpr int kKeepAliveProbes = 3;
+inline constexpr int kUnacknowledgedLimitMs = 10000;
+
 // Resolves `host` (name or dotted IPv4) and connects over TCP/IPv4 with
-// TCP_NODELAY into `out`, trying each address it resolves to until one
+// TCP_NODELAY and the dead-peer limits above into `out`, trying each address it resolves to until one
 // answers or the patience runs out. The socket is left non-blocking. `peer`
 // receives "address:port" of the last address tried. Returns Ok, Cancelled
 // or Failed (a timeout included), with `why` set unless Ok.

@@ -36,6 +36,36 @@ IoStatus waitFor(int fd, short events, const Patience& patience) {
     }
 }
 
+// Keepalive and the limit on unacknowledged data (see socket.h). Best
+// effort: a system without one of these options keeps the others.
+void watchForVanishedPeer(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#if defined(TCP_KEEPIDLE)
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleS, sizeof kKeepAliveIdleS);
+#endif
+#if defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalS, sizeof kKeepAliveIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
+#endif
+#if defined(TCP_USER_TIMEOUT)
+    const unsigned int limit_ms = kUnacknowledgedLimitMs;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &limit_ms, sizeof limit_ms);
+#endif
+}
+
+// What a failed send or receive says: the errors of a peer that stopped
+// answering (the limits above ran out, or the network says it is
+// unreachable) name that first.
+void failure(Reason& why, const char* what, int err) {
+    if (err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH || err == EHOSTDOWN) {
+        std::snprintf(why.text, sizeof why.text, "the simulator's computer stopped answering (%s: %s)", what,
+                      std::strerror(err));
+    } else {
+        std::snprintf(why.text, sizeof why.text, "%s: %s", what, std::strerror(err));
+    }
+}
+
 IoStatus connectOne(const addrinfo& ai, const Patience& patience, int& out, Reason& why, const char* peer) {
     const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_CLOEXEC, ai.ai_protocol);
     if (fd < 0) {
@@ -70,6 +100,7 @@ IoStatus connectOne(const addrinfo& ai, const Patience& patience, int& out, Reas
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    watchForVanishedPeer(fd);
     out = fd;
     return IoStatus::Ok;
 }
@@ -128,7 +159,7 @@ IoStatus sendAll(SocketHandle s, std::span<const std::uint8_t> bytes, const Pati
             return waited == IoStatus::Cancelled ? IoStatus::Cancelled : IoStatus::Failed;
         }
         const int err = n < 0 ? errno : EPIPE;
-        std::snprintf(why.text, sizeof why.text, "send: %s", std::strerror(err));
+        failure(why, "send", err);
         return err == EPIPE || err == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
     }
     return IoStatus::Ok;
@@ -159,7 +190,7 @@ IoStatus receiveSome(SocketHandle s, std::span<std::uint8_t> into, std::size_t& 
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             return IoStatus::WouldBlock;
         }
-        std::snprintf(why.text, sizeof why.text, "recv: %s", std::strerror(errno));
+        failure(why, "recv", errno);
         return IoStatus::Failed;
     }
 }
