@@ -107,18 +107,26 @@ IoStatus connectOne(const addrinfo& ai, const Patience& patience, int& out, Reas
 
 }  // namespace
 
-IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out, char (&peer)[128],
-                    Reason& why) {
+IoStatus connectTcp(const char* host, const char* port, int lookup_ms, int connect_ms, int (*cancelled)(void),
+                    SocketHandle& out, char (&peer)[128], Reason& why) {
     out = kNoSocket;
     std::snprintf(peer, sizeof peer, "%s:%s", host, port);
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (const int r = ::getaddrinfo(host, port, &hints, &found); r != 0) {
-        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): %s", peer, ::gai_strerror(r));
+    int code = 0;
+    switch (lookUp(host, port, patienceFor(lookup_ms, cancelled), found, code)) {
+    case IoStatus::Ok: break;
+    case IoStatus::Cancelled:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): cancelled", peer);
+        return IoStatus::Cancelled;
+    case IoStatus::TimedOut:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): no answer within %d s", peer, lookup_ms / 1000);
+        return IoStatus::Failed;
+    default:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): %s", peer,
+                      code == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(code));
         return IoStatus::Failed;
     }
+    const Patience patience = patienceFor(connect_ms, cancelled);
     IoStatus status = IoStatus::Failed;
     for (const addrinfo* ai = found; ai && status == IoStatus::Failed; ai = ai->ai_next) {
         char ip[INET_ADDRSTRLEN] = "?";
