@@ -1,7 +1,8 @@
 // A simulator whose computer drops off the network without closing anything
 // (power cut, cable, Wi-Fi): our client notices within about 15 s whether it
-// is idle or sending, and the program says the link is lost and connects
-// again once the simulator is back. Each test takes 15 to 25 s: detecting a
+// is idle or sending, while a simulator that is only frozen (its kernel
+// still answers) stays connected; the program says the link is lost and
+// connects again once the simulator is back. Each test takes 15 to 25 s: detecting a
 // dead peer takes that long by design.
 #include <gtest/gtest.h>
 
@@ -70,20 +71,33 @@ void noteSeconds(const char* what, double seconds) {
     testing::Test::RecordProperty(what, std::to_string(seconds));
 }
 
-TEST(VanishedPeer, ClientNoticesWithinFifteenSecondsIdleAndWhileSending) {
+TEST(VanishedPeer, ClientNoticesWithinFifteenSecondsIdleAndWhileSendingButNotAFrozenSimulator) {
     FarComputer far;
     if (!far.skipReason().empty()) GTEST_SKIP() << far.skipReason();
     testproc::TempDir dir("msfs-vanished-peer");
     SimEmulator emulator(dir.path(), "emulator");
     ASSERT_TRUE(startFarEmulator(far, emulator)) << emulator.err();
+    // Here, on 127.0.0.1, stopped with SIGSTOP while the others vanish.
+    SimEmulator frozen(dir.path(), "frozen");
+    ASSERT_TRUE(frozen.start({"--quiet"})) << frozen.err();
+    const std::string frozen_dir = dir.path() + "/frozen";
+    std::filesystem::create_directory(frozen_dir);
+    writeConfig(frozen_dir, "127.0.0.1", frozen.port());
     writeConfig(dir.path(), far.address(), emulator.port());
-    InDirectory here(dir.path());
 
-    HANDLE idle = nullptr, sending = nullptr;
+    HANDLE idle = nullptr, sending = nullptr, stopped = nullptr;
+    {
+        InDirectory here(frozen_dir);
+        ASSERT_EQ(SimConnect_Open(&stopped, "frozen", nullptr, 0, nullptr, 0), S_OK) << SimConnectNet_LastError();
+    }
+    InDirectory here(dir.path());
     ASSERT_EQ(SimConnect_Open(&idle, "idle", nullptr, 0, nullptr, 0), S_OK) << SimConnectNet_LastError();
     ASSERT_EQ(SimConnect_Open(&sending, "sending", nullptr, 0, nullptr, 0), S_OK) << SimConnectNet_LastError();
     ASSERT_EQ(SimConnect_MapClientEventToSimEvent(sending, 1, "AP_ALT_VAR_SET_ENGLISH"), S_OK);
+    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(stopped, 1, "AP_ALT_VAR_SET_ENGLISH"), S_OK);
     const auto ignore = [](SIMCONNECT_RECV*, DWORD, void*) {};
+    ASSERT_EQ(SimConnect_CallDispatch(stopped, ignore, nullptr), S_OK);
+    ASSERT_EQ(::kill(frozen.pid(), SIGSTOP), 0);
 
     ASSERT_TRUE(far.cableUnplugged(true));
     const auto cut = Clock::now();
@@ -102,15 +116,30 @@ TEST(VanishedPeer, ClientNoticesWithinFifteenSecondsIdleAndWhileSending) {
             sending_noticed = secondsSince(cut);
             sending_error = SimConnectNet_LastError();
         }
+        // A few events now and then, as a hand on a knob would send.
+        if (altitude % 1000 == 0) {
+            EXPECT_EQ(SimConnect_TransmitClientEvent(stopped, SIMCONNECT_OBJECT_ID_USER, 1, altitude,
+                                                     SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                                     SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY),
+                      S_OK)
+                << SimConnectNet_LastError();
+        }
         std::this_thread::sleep_for(100ms);
     }
+    // Longer than the dead ones took, and than the limits allow a dead peer.
+    while (Clock::now() - cut < 13s) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(SimConnect_CallDispatch(stopped, ignore, nullptr), S_OK) << SimConnectNet_LastError();
+    ::kill(frozen.pid(), SIGCONT);
     noteSeconds("idle connection lost after", idle_noticed);
     noteSeconds("sending connection lost after", sending_noticed);
     EXPECT_GT(idle_noticed, 0) << "the idle connection was not noticed lost";
     EXPECT_GT(sending_noticed, 0) << "the sending connection was not noticed lost";
-    const std::string stopped = "lost: the simulator's computer stopped answering";
-    EXPECT_TRUE(contains(idle_error, stopped)) << idle_error;
-    EXPECT_TRUE(contains(sending_error, stopped)) << sending_error;
+    const std::string gone = "lost: the simulator's computer stopped answering";
+    EXPECT_TRUE(contains(idle_error, gone)) << idle_error;
+    EXPECT_TRUE(contains(sending_error, gone)) << sending_error;
+    EXPECT_EQ(SimConnect_Close(stopped), S_OK);
     EXPECT_EQ(SimConnect_Close(idle), S_OK);
     EXPECT_EQ(SimConnect_Close(sending), S_OK);
 }
