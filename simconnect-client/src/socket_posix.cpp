@@ -122,8 +122,7 @@ IoStatus connectTcp(const char* host, const char* port, int lookup_ms, int conne
         std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): no answer within %d s", peer, lookup_ms / 1000);
         return IoStatus::Failed;
     default:
-        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): %s", peer,
-                      code == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(code));
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): %s", peer, ::gai_strerror(code));
         return IoStatus::Failed;
     }
     const Patience patience = patienceFor(connect_ms, cancelled);
