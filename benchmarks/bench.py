@@ -4,6 +4,8 @@ detents lost while spinning, CPU and memory cost, and our SimConnect client
 against node-simconnect. Started by run.sh, which builds what this needs.
 
 Nothing here asserts on time: each section measures, prints and records.
+Every wait has a bound; a section that fails says why and the others still
+run (the exit status is then 1).
 """
 
 import argparse
@@ -12,6 +14,7 @@ import json
 import os
 import platform
 import random
+import re
 import shutil
 import statistics
 import subprocess
@@ -31,7 +34,13 @@ SPIN_RATES = ((200, 10), (1000, 1))
 SPIN_DELAYS = (0, 1, 2, 3)       # --event-delay-frames
 IDLE_SECONDS = 30
 COST_SPIN_SECONDS = 10
-CLIENT_EVENTS = 10000
+# In one burst, under sim-emulator's cap on events waiting for their frame
+# (4096 per client, read from its --help): beyond it the emulator refuses
+# events with exception ERROR and the last value would never show.
+CLIENT_EVENTS = 4000
+# Bounds on the clients section's processes: each run takes well under a
+# second.
+CLIENT_TIMEOUT_S = 60
 
 # Knob spins: mode prologue, one detent, the event it sends, the state
 # variable it ends in, and how to turn both into a position on the knob's
@@ -184,12 +193,15 @@ class Run:
         raise RuntimeError(f"no {call} in the emulator's trace")
 
     def finish(self, timeout=60):
-        status = self.panel.wait(timeout=timeout)
+        try:
+            status = self.panel.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise RuntimeError(f"virtual-panel (and msfs-panel under it) still running after {timeout} s; "
+                               f"files in {self.dir}") from None
         try:
             self.emulator.wait(timeout=5)
         except subprocess.TimeoutExpired:
-            self.emulator.terminate()
-            self.emulator.wait()
+            stop(self.emulator)
         self.status = status
         self.trace = read_lines(self.files["trace.jsonl"])
         self.reports = read_lines(self.files["reports.jsonl"])
@@ -204,7 +216,7 @@ class Run:
         for process in (self.panel, self.emulator):
             if process.poll() is None:
                 process.kill()
-                process.wait()
+                process.wait(timeout=10)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -320,17 +332,33 @@ def run_cost(bins, program, spinning):
 
 # ---------------------------------------------------------------- clients
 
-def spawn_measured(argv, cwd):
-    """Runs argv; returns its JSON line and its whole-process rusage CPU."""
-    proc = subprocess.Popen(argv, cwd=cwd, env=dict(os.environ, HOME=cwd), stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-    out = proc.stdout.read()
-    err = proc.stderr.read()
-    _, status, usage = os.wait4(proc.pid, 0)
-    proc.returncode = os.waitstatus_to_exitcode(status)
+def spawn_measured(argv, cwd, timeout=CLIENT_TIMEOUT_S):
+    """Runs argv for at most `timeout` seconds; returns its JSON line and its
+    whole-process rusage CPU."""
+    name = os.path.basename(argv[1] if os.path.basename(argv[0]) == "node" else argv[0])
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(argv, cwd=cwd, env=dict(os.environ, HOME=cwd), stdout=out, stderr=err,
+                                stdin=subprocess.DEVNULL)
+        deadline = time.monotonic() + timeout
+        while True:
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            if pid == proc.pid:
+                break
+            if time.monotonic() > deadline:
+                proc.kill()
+                os.wait4(proc.pid, 0)
+                proc.returncode = -9
+                raise RuntimeError(f"{name} still running after {timeout} s; killed")
+            time.sleep(0.005)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        out_text, err_text = out.read().decode(errors="replace"), err.read().decode(errors="replace")
     if proc.returncode != 0:
-        raise RuntimeError(f"{argv[0]} failed ({proc.returncode}): {err.decode(errors='replace')}")
-    result = json.loads(out.decode().strip().splitlines()[-1])
+        raise RuntimeError(f"{name} failed ({proc.returncode}): {err_text.strip()}")
+    if not out_text.strip():
+        raise RuntimeError(f"{name} printed no result: {err_text.strip()}")
+    result = json.loads(out_text.strip().splitlines()[-1])
     result["process_cpu_ms"] = (usage.ru_utime + usage.ru_stime) * 1000
     result["process_user_ms"] = usage.ru_utime * 1000
     result["process_sys_ms"] = usage.ru_stime * 1000
@@ -355,7 +383,19 @@ def start_emulator(bins, directory, extra):
 def stop(process):
     if process is not None and process.poll() is None:
         process.terminate()
-        process.wait()
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout=10)
+
+
+def emulator_event_cap(bins):
+    """The emulator's cap on one client's events waiting for their frame, as
+    its --help states it; None when it states none."""
+    text = subprocess.run([bins["sim-emulator"], "--help"], capture_output=True, text=True, timeout=10).stdout
+    found = re.search(r"at most (\d+) events per client\s+waiting", text)
+    return int(found.group(1)) if found else None
 
 
 def run_clients(bins, node, order):
@@ -410,13 +450,90 @@ def machine():
                 break
     with open("/proc/meminfo") as f:
         mem_kib = int(f.readline().split()[1])
-    compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()[0]
+    compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True, timeout=30).stdout.splitlines()[0]
     return {"cpu": model, "cores": os.cpu_count(), "memory_gib": round(mem_kib / 1048576, 1),
             "kernel": platform.release(), "compiler": compiler, "python": platform.python_version()}
 
 
 def log(text):
     print(text, flush=True)
+
+
+def section_latency(args, bins, programs):
+    table = {}
+    for label, program in programs:
+        rows = []
+        for i in range(args.runs):
+            rows.append(run_latency(bins, program))
+            log(f"latency {label} run {i + 1}: " + json.dumps(rows[-1]))
+        table[label] = {"runs": rows, "median": {k: median_of(rows, k) for k in
+                                                  ("median_ms", "p99_ms", "max_ms", "min_ms")}}
+    return table
+
+
+def section_spin(args, bins, programs):
+    table = []
+    for label, program in programs:
+        for reports, wait_ms in SPIN_RATES:
+            for spin in SPINS:
+                for delay in SPIN_DELAYS:
+                    rows = [run_spin(bins, program, spin, delay, reports, wait_ms) for _ in range(args.runs)]
+                    table.append({"program": label, "rate": rate_label(reports, wait_ms), "knob": spin["name"],
+                                  "delay_frames": delay, "sent": reports,
+                                  "steps_median": median_of(rows, "steps"),
+                                  "events_median": median_of(rows, "events"),
+                                  "dropped_median": median_of(rows, "dropped_by_queue"), "runs": rows})
+                    log(f"spin {label:12} {rate_label(reports, wait_ms):12} {spin['name']:12} delay {delay}: "
+                        f"sent {reports}, steps " + ", ".join(str(r["steps"]) for r in rows)
+                        + "; dropped by the full queue " + ", ".join(str(r["dropped_by_queue"]) for r in rows))
+    return table
+
+
+def section_cost(args, bins, programs):
+    table = {}
+    for label, program in programs:
+        cost = {}
+        for name, spinning in (("idle", False), ("spinning", True)):
+            rows = []
+            for i in range(args.runs):
+                rows.append(run_cost(bins, program, spinning))
+                log(f"cost {label} {name} run {i + 1}: " + json.dumps(rows[-1]))
+            cost[name] = {"runs": rows, "cpu_ms_per_s": median_of(rows, "cpu_ms_per_s"),
+                          "peak_rss_kib": median_of(rows, "peak_rss_kib")}
+        table[label] = cost
+    return table
+
+
+def section_clients(args, bins, programs):
+    if not args.node:
+        log("clients: node not found; skipped")
+        return None
+    cap = emulator_event_cap(bins)
+    if cap is None:
+        raise RuntimeError("sim-emulator --help states no cap on waiting events; check CLIENT_EVENTS against it")
+    if CLIENT_EVENTS > cap:
+        raise RuntimeError(f"{CLIENT_EVENTS} events in one burst exceed sim-emulator's cap of {cap} waiting events")
+    rows = []
+    for i in range(max(args.runs, 5)):
+        order = ("ours", "node") if i % 2 == 0 else ("node", "ours")
+        rows.append(run_clients(bins, args.node, order))
+        o, n = rows[-1]["ours"], rows[-1]["node"]
+        log(f"clients run {i + 1}: ours wall {o['wall_ns'] / 1e6:.1f} ms cpu {o['cpu_ns'] / 1e6:.1f} ms; "
+            f"node wall {n['wall_ns'] / 1e6:.1f} ms cpu {n['cpu_ns'] / 1e6:.1f} ms "
+            f"(process {o['process_cpu_ms']:.0f} / {n['process_cpu_ms']:.0f} ms)")
+    summary = {}
+    for who in ("ours", "node"):
+        summary[who] = {
+            "wall_ms": statistics.median(r[who]["wall_ns"] / 1e6 for r in rows),
+            "cpu_ms": statistics.median(r[who]["cpu_ns"] / 1e6 for r in rows),
+            "process_cpu_ms": statistics.median(r[who]["process_cpu_ms"] for r in rows),
+            "process_user_ms": statistics.median(r[who]["process_user_ms"] for r in rows),
+            "process_sys_ms": statistics.median(r[who]["process_sys_ms"] for r in rows),
+            "process_peak_rss_kib": statistics.median(r[who]["process_peak_rss_kib"] for r in rows)}
+    summary["wall_ratio"] = summary["node"]["wall_ms"] / summary["ours"]["wall_ms"]
+    summary["cpu_ratio"] = summary["node"]["cpu_ms"] / summary["ours"]["cpu_ms"]
+    return {"events": CLIENT_EVENTS, "emulator_cap": cap, "setup_calls": rows[0]["setup_calls"], "runs": rows,
+            "median": summary}
 
 
 def main():
@@ -451,73 +568,20 @@ def main():
     results["programs"] = [label for label, _ in programs]
     results["compare_commit"] = args.compare_commit
 
-    if "latency" in sections:
-        table = {}
-        for label, program in programs:
-            rows = []
-            for i in range(args.runs):
-                rows.append(run_latency(bins, program))
-                log(f"latency {label} run {i + 1}: " + json.dumps(rows[-1]))
-            table[label] = {"runs": rows, "median": {k: median_of(rows, k) for k in
-                                                      ("median_ms", "p99_ms", "max_ms", "min_ms")}}
-        results["latency"] = table
-
-    if "spin" in sections:
-        table = []
-        for label, program in programs:
-            for reports, wait_ms in SPIN_RATES:
-                for spin in SPINS:
-                    for delay in SPIN_DELAYS:
-                        rows = [run_spin(bins, program, spin, delay, reports, wait_ms) for _ in range(args.runs)]
-                        table.append({"program": label, "rate": rate_label(reports, wait_ms), "knob": spin["name"],
-                                      "delay_frames": delay, "sent": reports,
-                                      "steps_median": median_of(rows, "steps"),
-                                      "events_median": median_of(rows, "events"),
-                                      "dropped_median": median_of(rows, "dropped_by_queue"), "runs": rows})
-                        log(f"spin {label:12} {rate_label(reports, wait_ms):12} {spin['name']:12} delay {delay}: "
-                            f"sent {reports}, steps " + ", ".join(str(r["steps"]) for r in rows)
-                            + "; dropped by the full queue " + ", ".join(str(r["dropped_by_queue"]) for r in rows))
-        results["spin"] = table
-
-    if "cost" in sections:
-        table = {}
-        for label, program in programs:
-            cost = {}
-            for name, spinning in (("idle", False), ("spinning", True)):
-                rows = []
-                for i in range(args.runs):
-                    rows.append(run_cost(bins, program, spinning))
-                    log(f"cost {label} {name} run {i + 1}: " + json.dumps(rows[-1]))
-                cost[name] = {"runs": rows, "cpu_ms_per_s": median_of(rows, "cpu_ms_per_s"),
-                              "peak_rss_kib": median_of(rows, "peak_rss_kib")}
-            table[label] = cost
-        results["cost"] = table
-
-    if "clients" in sections:
-        if not args.node:
-            log("clients: node not found; skipped")
-        else:
-            rows = []
-            for i in range(max(args.runs, 5)):
-                order = ("ours", "node") if i % 2 == 0 else ("node", "ours")
-                rows.append(run_clients(bins, args.node, order))
-                o, n = rows[-1]["ours"], rows[-1]["node"]
-                log(f"clients run {i + 1}: ours wall {o['wall_ns'] / 1e6:.1f} ms cpu {o['cpu_ns'] / 1e6:.1f} ms; "
-                    f"node wall {n['wall_ns'] / 1e6:.1f} ms cpu {n['cpu_ns'] / 1e6:.1f} ms "
-                    f"(process {o['process_cpu_ms']:.0f} / {n['process_cpu_ms']:.0f} ms)")
-            summary = {}
-            for who in ("ours", "node"):
-                summary[who] = {
-                    "wall_ms": statistics.median(r[who]["wall_ns"] / 1e6 for r in rows),
-                    "cpu_ms": statistics.median(r[who]["cpu_ns"] / 1e6 for r in rows),
-                    "process_cpu_ms": statistics.median(r[who]["process_cpu_ms"] for r in rows),
-                    "process_user_ms": statistics.median(r[who]["process_user_ms"] for r in rows),
-                    "process_sys_ms": statistics.median(r[who]["process_sys_ms"] for r in rows),
-                    "process_peak_rss_kib": statistics.median(r[who]["process_peak_rss_kib"] for r in rows)}
-            summary["wall_ratio"] = summary["node"]["wall_ms"] / summary["ours"]["wall_ms"]
-            summary["cpu_ratio"] = summary["node"]["cpu_ms"] / summary["ours"]["cpu_ms"]
-            results["clients"] = {"events": CLIENT_EVENTS, "setup_calls": rows[0]["setup_calls"], "runs": rows,
-                                  "median": summary}
+    runners = {"latency": section_latency, "spin": section_spin, "cost": section_cost, "clients": section_clients}
+    failures = {}
+    for section in sections:
+        try:
+            table = runners[section](args, bins, programs)
+        except (RuntimeError, OSError, ValueError, subprocess.SubprocessError) as e:
+            log(f"{section}: FAILED: {e}")
+            failures[section] = str(e)
+            results.pop(section, None)
+            results["section_dates"].pop(section, None)
+            continue
+        if table is not None:
+            results[section] = table
+    results["failures"] = failures
 
     results["load_after"] = load_average()
     with open(args.out, "w") as f:
@@ -527,6 +591,9 @@ def main():
         f.write(markdown_tables(results))
     print_summary(results)
     log(f"results: {args.out}, {markdown}")
+    for section, why in failures.items():
+        log(f"FAILED: {section}: {why}")
+    return 1 if failures else 0
 
 
 def spin_rows(r):
@@ -577,14 +644,16 @@ def markdown_tables(r):
         out.append("")
     if "clients" in r:
         c = r["clients"]["median"]
-        out += [f"| {CLIENT_EVENTS} events after the program's set-up | wall | CPU (the work) | CPU (whole process) "
-                "| of which kernel | peak RSS |", "|---|---|---|---|---|---|"]
+        out += [f"| {r['clients']['events']} events in one burst after the program's set-up | wall | CPU (the work) "
+                "| CPU (whole process) | of which kernel | peak RSS |", "|---|---|---|---|---|---|"]
         for who, label in (("ours", "simconnect-net (C++)"), ("node", "node-simconnect 4.2.0")):
             x = c[who]
             out.append(f"| {label} | {x['wall_ms']:.1f} ms | {x['cpu_ms']:.1f} ms | {x['process_cpu_ms']:.0f} ms "
                        f"| {x['process_sys_ms']:.0f} ms | {x['process_peak_rss_kib']} KiB |")
         out += [f"| **node-simconnect / ours** | **{c['wall_ratio']:.1f}x** | **{c['cpu_ratio']:.1f}x** | "
                 f"{c['node']['process_cpu_ms'] / c['ours']['process_cpu_ms']:.1f}x | | |", ""]
+    for section, why in r.get("failures", {}).items():
+        out += [f"**{section} failed**: {why}", ""]
     return "\n".join(out) + "\n"
 
 
@@ -612,7 +681,7 @@ def print_summary(r):
                 log(f"cost {p} {name}: {c['cpu_ms_per_s']:.2f} ms CPU per s, peak RSS {c['peak_rss_kib']} KiB")
     if "clients" in r:
         m = r["clients"]["median"]
-        log(f"clients, {CLIENT_EVENTS} events: ours wall {m['ours']['wall_ms']:.1f} ms cpu {m['ours']['cpu_ms']:.1f} ms; "
+        log(f"clients, {r['clients']['events']} events: ours wall {m['ours']['wall_ms']:.1f} ms cpu {m['ours']['cpu_ms']:.1f} ms; "
             f"node-simconnect wall {m['node']['wall_ms']:.1f} ms cpu {m['node']['cpu_ms']:.1f} ms; "
             f"ratio wall {m['wall_ratio']:.1f}x cpu {m['cpu_ratio']:.1f}x")
 

@@ -4,6 +4,8 @@
 // sends EVENTS AP_ALT_VAR_SET_ENGLISH events with the altitudes 1000,
 // 1001, ... and waits until a data block shows the last of them. Prints one
 // JSON line: start (CLOCK_MONOTONIC ns), wall and CPU time of the whole work.
+// Fails (status 1, saying why) when the simulator refuses events or no block
+// shows the last one within kWaitSeconds.
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,20 @@ namespace {
 
 constexpr int kUsageError = 2;
 constexpr DWORD kFirstAltitude = 1000;
+constexpr int kWaitSeconds = 30;
+
+// Events the simulator answered with exception ERROR: refused (the emulator
+// does so beyond its cap of events waiting for their frame), so the last
+// value would never show.
+long refused = 0;
+
+void CALLBACK dispatch(SIMCONNECT_RECV* record, DWORD size, void* context) {
+    if (record->dwID == SIMCONNECT_RECV_ID_EXCEPTION && size >= sizeof(SIMCONNECT_RECV_EXCEPTION) &&
+        static_cast<const SIMCONNECT_RECV_EXCEPTION*>(record)->dwException == SIMCONNECT_EXCEPTION_ERROR) {
+        ++refused;
+    }
+    onSimConnectMessage(record, size, context);
+}
 
 std::int64_t nowNs(clockid_t clock) {
     timespec ts{};
@@ -68,13 +84,28 @@ int main(int argc, char** argv) {
     // The simulator has taken every event once its data shows the last one
     // (it applies them in order). Without events: once data arrives at all.
     const double last = static_cast<double>(kFirstAltitude) + static_cast<double>(events) - 1.0;
+    const std::int64_t giveUp = nowNs(CLOCK_MONOTONIC) + std::int64_t{kWaitSeconds} * 1000000000;
     bool shown = false;
     while (!shown) {
-        if (SimConnect_CallDispatch(handle, onSimConnectMessage, nullptr) < 0) {
+        if (SimConnect_CallDispatch(handle, dispatch, nullptr) < 0) {
             std::fprintf(stderr, "bench-client: %s\n", SimConnectNet_LastError());
             return 1;
         }
         shown = events == 0 ? msfsInterface.ap_altitude != 0.0 : msfsInterface.ap_altitude == last;
+        // A refusal comes before the block that would show the last value;
+        // with one, the run measured fewer events than it says.
+        if (refused > 0) {
+            std::fprintf(stderr,
+                         "bench-client: the simulator refused events with exception ERROR (%ld of the %ld by "
+                         "then): more waiting for their frame than it takes?\n",
+                         refused, events);
+            return 1;
+        }
+        if (!shown && nowNs(CLOCK_MONOTONIC) > giveUp) {
+            std::fprintf(stderr, "bench-client: no data block showed the altitude %.0f within %d s (the last: %.0f)\n",
+                         last, kWaitSeconds, msfsInterface.ap_altitude);
+            return 1;
+        }
         if (!shown) {
             // Short enough not to add to the wall time noticeably, long
             // enough not to spin the CPU that is being measured.

@@ -4,7 +4,8 @@
 // sim-emulator trace of bench-client's set-up), then EVENTS
 // AP_ALT_VAR_SET_ENGLISH events with the altitudes 1000, 1001, ..., and a
 // wait until a data block shows the last. Prints one JSON line like
-// bench-client's.
+// bench-client's; fails as bench-client does when the simulator refuses
+// events (exception ERROR) or no block shows the last within WAIT_SECONDS.
 //
 // Usage: node node_client_bench.js PORT SETUP_TRACE EVENTS
 'use strict';
@@ -32,6 +33,8 @@ if (!Number.isInteger(port) || !setupTrace || !Number.isInteger(events) || event
 
 const ALTITUDE_SET = 8;  // the program's ID for AP_ALT_VAR_SET_ENGLISH
 const FIRST_ALTITUDE = 1000;
+const WAIT_SECONDS = 30;
+const EXCEPTION_ERROR = 1;  // SIMCONNECT_EXCEPTION_ERROR
 const DATUM_SIZES = { 1: 4, 4: 8 };  // SIMCONNECT_DATATYPE INT32, FLOAT64
 
 // The set-up calls of the first client in the trace, in the order it made them.
@@ -62,22 +65,38 @@ async function main() {
         }
     }
     const last = FIRST_ALTITUDE + events - 1;
-    const shown = new Promise((resolve) => {
+    let latest = 0;
+    let timer;
+    const shown = new Promise((resolve, reject) => {
         handle.on('simObjectData', (d) => {
             if (d.requestID !== altitudeRequest) {
                 return;
             }
             d.data.readBytes(altitudeOffset);
-            const altitude = d.data.readFloat64();
-            if (events === 0 || altitude === last) {
+            latest = d.data.readFloat64();
+            if (events === 0 || latest === last) {
                 resolve();
             }
         });
+        // A refusal comes before the block that would show the last value.
+        handle.on('exception', (e) => {
+            if (e.exception === EXCEPTION_ERROR) {
+                reject(new Error('the simulator refused events with exception ERROR: more waiting for their ' +
+                    'frame than it takes?'));
+            }
+        });
+        timer = setTimeout(() => reject(new Error(
+            `no data block showed the altitude ${last} within ${WAIT_SECONDS} s (the last: ${latest})`)),
+        WAIT_SECONDS * 1000);
     });
     for (let i = 0; i < events; i += 1) {
         handle.transmitClientEvent(0, ALTITUDE_SET, FIRST_ALTITUDE + i, 1, 0x10);
     }
-    await shown;
+    try {
+        await shown;
+    } finally {
+        clearTimeout(timer);
+    }
     const wall = process.hrtime.bigint() - start;
     const cpu = process.cpuUsage(cpuStart);
     handle.close();
@@ -86,6 +105,6 @@ async function main() {
 }
 
 main().catch((e) => {
-    console.error(`node_client_bench: ${e.stack || e}`);
+    console.error(`node_client_bench: ${e.message || e}`);
     process.exit(1);
 });

@@ -6,8 +6,10 @@
 #include <stdint.h>
 
 // What every call on a connection returns once the connection to the
-// simulator is lost (EOF, reset, corrupt stream), as the SDK's library does
-// for a dropped remote link: NTSTATUS STATUS_REMOTE_DISCONNECT.
+// simulator is lost (EOF, reset, corrupt stream, or a simulator's computer
+// that stopped answering: about 11 s without a word from it, or 10 s with
+// sent data unacknowledged), as the SDK's library does for a dropped remote
+// link: NTSTATUS STATUS_REMOTE_DISCONNECT.
 #define SIMCONNECT_NET_REMOTE_DISCONNECT ((int32_t)0xC000013C)
 
 // How this library's SimConnect_Open behaves over the network: it returns
@@ -26,14 +28,20 @@
 // into this library on the same thread.
 extern "C" const char* SimConnectNet_LastError(void);
 
-// Lets the program stop SimConnect_Open while it waits (to connect, to send
-// the Open, for the simulator's answer): the client calls `cancelled` at
-// least every 100 ms and at once after a signal interrupts a wait, on the
-// thread that called Open. When it returns non-zero, Open closes what it
-// opened and returns E_ABORT, and SimConnectNet_LastError() says what was
-// cancelled, e.g. "connect(127.0.0.1:500): cancelled". Null, the default,
-// means never. A signal alone never restarts a wait: each ends at its own
-// time limit, whatever interrupts it.
+// Lets the program stop SimConnect_Open while it waits (for the host name's
+// lookup, to connect, to send the Open, for the simulator's answer), and a
+// call that waits to send because the simulator has stopped reading: the
+// client calls `cancelled` at least every 100 ms and at once after a signal
+// interrupts a wait, on the thread that waits. When it returns non-zero,
+// Open closes what it opened and returns E_ABORT, and
+// SimConnectNet_LastError() says what was cancelled, e.g.
+// "connect(127.0.0.1:500): cancelled" or "getaddrinfo(simpc:500):
+// cancelled"; a cancelled send returns E_ABORT ("sending to
+// 192.168.1.20:500: cancelled") and leaves the connection lost (a packet may
+// be half sent), as SIMCONNECT_NET_REMOTE_DISCONNECT from then on. Null, the
+// default, means never. A signal alone never restarts a wait: each ends at
+// its own time limit, whatever interrupts it (the lookup at 10 s: "no answer
+// within 10 s").
 extern "C" void SimConnectNet_SetCancelCheck(int (*cancelled)(void));
 
 #endif

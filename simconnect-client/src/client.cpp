@@ -22,6 +22,9 @@
 namespace scnet {
 namespace {
 
+// A name server's answer normally takes milliseconds; one that does not
+// answer would hold Open for the resolver's own timeouts.
+constexpr int kLookupTimeoutMs = 10000;
 constexpr int kConnectTimeoutMs = 3000;
 // How long Open waits for the simulator's RECV_OPEN, as node-simconnect does.
 constexpr int kAnswerTimeoutMs = 5000;
@@ -113,7 +116,14 @@ HRESULT sendPacket(HANDLE h, const char* call, const Packet& packet) {
     }
     const std::size_t n = scproto::encode(c->send_buffer, scproto::kProtocolKittyHawk, c->next_send_id, packet);
     Reason why;
-    const IoStatus status = sendAll(c->socket, std::span(c->send_buffer).first(n), patienceFor(kSendTimeoutMs), why);
+    const IoStatus status =
+        sendAll(c->socket, std::span(c->send_buffer).first(n), patienceFor(kSendTimeoutMs, cancel_check.load()), why);
+    if (status == IoStatus::Cancelled) {
+        // Part of the packet may have gone: the stream cannot go on.
+        c->lost = true;
+        setLastError("sending to %s: cancelled", c->peer);
+        return E_ABORT;
+    }
     if (status != IoStatus::Ok) {
         return markLost(c, why.text);
     }
@@ -233,8 +243,8 @@ SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND, DWORD, 
     const char* origin = config.server.origin.c_str();
     int (*const cancelled)(void) = cancel_check.load();
     Reason why;
-    IoStatus status = connectTcp(config.server.address.c_str(), config.server.port.c_str(),
-                                 patienceFor(kConnectTimeoutMs, cancelled), c->socket, c->peer, why);
+    IoStatus status = connectTcp(config.server.address.c_str(), config.server.port.c_str(), kLookupTimeoutMs,
+                                 kConnectTimeoutMs, cancelled, c->socket, c->peer, why);
     if (status != IoStatus::Ok) {
         setLastError("%s (%s)", why.text, origin);
         destroy(c);

@@ -128,6 +128,38 @@ std::string decodeText(std::string_view bytes, std::string& error) {
     return std::string(bytes);
 }
 
+// Whether anything named `path` is there (a dangling link included).
+bool isConfigThere(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// Why `path`, which is there, is no file to read: empty when it is one.
+// Never opens it (a FIFO would block).
+std::string notAFile(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        std::error_code link_ec;
+        const fs::path target = fs::read_symlink(path, link_ec);
+        return "is a symbolic link to " + scproto::printable(link_ec ? std::string("?") : target.string(), 120) +
+               ", which does not exist";
+    }
+    if (ec) {
+        return "cannot be read: " + ec.message();
+    }
+    switch (status.type()) {
+    case fs::file_type::regular: return {};
+    case fs::file_type::directory: return "is a directory, not a file";
+    case fs::file_type::fifo: return "is a FIFO, not a file";
+    case fs::file_type::socket: return "is a socket, not a file";
+    case fs::file_type::block:
+    case fs::file_type::character: return "is a device, not a file";
+    default: return "is not a file";
+    }
+}
+
 bool validPort(std::string_view port) {
     if (port.empty() || port.size() > 5) {
         return false;
@@ -309,9 +341,13 @@ ConfigResult findServer(std::uint32_t config_index, const std::vector<std::strin
     }
     for (const std::string& dir : directories) {
         const std::string path = (std::filesystem::path(dir) / "SimConnect.cfg").string();
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) {
+        if (!isConfigThere(path)) {
             continue;
+        }
+        if (std::string what = notAFile(path); !what.empty()) {
+            result.status = ConfigStatus::Unreadable;
+            result.error = "SimConnect.cfg(" + path + "): " + what;
+            return result;
         }
         std::ifstream in(path, std::ios::binary);
         if (!in) {

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <span>
 
+struct addrinfo;
+
 namespace scnet {
 
 using SocketHandle = std::intptr_t;
@@ -53,13 +55,37 @@ inline IoStatus nextSlice(const Patience& patience, int& slice_ms) {
     return IoStatus::Ok;
 }
 
-// Resolves `host` (name or dotted IPv4) and connects over TCP/IPv4 with
-// TCP_NODELAY into `out`, trying each address it resolves to until one
-// answers or the patience runs out. The socket is left non-blocking. `peer`
-// receives "address:port" of the last address tried. Returns Ok, Cancelled
-// or Failed (a timeout included), with `why` set unless Ok.
-IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out, char (&peer)[128],
-                    Reason& why);
+// A simulator's computer that drops off the network (power cut, cable,
+// Wi-Fi) closes nothing: without these the connection would look alive for
+// as long as nothing is sent, and for about 15 minutes of retransmissions
+// when something is. Keepalive probes start after kKeepAliveIdleS without a
+// word from the peer, one every kKeepAliveIntervalS, and kKeepAliveProbes
+// unanswered ones end the connection (about 11 s in all); data sent and not
+// acknowledged for kUnacknowledgedLimitMs ends it too. A simulator that is
+// only frozen still has its kernel answer both, and stays connected.
+inline constexpr int kKeepAliveIdleS = 5;
+inline constexpr int kKeepAliveIntervalS = 2;
+inline constexpr int kKeepAliveProbes = 3;
+inline constexpr int kUnacknowledgedLimitMs = 10000;
+
+// Looks `host` (name or dotted IPv4) up for TCP over IPv4 to `port`. A name
+// is looked up on a helper thread, so that the wait ends at the patience's
+// deadline (TimedOut) or when it is cancelled (Cancelled) even while a name
+// server does not answer; a lookup given up on is taken over by the next
+// call for the same name. Ok with `found` set (for freeaddrinfo), or Failed
+// with getaddrinfo's error in `code`. In resolve.cpp, for both socket APIs;
+// on Windows, Winsock must be started.
+IoStatus lookUp(const char* host, const char* port, const Patience& patience, addrinfo*& found, int& code);
+
+// Resolves `host` (name or dotted IPv4), waiting at most `lookup_ms` for it,
+// and connects over TCP/IPv4 with TCP_NODELAY and the dead-peer limits above
+// into `out`, trying each address it resolves to until one answers or
+// `connect_ms` have passed. `cancelled` may end both waits (as in Patience).
+// The socket is left non-blocking. `peer` receives "address:port" of the
+// last address tried. Returns Ok, Cancelled or Failed (a timeout included),
+// with `why` set unless Ok.
+IoStatus connectTcp(const char* host, const char* port, int lookup_ms, int connect_ms, int (*cancelled)(void),
+                    SocketHandle& out, char (&peer)[128], Reason& why);
 
 // Sends all of `bytes` or fails: a partly sent packet would corrupt the
 // stream, so a peer that stops reading until the deadline counts as lost.

@@ -36,6 +36,36 @@ IoStatus waitFor(int fd, short events, const Patience& patience) {
     }
 }
 
+// Keepalive and the limit on unacknowledged data (see socket.h). Best
+// effort: a system without one of these options keeps the others.
+void watchForVanishedPeer(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#if defined(TCP_KEEPIDLE)
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleS, sizeof kKeepAliveIdleS);
+#endif
+#if defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalS, sizeof kKeepAliveIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
+#endif
+#if defined(TCP_USER_TIMEOUT)
+    const unsigned int limit_ms = kUnacknowledgedLimitMs;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &limit_ms, sizeof limit_ms);
+#endif
+}
+
+// What a failed send or receive says: the errors of a peer that stopped
+// answering (the limits above ran out, or the network says it is
+// unreachable) name that first.
+void failure(Reason& why, const char* what, int err) {
+    if (err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH || err == EHOSTDOWN) {
+        std::snprintf(why.text, sizeof why.text, "the simulator's computer stopped answering (%s: %s)", what,
+                      std::strerror(err));
+    } else {
+        std::snprintf(why.text, sizeof why.text, "%s: %s", what, std::strerror(err));
+    }
+}
+
 IoStatus connectOne(const addrinfo& ai, const Patience& patience, int& out, Reason& why, const char* peer) {
     const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_CLOEXEC, ai.ai_protocol);
     if (fd < 0) {
@@ -70,24 +100,32 @@ IoStatus connectOne(const addrinfo& ai, const Patience& patience, int& out, Reas
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    watchForVanishedPeer(fd);
     out = fd;
     return IoStatus::Ok;
 }
 
 }  // namespace
 
-IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out, char (&peer)[128],
-                    Reason& why) {
+IoStatus connectTcp(const char* host, const char* port, int lookup_ms, int connect_ms, int (*cancelled)(void),
+                    SocketHandle& out, char (&peer)[128], Reason& why) {
     out = kNoSocket;
     std::snprintf(peer, sizeof peer, "%s:%s", host, port);
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (const int r = ::getaddrinfo(host, port, &hints, &found); r != 0) {
-        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): %s", peer, ::gai_strerror(r));
+    int code = 0;
+    switch (lookUp(host, port, patienceFor(lookup_ms, cancelled), found, code)) {
+    case IoStatus::Ok: break;
+    case IoStatus::Cancelled:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): cancelled", peer);
+        return IoStatus::Cancelled;
+    case IoStatus::TimedOut:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): no answer within %d s", peer, lookup_ms / 1000);
+        return IoStatus::Failed;
+    default:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): %s", peer, ::gai_strerror(code));
         return IoStatus::Failed;
     }
+    const Patience patience = patienceFor(connect_ms, cancelled);
     IoStatus status = IoStatus::Failed;
     for (const addrinfo* ai = found; ai && status == IoStatus::Failed; ai = ai->ai_next) {
         char ip[INET_ADDRSTRLEN] = "?";
@@ -128,7 +166,7 @@ IoStatus sendAll(SocketHandle s, std::span<const std::uint8_t> bytes, const Pati
             return waited == IoStatus::Cancelled ? IoStatus::Cancelled : IoStatus::Failed;
         }
         const int err = n < 0 ? errno : EPIPE;
-        std::snprintf(why.text, sizeof why.text, "send: %s", std::strerror(err));
+        failure(why, "send", err);
         return err == EPIPE || err == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
     }
     return IoStatus::Ok;
@@ -159,7 +197,7 @@ IoStatus receiveSome(SocketHandle s, std::span<std::uint8_t> into, std::size_t& 
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             return IoStatus::WouldBlock;
         }
-        std::snprintf(why.text, sizeof why.text, "recv: %s", std::strerror(errno));
+        failure(why, "recv", errno);
         return IoStatus::Failed;
     }
 }

@@ -12,11 +12,21 @@
 // default would be the old winsock.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+
+// Options of Windows' TCP that older mingw-w64 headers lack, with the
+// values of Microsoft's ws2ipdef.h.
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
+#ifndef TCP_KEEPCNT
+#define TCP_KEEPCNT 16
+#endif
 
 namespace scnet {
 namespace {
@@ -104,6 +114,42 @@ IoStatus waitFor(SOCKET s, bool forWrite, const Patience& patience, bool& failed
     }
 }
 
+// Keepalive and the limit on unacknowledged data (see socket.h), best
+// effort. Windows takes a probe count from Windows 10 1703 on; before, it
+// sends ten, so the probes then come every second to end in about 15 s.
+// TCP_MAXRT bounds retransmissions in whole seconds.
+void watchForVanishedPeer(SOCKET s) {
+    auto keepAlive = [s](ULONG interval_ms) {
+        tcp_keepalive values{};
+        values.onoff = 1;
+        values.keepalivetime = kKeepAliveIdleS * 1000;
+        values.keepaliveinterval = interval_ms;
+        DWORD returned = 0;
+        ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+    };
+    keepAlive(kKeepAliveIntervalS * 1000);
+    const DWORD probes = kKeepAliveProbes;
+    if (::setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&probes), sizeof probes) != 0) {
+        keepAlive(1000);
+    }
+    const DWORD limit_s = kUnacknowledgedLimitMs / 1000;
+    ::setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&limit_s), sizeof limit_s);
+}
+
+// fail() for a send or receive: the errors of a peer that stopped answering
+// (keepalive or retransmissions ran out, or the network says it is
+// unreachable) name that first.
+void failTalking(Reason& why, const char* what, int code) {
+    if (code == WSAETIMEDOUT || code == WSAENETRESET || code == WSAECONNABORTED || code == WSAEHOSTUNREACH ||
+        code == WSAENETUNREACH || code == WSAEHOSTDOWN) {
+        char text[160];
+        describe(code, text);
+        std::snprintf(why.text, sizeof why.text, "the simulator's computer stopped answering (%s: %s)", what, text);
+        return;
+    }
+    fail(why, what, nullptr, code);
+}
+
 IoStatus connectOne(const addrinfo& ai, const Patience& patience, SOCKET& out, Reason& why, const char* peer) {
     const SOCKET s = ::socket(ai.ai_family, ai.ai_socktype, ai.ai_protocol);
     if (s == INVALID_SOCKET) {
@@ -148,6 +194,7 @@ IoStatus connectOne(const addrinfo& ai, const Patience& patience, SOCKET& out, R
     }
     const BOOL one = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+    watchForVanishedPeer(s);
     out = s;
     return IoStatus::Ok;
 }
@@ -156,23 +203,27 @@ SOCKET native(SocketHandle s) { return static_cast<SOCKET>(s); }
 
 }  // namespace
 
-IoStatus connectTcp(const char* host, const char* port, const Patience& patience, SocketHandle& out, char (&peer)[128],
-                    Reason& why) {
+IoStatus connectTcp(const char* host, const char* port, int lookup_ms, int connect_ms, int (*cancelled)(void),
+                    SocketHandle& out, char (&peer)[128], Reason& why) {
     out = kNoSocket;
     std::snprintf(peer, sizeof peer, "%s:%s", host, port);
     if (const int r = startWinsock(); r != 0) {
         fail(why, "WSAStartup", nullptr, r);
         return IoStatus::Failed;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
     addrinfo* found = nullptr;
-    if (const int r = ::getaddrinfo(host, port, &hints, &found); r != 0) {
-        fail(why, "getaddrinfo", peer, r);
+    int code = 0;
+    switch (lookUp(host, port, patienceFor(lookup_ms, cancelled), found, code)) {
+    case IoStatus::Ok: break;
+    case IoStatus::Cancelled:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): cancelled", peer);
+        return IoStatus::Cancelled;
+    case IoStatus::TimedOut:
+        std::snprintf(why.text, sizeof why.text, "getaddrinfo(%s): no answer within %d s", peer, lookup_ms / 1000);
         return IoStatus::Failed;
+    default: fail(why, "getaddrinfo", peer, code); return IoStatus::Failed;
     }
+    const Patience patience = patienceFor(connect_ms, cancelled);
     IoStatus status = IoStatus::Failed;
     for (const addrinfo* ai = found; ai && status == IoStatus::Failed; ai = ai->ai_next) {
         char ip[INET_ADDRSTRLEN] = "?";
@@ -213,11 +264,11 @@ IoStatus sendAll(SocketHandle handle, std::span<const std::uint8_t> bytes, const
                 std::snprintf(why.text, sizeof why.text, "send: cancelled");
                 return IoStatus::Cancelled;
             } else {
-                fail(why, "send", nullptr, waited == IoStatus::Failed ? ::WSAGetLastError() : WSAECONNRESET);
+                failTalking(why, "send", waited == IoStatus::Failed ? ::WSAGetLastError() : WSAECONNRESET);
             }
             return IoStatus::Failed;
         }
-        fail(why, "send", nullptr, err);
+        failTalking(why, "send", err);
         return err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN ? IoStatus::Closed
                                                                                      : IoStatus::Failed;
     }
@@ -249,7 +300,7 @@ IoStatus receiveSome(SocketHandle handle, std::span<std::uint8_t> into, std::siz
     if (err == WSAEWOULDBLOCK) {
         return IoStatus::WouldBlock;
     }
-    fail(why, "recv", nullptr, err);
+    failTalking(why, "recv", err);
     return IoStatus::Failed;
 }
 

@@ -2,6 +2,8 @@
 // section, what when it is missing or wrong.
 #include "client_fixture.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 enum class Expect { Connects, Refused, InvalidArg, Fails };
@@ -151,6 +153,41 @@ TEST_F(ClientTest, ConfigurationDiscovery) {
             EXPECT_TRUE(std::all_of(error.begin(), error.end(), [](char ch) { return ch >= 0x20 && ch < 0x7F; }))
                 << error;
         }
+    }
+}
+
+// A SimConnect.cfg that is there but is no file is said for what it is, and
+// is not passed over for the next folder's (nor opened: a FIFO would block).
+TEST_F(ClientTest, ConfigurationThatIsNoFile) {
+    struct Case {
+        const char* what;
+        void (*make)(const std::filesystem::path& at);
+        const char* says;
+    };
+    const Case cases[] = {
+        {"a directory", [](const std::filesystem::path& at) { std::filesystem::create_directory(at); },
+         "is a directory, not a file"},
+        {"a FIFO", [](const std::filesystem::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0); },
+         "is a FIFO, not a file"},
+        {"a dangling symbolic link",
+         [](const std::filesystem::path& at) { std::filesystem::create_symlink("gone/SimConnect.cfg", at); },
+         "is a symbolic link to gone/SimConnect.cfg, which does not exist"},
+        {"a link to a directory",
+         [](const std::filesystem::path& at) { std::filesystem::create_directory_symlink("/", at); },
+         "is a directory, not a file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::filesystem::path at = cwd_ / "SimConnect.cfg";
+        std::filesystem::remove_all(at);
+        c.make(at);
+        // The home folder's file, which must not be used instead.
+        writeCfg(home_, ipv4Section("SimConnect", unusedPort()));
+        HANDLE h = nullptr;
+        EXPECT_EQ(SimConnect_Open(&h, "Request Data", nullptr, 0, nullptr, 0), E_FAIL);
+        EXPECT_EQ(h, nullptr);
+        EXPECT_EQ(SimConnectNet_LastError(), "SimConnect.cfg(" + at.string() + "): " + c.says);
+        std::filesystem::remove_all(at);
     }
 }
 
