@@ -220,9 +220,11 @@ make_packages() {
     local arch
     build_for_deb arm64
     t0=$SECONDS
-    logged "$LOG_DIR/man.log" help2man --no-info --section=1 \
+    # help2man runs the program through the shell, unquoted: named from its
+    # own folder, a space in the tree's path cannot split it.
+    logged "$LOG_DIR/man.log" env -C "$BP/amd64/bin" help2man --no-info --section=1 \
         --name="USB cockpit panel for Microsoft Flight Simulator 2020" \
-        --include="$PKG/debian/msfs-panel.h2m" --output="$BP/msfs-panel.1" "$BP/amd64/bin/msfs-panel"
+        --include="$PKG/debian/msfs-panel.h2m" --output="$BP/msfs-panel.1" ./msfs-panel
 
     rm -rf "$DIST"
     mkdir -p "$DIST"
