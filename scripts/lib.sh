@@ -77,7 +77,7 @@ STAGE_FAILURES=0
 # stage NAME "NEEDS" COMMAND...: runs COMMAND (a function or a program) as
 # stage NAME, unless one of the stages named in NEEDS did not pass.
 stage() {
-    local name=$1 needs=$2 t0=$SECONDS status=0 errexit= n
+    local name=$1 needs=$2 t0=$SECONDS status=0 errexit="" n
     shift 2
     for n in $needs; do
         if [[ $STAGE_PASSED != *" $n "* ]]; then
