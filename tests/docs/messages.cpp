@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cstddef>
 #include <optional>
-#include <regex>
 #include <set>
 
 namespace messages {
@@ -200,52 +199,118 @@ std::string expressionFormat(const std::vector<Token>& t, std::size_t from, std:
     return anyLiteral ? format : std::string();
 }
 
-// A printf conversion at format[i] == '%' as a regular expression; `i` ends
-// past it.
-std::string conversionPattern(const std::string& format, std::size_t& i) {
+// A printf format as pieces to match: text, and the kinds of text a
+// conversion can print.
+struct Piece {
+    enum class Kind { Text, Any, Digits, SignedDigits, Hex, Char } kind;
+    std::string text;
+};
+
+// The conversion at format[i] == '%'; `i` ends past it.
+Piece conversion(const std::string& format, std::size_t& i) {
     std::size_t j = i + 1;
     bool plus = false;
     while (j < format.size() && std::string_view("-+ #0123456789.*hlzjt").find(format[j]) != std::string_view::npos) {
         plus = plus || format[j] == '+';
         ++j;
     }
-    const char conversion = j < format.size() ? format[j] : '%';
+    const char c = j < format.size() ? format[j] : '%';
     i = j + 1;
-    switch (conversion) {
-    case '%': return "%";
+    switch (c) {
+    case '%': return {Piece::Kind::Text, "%"};
     case 'd':
-    case 'i': return plus ? "[-+][0-9]+" : "-?[0-9]+";
-    case 'u': return "[0-9]+";
+    case 'i': return {plus ? Piece::Kind::SignedDigits : Piece::Kind::Digits, ""};
+    case 'u': return {Piece::Kind::Digits, ""};
     case 'x':
-    case 'X': return "[0-9a-fA-F]+";
-    case 'c': return ".";
-    case 'f':
-    case 'g':
-    case 'e': return "[-+0-9.eE]+";
-    default: return ".*";  // s, and anything else
+    case 'X': return {Piece::Kind::Hex, ""};
+    case 'c': return {Piece::Kind::Char, ""};
+    default: return {Piece::Kind::Any, ""};  // s, and anything else
     }
 }
 
-std::string formatPattern(const std::string& format) {
-    std::string pattern;
+std::vector<Piece> pieces(const std::string& format) {
+    std::vector<Piece> result;
     for (std::size_t i = 0; i < format.size();) {
         if (format[i] == '%') {
-            pattern += conversionPattern(format, i);
+            Piece p = conversion(format, i);
+            if (p.kind != Piece::Kind::Text) {
+                result.push_back(std::move(p));
+                continue;
+            }
+            if (result.empty() || result.back().kind != Piece::Kind::Text) {
+                result.push_back({Piece::Kind::Text, ""});
+            }
+            result.back().text += p.text;
             continue;
         }
-        if (std::string_view(R"(\^$.|?*+()[]{})").find(format[i]) != std::string_view::npos) {
-            pattern += '\\';
+        if (result.empty() || result.back().kind != Piece::Kind::Text) {
+            result.push_back({Piece::Kind::Text, ""});
         }
-        pattern += format[i++];
+        result.back().text += format[i++];
     }
-    return pattern;
+    return result;
+}
+
+bool inClass(Piece::Kind kind, char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return kind == Piece::Kind::Hex ? std::isxdigit(u) != 0 : std::isdigit(u) != 0;
+}
+
+// Whether pieces[p...] match text[t...], to its end when `whole`.
+bool matchFrom(const std::vector<Piece>& pieces, std::size_t p, std::string_view text, std::size_t t, bool whole) {
+    if (p == pieces.size()) {
+        return !whole || t == text.size();
+    }
+    const Piece& piece = pieces[p];
+    switch (piece.kind) {
+    case Piece::Kind::Text:
+        return text.substr(t).starts_with(piece.text) && matchFrom(pieces, p + 1, text, t + piece.text.size(), whole);
+    case Piece::Kind::Char: return t < text.size() && matchFrom(pieces, p + 1, text, t + 1, whole);
+    case Piece::Kind::Any:
+        for (std::size_t end = t; end <= text.size(); ++end) {
+            if (matchFrom(pieces, p + 1, text, end, whole)) {
+                return true;
+            }
+        }
+        return false;
+    default: {
+        std::size_t end = t;
+        const bool sign = end < text.size() && (text[end] == '-' || text[end] == '+');
+        if (piece.kind == Piece::Kind::SignedDigits && !sign) {
+            return false;
+        }
+        if (sign && (piece.kind == Piece::Kind::SignedDigits || text[end] == '-')) {
+            ++end;
+        }
+        const std::size_t first = end;
+        while (end < text.size() && inClass(piece.kind, text[end])) {
+            ++end;
+        }
+        // Every length of the run, the longest first.
+        for (; end > first; --end) {
+            if (matchFrom(pieces, p + 1, text, end, whole)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    }
+}
+
+bool matches(const std::vector<Piece>& pieces, const std::string& text, bool whole) {
+    for (std::size_t start = 0; start <= (whole ? 0 : text.size()); ++start) {
+        if (matchFrom(pieces, 0, text, start, whole)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // A format with no word of its own ("%s", "%s (%s)") says nothing a page could list.
 bool hasText(const std::string& format) {
     for (std::size_t i = 0; i < format.size();) {
         if (format[i] == '%') {
-            conversionPattern(format, i);
+            conversion(format, i);
             continue;
         }
         if (std::isalpha(static_cast<unsigned char>(format[i++])) != 0) {
@@ -370,12 +435,10 @@ std::vector<std::string> unlisted(const std::vector<Message>& messages, const st
             if (!hasText(part)) {
                 continue;
             }
-            const std::regex pattern(formatPattern(part));
+            const std::vector<Piece> pattern = pieces(part);
             bool listed = false;
             for (const std::string& example : examples) {
-                listed = m.kind == Message::Kind::Whole ? std::regex_match(example, pattern)
-                                                        : std::regex_search(example, pattern);
-                if (listed) {
+                if ((listed = matches(pattern, example, m.kind == Message::Kind::Whole))) {
                     break;
                 }
             }

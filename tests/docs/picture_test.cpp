@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -64,10 +63,15 @@ TEST(PanelPicture, NamesWhatTheControlsPageNames) {
 
     // The picture's labels of controls are its bold texts.
     const std::string svg = readFile(PANEL_PICTURE);
-    const std::regex label(R"re(<text [^>]*font-weight="bold"[^>]*>([^<]*)</text>)re");
     std::set<std::string> labels;
-    for (auto m = std::sregex_iterator(svg.begin(), svg.end(), label); m != std::sregex_iterator(); ++m) {
-        labels.insert((*m)[1].str());
+    for (std::size_t at = 0; (at = svg.find("<text ", at)) != std::string::npos;) {
+        const std::size_t open = svg.find('>', at);
+        const std::size_t close = svg.find("</text>", open);
+        ASSERT_NE(close, std::string::npos) << "an unclosed <text> in " << PANEL_PICTURE;
+        if (svg.substr(at, open - at).find(R"(font-weight="bold")") != std::string::npos) {
+            labels.insert(svg.substr(open + 1, close - open - 1));
+        }
+        at = close;
     }
     labels.erase("The panel, schematic: which controls it has and their names, not where they sit");
     EXPECT_EQ(labels, names);
