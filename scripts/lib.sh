@@ -82,7 +82,7 @@ stage() {
     for n in $needs; do
         if [[ $STAGE_PASSED != *" $n "* ]]; then
             step "$name: skipped, as $n did not pass"
-            STAGE_LINES+=("$(printf '%-20s %-32s %5s' "$name" "skipped ($n did not pass)" -)")
+            STAGE_LINES+=("$(printf '%-20s %-36s %5s' "$name" "skipped ($n did not pass)" -)")
             STAGE_FAILURES=$((STAGE_FAILURES + 1))
             return 0
         fi
@@ -99,10 +99,10 @@ stage() {
     [ -z "$errexit" ] || set -e
     if [ "$status" -eq 0 ]; then
         STAGE_PASSED+="$name "
-        STAGE_LINES+=("$(printf '%-20s %-32s %5d s' "$name" passed $((SECONDS - t0)))")
+        STAGE_LINES+=("$(printf '%-20s %-36s %5d s' "$name" passed $((SECONDS - t0)))")
     else
         STAGE_FAILURES=$((STAGE_FAILURES + 1))
-        STAGE_LINES+=("$(printf '%-20s %-32s %5d s' "$name" "FAILED (status $status)" $((SECONDS - t0)))")
+        STAGE_LINES+=("$(printf '%-20s %-36s %5d s' "$name" "FAILED (status $status)" $((SECONDS - t0)))")
     fi
 }
 
@@ -111,7 +111,7 @@ stage() {
 stage_summary() {
     echo "==== summary" >&2
     printf '%s\n' "${STAGE_LINES[@]}" >&2
-    printf '%-20s %-32s %5d s\n' total "" $((SECONDS - SCRIPT_STARTED)) >&2
+    printf '%-20s %-36s %5d s\n' total "" $((SECONDS - SCRIPT_STARTED)) >&2
     [ "$STAGE_FAILURES" -eq 0 ] || fail "$STAGE_FAILURES of ${#STAGE_LINES[@]} stages did not pass (logs in $(rel "$LOG_DIR"))"
 }
 
