@@ -448,6 +448,11 @@ check_deb() {
 
     root=$CHECK/deb-$arch
     dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x $(rel "$deb")"
+    # The licence's stanza, the file's last, carries LICENSE's text.
+    awk '/^License: Expat$/ { text = ""; next } { text = text $0 "\n" } END { printf "%s", text }' \
+        "$root/usr/share/doc/msfs-panel/copyright" | sed -e 's/^ //' -e 's/^\.$//' |
+        diff -u --label LICENSE --label copyright <(sed '1,4d' "$ROOT/LICENSE") - >&2 ||
+        fail "the copyright file of $(rel "$deb") does not end with the Expat licence of LICENSE (above: - LICENSE, + copyright)"
     dpkg-deb -e "$deb" "$root/DEBIAN" || fail "dpkg-deb -e $(rel "$deb")"
     local exec_start
     exec_start=$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/user/msfs-panel.service")
