@@ -63,6 +63,58 @@ logged() {
     fi
 }
 
+# --- stages ------------------------------------------------------------------
+
+# A script of several stages (test.sh) runs each in a child shell of its own,
+# so that a stage that fails (fail exits) stops only itself: the stages after
+# it still run, and one that needs a stage that did not pass is listed as
+# skipped. stage_summary then gives each one's result and time, as .ci/run
+# does for the scripts.
+STAGE_LINES=()
+STAGE_PASSED=" "
+STAGE_FAILURES=0
+
+# stage NAME "NEEDS" COMMAND...: runs COMMAND (a function or a program) as
+# stage NAME, unless one of the stages named in NEEDS did not pass.
+stage() {
+    local name=$1 needs=$2 t0=$SECONDS status=0 errexit="" n
+    shift 2
+    for n in $needs; do
+        if [[ $STAGE_PASSED != *" $n "* ]]; then
+            step "$name: skipped, as $n did not pass"
+            STAGE_LINES+=("$(printf '%-20s %-36s %5s' "$name" "skipped ($n did not pass)" -)")
+            STAGE_FAILURES=$((STAGE_FAILURES + 1))
+            return 0
+        fi
+    done
+    # Not "( ... ) || status=$?": within a || list bash ignores set -e, also
+    # in the child shell, and a failing command would not end the stage.
+    [[ $- == *e* ]] && errexit=1
+    set +e
+    (
+        set -e
+        "$@"
+    )
+    status=$?
+    [ -z "$errexit" ] || set -e
+    if [ "$status" -eq 0 ]; then
+        STAGE_PASSED+="$name "
+        STAGE_LINES+=("$(printf '%-20s %-36s %5d s' "$name" passed $((SECONDS - t0)))")
+    else
+        STAGE_FAILURES=$((STAGE_FAILURES + 1))
+        STAGE_LINES+=("$(printf '%-20s %-36s %5d s' "$name" "FAILED (status $status)" $((SECONDS - t0)))")
+    fi
+}
+
+# stage_summary: one line per stage and the total on standard error; fails
+# (status 1) when a stage failed or was skipped.
+stage_summary() {
+    echo "==== summary" >&2
+    printf '%s\n' "${STAGE_LINES[@]}" >&2
+    printf '%-20s %-36s %5d s\n' total "" $((SECONDS - SCRIPT_STARTED)) >&2
+    [ "$STAGE_FAILURES" -eq 0 ] || fail "$STAGE_FAILURES of ${#STAGE_LINES[@]} stages did not pass (logs in $(rel "$LOG_DIR"))"
+}
+
 # --- waiting -----------------------------------------------------------------
 
 # wait_until SECONDS COMMAND...: polls COMMAND every 0.1 s until it succeeds

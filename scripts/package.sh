@@ -4,7 +4,7 @@
 #
 #   dist/msfs-panel-VERSION-windows-x64.zip  msfs-panel.exe (mingw-w64, linked
 #       statically: no DLL but Windows' own), README.txt, example\SimConnect.cfg,
-#       the licences of what the exe has built in
+#       the project's licence (LICENSE) and those of what the exe has built in
 #   dist/msfs-panel_VERSION-REV_amd64.deb, dist/msfs-panel_VERSION-REV_arm64.deb
 #       the program, its udev rule, its systemd user unit, a man page and the
 #       documentation; dependencies from dpkg-shlibdeps
@@ -168,7 +168,8 @@ sed -e "s/@VERSION@/$VERSION/g" -e "s/@MAINTAINER@/$MAINTAINER/" \
     fail "cannot write $(rel "$CHANGELOG")"
 DEB_VERSION=$(dpkg-parsechangelog -l "$CHANGELOG" -S Version) || fail "packaging/debian/changelog.in does not parse"
 ZIP=$DIST/msfs-panel-$VERSION-windows-x64.zip
-ZIP_FILES=(README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt msfs-panel.exe)
+ZIP_FILES=(README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt licenses/msfs-panel.txt
+    msfs-panel.exe)
 deb_file() { echo "$DIST/msfs-panel_${DEB_VERSION}_$1.deb"; }
 
 # --- making the packages -----------------------------------------------------------
@@ -190,11 +191,14 @@ stage_deb() {
     strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$BP/$arch/CMakeCache.txt")
     [ -x "$strip" ] || fail "no strip program for $arch in $(rel "$BP/$arch")/CMakeCache.txt"
     "$strip" --remove-section=.comment --remove-section=.note "$root/usr/bin/msfs-panel" || fail "$strip usr/bin/msfs-panel"
-    cp "$PKG/debian/copyright" "$doc/copyright"
+    # The licence's text is LICENSE's, as the copyright format indents it.
+    { cat "$PKG/debian/copyright" && sed -e '1,4d' -e 's/^$/./' -e 's/^/ /' "$ROOT/LICENSE"; } >"$doc/copyright" ||
+        fail "cannot write the copyright file of the $arch package"
     cp "$CHANGELOG" "$work/debian/changelog"
     gz "$work/debian/changelog" >"$doc/changelog.Debian.gz"
     gz "$ROOT/README.md" >"$doc/README.md.gz"
     gz "$ROOT/docs/controls.md" >"$doc/controls.md.gz"
+    gz "$ROOT/docs/troubleshooting.md" >"$doc/troubleshooting.md.gz"
     gz "$BP/msfs-panel.1" >"$root/usr/share/man/man1/msfs-panel.1.gz"
     cp "$PKG/debian/control" "$work/debian/control"
     install -m 755 "$PKG/debian/postinst" "$PKG/debian/postrm" "$root/DEBIAN/"
@@ -220,9 +224,11 @@ make_packages() {
     local arch
     build_for_deb arm64
     t0=$SECONDS
-    logged "$LOG_DIR/man.log" help2man --no-info --section=1 \
+    # help2man runs the program through the shell, unquoted: named from its
+    # own folder, a space in the tree's path cannot split it.
+    logged "$LOG_DIR/man.log" env -C "$BP/amd64/bin" help2man --no-info --section=1 \
         --name="USB cockpit panel for Microsoft Flight Simulator 2020" \
-        --include="$PKG/debian/msfs-panel.h2m" --output="$BP/msfs-panel.1" "$BP/amd64/bin/msfs-panel"
+        --include="$PKG/debian/msfs-panel.h2m" --output="$BP/msfs-panel.1" ./msfs-panel
 
     rm -rf "$DIST"
     mkdir -p "$DIST"
@@ -256,6 +262,7 @@ make_packages() {
     cat "$hidapi_src/LICENSE.txt" "$hidapi_src/LICENSE-bsd.txt" | sed -e 's/\r$//' -e 's/$/\r/' >"$zipdir/licenses/hidapi.txt"
     sed -e 's/\r$//' -e 's/$/\r/' /usr/share/doc/mingw-w64-x86-64-dev/copyright >"$zipdir/licenses/mingw-w64.txt" ||
         fail "no /usr/share/doc/mingw-w64-x86-64-dev/copyright"
+    sed -e 's/\r$//' -e 's/$/\r/' "$ROOT/LICENSE" >"$zipdir/licenses/msfs-panel.txt" || fail "cannot read LICENSE"
     find "$zipdir" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
     (cd "$zipdir" && zip -q -X -D "$DIST/.part.zip" "${ZIP_FILES[@]}") ||
         fail "zip of $(rel "$zipdir")"
@@ -311,7 +318,7 @@ check_zip() {
     mkdir -p "$dir"
     unzip -q "$ZIP" -d "$dir" || fail "unzip $(rel "$ZIP")"
     local f
-    for f in README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt; do
+    for f in README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt licenses/msfs-panel.txt; do
         crlf_only "$dir/$f" || fail "$f in the zip has lines not ending in CR LF"
     done
     grep -q "@[A-Z]*@" "$dir/README.txt" && fail "README.txt in the zip has a placeholder left: $(grep "@[A-Z]*@" "$dir/README.txt")"
@@ -441,6 +448,11 @@ check_deb() {
 
     root=$CHECK/deb-$arch
     dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x $(rel "$deb")"
+    # The licence's stanza, the file's last, carries LICENSE's text.
+    awk '/^License: Expat$/ { text = ""; next } { text = text $0 "\n" } END { printf "%s", text }' \
+        "$root/usr/share/doc/msfs-panel/copyright" | sed -e 's/^ //' -e 's/^\.$//' |
+        diff -u --label LICENSE --label copyright <(sed '1,4d' "$ROOT/LICENSE") - >&2 ||
+        fail "the copyright file of $(rel "$deb") does not end with the Expat licence of LICENSE (above: - LICENSE, + copyright)"
     dpkg-deb -e "$deb" "$root/DEBIAN" || fail "dpkg-deb -e $(rel "$deb")"
     local exec_start
     exec_start=$(sed -n 's/^ExecStart=//p' "$root/usr/lib/systemd/user/msfs-panel.service")

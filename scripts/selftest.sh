@@ -60,6 +60,15 @@ fi
 mkdir -p "$W/no-tests"
 expect 1 'FAILED: t: no test ran' "run_ctest t '$W/no-tests'"
 
+# stage: a failing command ends its stage only (set -e holds inside it), the
+# next stage runs, one that needs the failed stage is skipped, and the
+# summary lists all three and fails.
+stages="a() { echo in-a; false; echo after-false; }; b() { echo in-b; }"
+expect 1 $'^in-a\nin-b\n== \\[[0-9]+ s\\] three: skipped, as one did not pass\n==== summary\none +FAILED \\(status 1\\) +[0-9]+ s\ntwo +passed +[0-9]+ s\nthree +skipped \\(one did not pass\\) +-\ntotal +[0-9]+ s\nselftest-case: FAILED: 2 of 3 stages did not pass' \
+    "$stages; stage one '' a; stage two '' b; stage three one b; stage_summary"
+expect 0 $'^in-b\nin-b\n==== summary\none +passed.*\ntwo +passed.*\ntotal +[0-9]+ s$' \
+    "$stages; stage one '' b; stage two one b; stage_summary"
+
 # check_startup: the real order passes; two packets swapped fail with a diff.
 {
     sed 's/}$/,"t_ns":1}/' "$ROOT/tests/golden/startup.jsonl"

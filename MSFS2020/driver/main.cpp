@@ -7,6 +7,7 @@
 #include <hidapi.h>
 
 #include "driver/main_loop.h"
+#include "panel_check/panel_check.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 #if defined(MSFS_PANEL_NET_CLIENT)
@@ -62,6 +63,7 @@ const char* simConnectFailure() {
 
 constexpr const char* kUsage =
     "usage: msfs-panel [--keep-running] [--verbose]\n"
+    "       msfs-panel --test-panel\n"
     "       msfs-panel --help | --version\n";
 
 constexpr const char* kHelp =
@@ -77,21 +79,28 @@ constexpr const char* kHelp =
     "                  closing the console ends it (status 0)\n"
     "  --verbose       one line on standard error for each panel action and each\n"
     "                  event it sends, e.g. \"NAV1 outer +1 -> NAV1_STBY_SET 0x11445\"\n"
+    "  --test-panel    check the panel, with no simulator: prints each mode change,\n"
+    "                  knob turn and button press and release on standard output,\n"
+    "                  and lights the LEDs one by one (AP, HDG, NAV, APR, ALT, VS,\n"
+    "                  then all) until Ctrl+C; the other options do not apply\n"
     "  --help          this text\n"
     "  --version       the version\n"
     "\n"
     "Exit status: 0 when stopped or when the simulator quits; 1 when no simulator\n"
     "answers or the link is lost; 2 for a bad argument.\n";
 
-enum class Command { Run, Help, Version, BadArgument };
+enum class Command { Run, TestPanel, Help, Version, BadArgument };
 
 Command parseArguments(int argc, char** argv, RunOptions& options) {
+    bool testPanel = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--keep-running") == 0) {
             options.keep_running = true;
         } else if (std::strcmp(arg, "--verbose") == 0) {
             options.verbose = true;
+        } else if (std::strcmp(arg, "--test-panel") == 0) {
+            testPanel = true;
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             return Command::Help;
         } else if (std::strcmp(arg, "--version") == 0) {
@@ -102,7 +111,7 @@ Command parseArguments(int argc, char** argv, RunOptions& options) {
             return Command::BadArgument;
         }
     }
-    return Command::Run;
+    return testPanel ? Command::TestPanel : Command::Run;
 }
 
 #if defined(MSFS_PANEL_NET_CLIENT)
@@ -126,6 +135,13 @@ int main(int argc, char** argv) {
     RunOptions options;
     switch (parseArguments(argc, argv, options)) {
     case Command::Run: break;
+    case Command::TestPanel: {
+        installStopHandlers();
+        // Its lines are the product the user asked for: standard output.
+        const int status = runPanelCheck(stdout);
+        reportLoopEnded();
+        return status;
+    }
     case Command::Help: std::printf("%s%s", kUsage, kHelp); return 0;
     case Command::Version: std::printf("msfs-panel %s\n", MSFS_PANEL_VERSION); return 0;
     case Command::BadArgument: return 2;

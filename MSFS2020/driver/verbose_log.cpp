@@ -3,19 +3,11 @@
 #include <array>
 #include <cstdio>
 
+#include "driver/control_names.h"
 #include "simconnect/send_event.h"
 #include "simulator/client_events.h"
 
 namespace {
-
-constexpr std::array<const char*, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
-
-// The buttons with a function, by bit; the others are named by their bit.
-constexpr std::array<const char*, 32> kButtonNames{
-    nullptr, nullptr, nullptr, nullptr,  "DIRECT_TO", "MENU",    "CLR",     "ENT",      "SWAP",    "KNOB_PUSH", nullptr,
-    nullptr, nullptr, nullptr, "AP_CDI", "HDG_OBS",   "NAV_MSG", "APR_FPL", "ALT_VNAV", "VS_PROC", nullptr,     nullptr,
-    nullptr, nullptr, nullptr, nullptr,  nullptr,     nullptr,   nullptr,   nullptr,    nullptr,   nullptr,
-};
 
 // The button each key command comes from, so that a log line names the
 // button pressed: the dispatcher's choice of key read backwards.
@@ -50,14 +42,6 @@ struct Log {
 };
 constinit Log log;
 
-const char* modeName(std::uint8_t mode, char (&spare)[16]) {
-    if (mode < kModeNames.size()) {
-        return kModeNames[mode];
-    }
-    std::snprintf(spare, sizeof spare, "mode %u", static_cast<unsigned>(mode));
-    return spare;
-}
-
 // "NAV1", "COM1 shift": what the knobs and buttons mean now.
 void describeMode(const PanelState& panel, char (&out)[32]) {
     char spare[16];
@@ -83,8 +67,9 @@ void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]
     describeMode(panel, mode);
     for (unsigned bit = 0; bit < 32; ++bit) {
         if (mask == (1U << bit)) {
-            if (kButtonNames[bit] != nullptr) {
-                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
+            // The buttons with a function by their token, the others by their bit.
+            if (const ButtonName* name = buttonAtBit(bit); name != nullptr) {
+                std::snprintf(out, sizeof out, "%s %s", mode, name->token);
             } else {
                 std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
             }

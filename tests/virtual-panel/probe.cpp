@@ -16,7 +16,9 @@
 //   drain           count the reports waiting now
 //   write HEX...    one output report, e.g. write 0b 01
 //   write-fails HEX...
-//   null            every call on a NULL device fails cleanly
+//   null            every call on a NULL device fails cleanly (the virtual
+//                   hidapi's promise: the system's would crash, so the step
+//                   fails at once when hid_read is not the virtual one)
 //   strings         the product string
 //   sleep MS | exit N | on-term N (exit N on SIGTERM) | ignore-term
 //   --out FILE      (first) print to FILE instead of stdout
@@ -33,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 namespace {
@@ -83,6 +86,15 @@ hid_device* openPanel() {
 }
 
 void onTerm(int) { _exit(exitOnTerm); }
+
+// The library hid_read was bound to: the preloaded one when LD_PRELOAD took.
+std::string hidapiInUse() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&hid_read), &info) == 0 || info.dli_fname == nullptr) {
+        return "an unknown library";
+    }
+    return info.dli_fname;
+}
 
 }  // namespace
 
@@ -189,6 +201,9 @@ int main(int argc, char** argv) {
             if (step == "write-fails" && n != -1) fail("write-fails: " + std::to_string(n));
             say(step == "write" ? "wrote " + std::to_string(n) : "write failed");
         } else if (step == "null") {
+            if (const std::string library = hidapiInUse(); !library.ends_with("/libhidapi-virtual.so")) {
+                fail("null: hid_read comes from " + library + ", not the virtual hidapi (not preloaded?)");
+            }
             unsigned char buffer[8] = {};
             if (hid_read(nullptr, buffer, sizeof buffer) != -1 || hid_write(nullptr, buffer, 2) != -1 ||
                 hid_read_timeout(nullptr, buffer, sizeof buffer, 10) != -1 || hid_set_nonblocking(nullptr, 1) != -1 ||

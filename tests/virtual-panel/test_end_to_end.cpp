@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_process.h"
 #include "process.h"
 
 namespace {
@@ -332,7 +333,17 @@ TEST_F(EndToEnd, OnlyThePanelIsFoundAndNullHandlesAreRefused) {
 }
 
 TEST_F(EndToEnd, WithoutTheSocketVariableThereIsNoPanel) {
-    ::setenv("LD_PRELOAD", HIDAPI_VIRTUAL_LIB, 1);
+    // The loader splits LD_PRELOAD at spaces and colons, which the build
+    // tree's path may hold: the library goes in through a link that has none.
+    std::string folder = dir_->path();
+    if (!vpanel::preloadablePath(folder)) {
+        folder = "/tmp";
+    }
+    folder += "/vp-preload-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr) << folder;
+    const std::string library = folder + "/libhidapi-virtual.so";
+    ASSERT_EQ(::symlink(HIDAPI_VIRTUAL_LIB, library.c_str()), 0) << library;
+    ::setenv("LD_PRELOAD", library.c_str(), 1);
     ::unsetenv("VIRTUAL_PANEL_SOCKET");
     // What virtual-panel adds for COMMAND: lets a sanitized probe start with
     // a library preloaded ahead of its sanitizer runtime.
@@ -347,8 +358,19 @@ TEST_F(EndToEnd, WithoutTheSocketVariableThereIsNoPanel) {
         ::unsetenv("ASAN_OPTIONS");
     }
     const Outcome o = finish(pid);
+    ::unlink(library.c_str());
+    ::rmdir(folder.c_str());
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out, "open failed\nnull device refused\n");
+}
+
+// The system's hidapi takes no NULL device (Debian's dereferences it): the
+// probe must say it got the wrong library, not crash in it.
+TEST_F(EndToEnd, NullHandlesAreOnlyTriedOnTheVirtualHidapi) {
+    ::unsetenv("LD_PRELOAD");
+    const Outcome o = finish(start(probe({"null"})));
+    EXPECT_EQ(o.status, 3);
+    EXPECT_TRUE(o.out.starts_with("FAIL null: hid_read comes from ")) << o.out;
 }
 
 struct StatusCase {
