@@ -139,6 +139,11 @@ PassResult runPass(PanelState& panel, HANDLE connection) {
     if (dispatched < 0) {
         return PassResult::LinkLost;
     }
+    // Before this pass's reports, which come after them.
+    if (msfsInterface.waitingTurns() > 0) {
+        logWaitingTurns();
+        msfsInterface.serveWaitingTurns();
+    }
     runIdlePass(panel);
     return PassResult::Running;
 }
@@ -178,7 +183,7 @@ void waitForPanel(PanelState& panel, Clock::time_point until) {
 
 RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options) {
     if (options.verbose) {
-        enableVerboseLog(panel);
+        enableVerboseLog(panel, &simulator);
         simulator.report_every_exception = true;
     }
     panel.linked = false;

@@ -17,11 +17,24 @@ namespace {
 // message.
 constexpr std::size_t kDatumCount = blocks::kRadio.size() + blocks::kAutopilot.size();
 
-const blocks::Datum& datumAt(std::size_t index) {
+constexpr const blocks::Datum& datumAt(std::size_t index) {
     return index < blocks::kRadio.size() ? blocks::kRadio[index] : blocks::kAutopilot[index - blocks::kRadio.size()];
 }
 
 constexpr auto kHoldRules = blocks::holdRules();
+
+// The row of each member the program sets (each has one: data_blocks.h
+// checks it).
+constexpr auto kHeldRows = [] {
+    std::array<const blocks::Datum*, static_cast<std::size_t>(HeldMember::Count)> rows{};
+    for (std::size_t i = 0; i < kDatumCount; ++i) {
+        const blocks::Datum& datum = datumAt(i);
+        if (datum.hold.member != HeldMember::Count) {
+            rows[static_cast<std::size_t>(datum.hold.member)] = &datum;
+        }
+    }
+    return rows;
+}();
 
 bool showsValue(HeldMember member, double reported, double local) {
     const blocks::HoldRule& rule = kHoldRules[static_cast<std::size_t>(member)];
@@ -125,6 +138,92 @@ void FlightSimInterfaceMSFS::forgetSimulator() {
     *this = fresh;
 }
 
+bool FlightSimInterfaceMSFS::knows(HeldMember member) const {
+    const blocks::Datum& row = *kHeldRows[static_cast<std::size_t>(member)];
+    return row.real != nullptr ? !std::isnan(this->*row.real) : (this->*row.code).has_value();
+}
+
+bool FlightSimInterfaceMSFS::isWaiting(HeldMember member) const {
+    return std::any_of(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(waiting_count_),
+                       [member](const WaitingTurn& turn) { return turn.member == member; });
+}
+
+bool FlightSimInterfaceMSFS::mustWait(HeldMember member, std::int8_t outer, std::int8_t inner, bool swap) {
+    // A swap needs no value, but must not overtake the turns before it.
+    if ((swap || knows(member)) && !isWaiting(member)) {
+        return false;
+    }
+    if (waiting_count_ == waiting_.size()) {
+        sayTurnsDropped(true);
+        return true;
+    }
+    waiting_[waiting_count_++] = {.member = member, .swap = swap, .outer = outer, .inner = inner, .since = clock()};
+    return true;
+}
+
+void FlightSimInterfaceMSFS::apply(const WaitingTurn& turn) {
+    if (turn.swap) {
+        pressKey(turn.member == HeldMember::Nav1Standby ? key::Nav1Swap : key::Nav2Swap);
+        return;
+    }
+    switch (turn.member) {
+    case HeldMember::Nav1Standby: tuneNav(1, turn.outer, turn.inner); break;
+    case HeldMember::Nav2Standby: tuneNav(2, turn.outer, turn.inner); break;
+    case HeldMember::HeadingBug: adjustHeadingBug(1, turn.outer, turn.inner); break;
+    case HeldMember::Obs1: adjustCourse(1, turn.outer, turn.inner); break;
+    case HeldMember::Obs2: adjustCourse(2, turn.outer, turn.inner); break;
+    case HeldMember::ApAltitude: adjustAltitudeAndVerticalSpeed(1, turn.outer, 0); break;
+    case HeldMember::ApVerticalSpeed: adjustAltitudeAndVerticalSpeed(1, 0, turn.inner); break;
+    case HeldMember::TransponderCode: adjustTransponder(1, turn.outer, turn.inner); break;
+    case HeldMember::Count: break;
+    }
+}
+
+void FlightSimInterfaceMSFS::serveWaitingTurns() {
+    if (waiting_count_ == 0) {
+        return;
+    }
+    const SimClock::time_point now = clock();
+    // Taken out first: what is applied now must not find itself waiting.
+    const std::array<WaitingTurn, kMaxWaitingTurns> queue = waiting_;
+    const std::size_t count = waiting_count_;
+    waiting_count_ = 0;
+    bool dropped = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const WaitingTurn& turn = queue[i];
+        if ((turn.swap || knows(turn.member)) && !isWaiting(turn.member)) {
+            apply(turn);
+        } else if (now - turn.since >= kDataWait) {
+            dropped = true;
+        } else {
+            waiting_[waiting_count_++] = turn;
+        }
+    }
+    if (dropped) {
+        sayTurnsDropped(false);
+    }
+}
+
+void FlightSimInterfaceMSFS::sayTurnsDropped(bool full) {
+    if (said_turns_dropped_) {
+        return;
+    }
+    said_turns_dropped_ = true;
+    if (full) {
+        std::fprintf(stderr, "msfs-panel: knob turns dropped: more than %zu waiting for the simulator's data\n",
+                     kMaxWaitingTurns);
+    } else {
+        std::fprintf(stderr,
+                     "msfs-panel: knob turns dropped: the simulator sent no value for them to build on within %lld s\n",
+                     static_cast<long long>(kDataWait.count()));
+    }
+}
+
+void FlightSimInterfaceMSFS::forgetStandby(HeldMember member) {
+    holds_[static_cast<std::size_t>(member)].count = 0;
+    (member == HeldMember::Nav1Standby ? nav1_standby : nav2_standby) = kUnknown;
+}
+
 void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value) {
     LocalHold& hold = holds_[static_cast<std::size_t>(member)];
     if (hold.count == LocalHold::kCapacity) {
@@ -191,13 +290,19 @@ void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, 
         if (datum.real != nullptr) {
             double value = 0.0;
             take(payload, offset, value);
-            this->*datum.real = held == HeldMember::Count ? value : acceptReported(held, value, this->*datum.real, now);
+            if (!std::isfinite(value)) {
+                continue;  // no value to build on: a detent would send 0 or 2147483647
+            }
+            double& cached = this->*datum.real;
+            cached = held == HeldMember::Count ? value : acceptReported(held, value, cached, now);
         } else if (datum.code != nullptr) {
             std::uint32_t value = 0;
             take(payload, offset, value);
-            this->*datum.code = held == HeldMember::Count
-                                    ? value
-                                    : static_cast<std::uint32_t>(acceptReported(held, value, this->*datum.code, now));
+            std::optional<std::uint32_t>& cached = this->*datum.code;
+            // Unknown until now: nothing is held against it either.
+            cached = held == HeldMember::Count
+                         ? value
+                         : static_cast<std::uint32_t>(acceptReported(held, value, cached.value_or(value), now));
         } else {
             take(payload, offset, this->*datum.integer);
         }

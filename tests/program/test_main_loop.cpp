@@ -281,8 +281,10 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing) {
     FlightSimInterfaceMSFS sim;
     sim.connection = &handle;
     sim.nav1_standby = 113.45;
+    sim.obs1 = 0.0;
+    sim.transponder_code = 0x0000;
     PanelState panel{nullptr, false, &sim};
-    enableVerboseLog(panel);
+    enableVerboseLog(panel, &sim);
     ::testing::internal::CaptureStderr();
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
@@ -292,6 +294,13 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing) {
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 0, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
+    // NAV2's standby is not known yet: the turn waits for the first block.
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 1});
+    const double radios[7] = {122.8, 121.5, 113.45, 110.5, 90.0, 180.0, 270.0};
+    const Bytes block = simconnect_double::radioBlock(radios);
+    sim.storeDataBlock(REQ_RADIOS, block.data(), block.size());
+    logWaitingTurns();
+    sim.serveWaitingTurns();
     const std::string said = ::testing::internal::GetCapturedStderr();
     disableVerboseLog(panel);
     EXPECT_EQ(said,
@@ -304,7 +313,10 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing) {
               "mode XPDR\n"
               "XPDR outer +1 -> XPNDR_SET 0x100\n"
               "XPDR KNOB_PUSH -> shift on\n"
-              "XPDR shift outer +1 -> no event\n");
+              "XPDR shift outer +1 -> no event\n"
+              "mode NAV2\n"
+              "NAV2 inner +1 -> waits for the simulator's value\n"
+              "waiting knob turn -> NAV2_STBY_SET 0x11055\n");
     EXPECT_EQ(panel.simInterface, static_cast<FlightSimInterface*>(&sim));
 }
 

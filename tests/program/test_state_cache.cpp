@@ -1,7 +1,10 @@
 // The dispatch handler filling the cache, and the LED byte derived from it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "doubles/recording_simconnect.h"
@@ -26,24 +29,16 @@ struct Cache : ::testing::Test {
         SimConnect_CallDispatch(sc::kFakeHandle, onSimConnectMessage, nullptr);
     }
     static const FlightSimInterfaceMSFS& cache() { return msfsInterface; }
-    // Every cached member still at its start value of zero.
+    // Nothing known yet: no value cached, every state off.
     static bool untouched() {
         const FlightSimInterfaceMSFS& c = cache();
         const double doubles[] = {c.com1_standby, c.com2_standby, c.nav1_standby, c.nav2_standby,     c.heading_bug,
                                   c.obs1,         c.obs2,         c.ap_altitude,  c.ap_vertical_speed};
-        const std::int64_t integers[] = {c.transponder_code, c.ap_master,        c.ap_heading_lock, c.ap_nav1_lock,
-                                         c.ap_approach_hold, c.ap_altitude_lock, c.ap_vertical_hold};
-        for (double value : doubles) {
-            if (value != 0.0) {
-                return false;
-            }
-        }
-        for (std::int64_t value : integers) {
-            if (value != 0) {
-                return false;
-            }
-        }
-        return true;
+        const std::int32_t states[] = {c.ap_master,        c.ap_heading_lock,  c.ap_nav1_lock,
+                                       c.ap_approach_hold, c.ap_altitude_lock, c.ap_vertical_hold};
+        return std::all_of(std::begin(doubles), std::end(doubles), [](double v) { return std::isnan(v); }) &&
+               !c.transponder_code.has_value() &&
+               std::all_of(std::begin(states), std::end(states), [](std::int32_t v) { return v == 0; });
     }
 };
 
@@ -59,8 +54,8 @@ TEST_F(Cache, RequestZeroFillsOnlyTheRadioBlock) {
     EXPECT_EQ(cache().heading_bug, 90.5);
     EXPECT_EQ(cache().obs1, 180.0);
     EXPECT_EQ(cache().obs2, 270.25);
-    EXPECT_EQ(cache().ap_altitude, 0.0);
-    EXPECT_EQ(cache().transponder_code, 0U);
+    EXPECT_TRUE(std::isnan(cache().ap_altitude));
+    EXPECT_FALSE(cache().transponder_code.has_value());
     EXPECT_EQ(cache().ap_master, 0);
 }
 
@@ -75,8 +70,8 @@ TEST_F(Cache, RequestOneFillsOnlyTheAutopilotBlock) {
     EXPECT_EQ(cache().ap_approach_hold, 4);
     EXPECT_EQ(cache().ap_altitude_lock, 5);
     EXPECT_EQ(cache().ap_vertical_hold, -6);
-    EXPECT_EQ(cache().nav1_standby, 0.0);
-    EXPECT_EQ(cache().obs2, 0.0);
+    EXPECT_TRUE(std::isnan(cache().nav1_standby));
+    EXPECT_TRUE(std::isnan(cache().obs2));
 }
 
 TEST_F(Cache, ABlockReplacesLocallyWrittenValues) {
@@ -97,7 +92,7 @@ TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock) {
     deliver({record});
     EXPECT_EQ(cache().ap_altitude, 1000.0);
     EXPECT_EQ(cache().ap_master, 1);
-    EXPECT_EQ(cache().nav1_standby, 0.0);
+    EXPECT_TRUE(std::isnan(cache().nav1_standby));
 }
 
 TEST_F(Cache, OtherRequestIdsAreIgnored) {
