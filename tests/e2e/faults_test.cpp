@@ -3,10 +3,21 @@
 // hangs up at once; a panel that refuses its LEDs; standard streams closed.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
+#include "sim_emulator.h"
+#include "startup_golden.h"
 
 namespace {
 
@@ -18,6 +29,57 @@ std::size_t count(const std::string& text, const std::string& part) {
     std::size_t n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
+}
+
+struct Dir {
+    e2e::TempDir temp;
+    std::string path = temp.path();
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string read(const std::string& name) const { return e2e::readFile(path + "/" + name); }
+};
+
+// Starts `argv` in `dir` (HOME there too, so that no SimConnect.cfg of the
+// tester's is read) after `arrange` has set up its standard descriptors in
+// the child, between fork and exec.
+e2e::Child startWith(const std::vector<std::string>& argv, const std::string& dir,
+                     const std::function<void()>& arrange) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        ::setenv("HOME", dir.c_str(), 1);
+        arrange();
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    if (pid < 0) throw std::runtime_error("fork failed");
+    return e2e::Child{pid};
+}
+
+// Puts `path` on descriptor `fd` of the calling process.
+void openOn(int fd, const std::string& path, int flags) {
+    const int opened = ::open(path.c_str(), flags, 0644);
+    if (opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+    }
+}
+
+// The child of `parent` (the program under virtual-panel); -1 if none.
+pid_t childOf(pid_t parent) {
+    DIR* proc = ::opendir("/proc");
+    pid_t found = -1;
+    while (dirent* entry = proc != nullptr ? ::readdir(proc) : nullptr) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string pid, comm, state;
+        pid_t ppid = 0;
+        // "pid (comm) state ppid": the program names contain no spaces.
+        if (stat >> pid >> comm >> state >> ppid && ppid == parent) found = std::atoi(pid.c_str());
+    }
+    if (proc != nullptr) ::closedir(proc);
+    return found;
 }
 
 std::vector<std::string> events(const e2e::RunResult& r) {
@@ -93,6 +155,89 @@ TEST(Swap, ADetentAfterASwapBuildsOnTheSwappedInStandby) {
     ASSERT_TRUE(r.state.has_value());
     EXPECT_NEAR(r.state->real("NAV STANDBY FREQUENCY:1"), 110.15, 1e-6);
     EXPECT_NEAR(r.state->real("NAV ACTIVE FREQUENCY:1"), 114.45, 1e-6);
+}
+
+// A launcher that starts the program with standard output or error closed
+// (`>&-`, `2>&-`): the SimConnect socket must not become descriptor 1 or 2,
+// or "Connected to MSFS2020" and the messages go into the simulator's stream.
+TEST(StandardStreams, ClosedOnesAreOpenedOnDevNullBeforeAnythingElse) {
+    for (const int closed : {STDOUT_FILENO, STDERR_FILENO}) {
+        SCOPED_TRACE(closed == STDOUT_FILENO ? "stdout closed" : "stderr closed");
+        Dir dir;
+        SimEmulator emulator(dir.path, "emulator");
+        ASSERT_TRUE(emulator.start({"--quiet", "--trace", dir / "trace.jsonl"})) << emulator.err();
+        e2e::writeConfig(dir.path, emulator.port());
+        const std::string out = dir / "out.txt";
+        const std::string err = dir / "err.txt";
+        const e2e::Child program = startWith({MSFS_PANEL_BIN}, dir.path, [&] {
+            openOn(STDIN_FILENO, "/dev/null", O_RDONLY);
+            openOn(STDOUT_FILENO, out, O_WRONLY | O_CREAT | O_TRUNC);
+            openOn(STDERR_FILENO, err, O_WRONLY | O_CREAT | O_TRUNC);
+            ::close(closed);
+        });
+        const auto setUp = [&] {
+            return golden::startupOf(dir.read("trace.jsonl")).size() == golden::startup().size();
+        };
+        EXPECT_TRUE(e2e::waitUntil(setUp, 5s)) << dir.read("trace.jsonl");
+        std::this_thread::sleep_for(500ms);
+        EXPECT_EQ(golden::joined(golden::startupOf(dir.read("trace.jsonl"))), golden::joined(golden::startup()));
+        const std::string trace = dir.read("trace.jsonl");
+        EXPECT_FALSE(contains(trace, "Malformed")) << trace.substr(trace.find("\"call\":\"Malformed\""), 200);
+        // Still connected: the simulator's quit ends it normally.
+        EXPECT_EQ(testproc::waitExit(program.pid, 0ms), -1) << dir.read("err.txt");
+        EXPECT_EQ(emulator.stop(SIGTERM), 0);
+        EXPECT_EQ(e2e::waitFor(program, 5s), 0) << dir.read("err.txt");
+        EXPECT_EQ(count(dir.read("trace.jsonl"), "\"call\":\"Open\""), 1U);
+    }
+}
+
+// Closing the terminal (SIGHUP) or the keyboard's quit (SIGQUIT, Ctrl+\)
+// end the program as Ctrl+C does: LEDs dark, status 0.
+TEST(Signals, HangUpAndQuitEndTheProgramCleanly) {
+    for (const int signal : {SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(signal == SIGHUP ? "SIGHUP" : "SIGQUIT");
+        Dir dir;
+        SimEmulator emulator(dir.path, "emulator");
+        ASSERT_TRUE(emulator.start({"--quiet", "--set", "AUTOPILOT MASTER=1"})) << emulator.err();
+        e2e::writeConfig(dir.path, emulator.port());
+        e2e::writeFile(dir / "script.txt", "wait 20000\n");
+        const e2e::Child panel = e2e::spawn({VIRTUAL_PANEL_BIN, "--script", dir / "script.txt", "--leds",
+                                             dir / "leds.txt", "--", MSFS_PANEL_BIN, "--keep-running"},
+                                            dir.path, dir / "out.txt", dir / "err.txt");
+        ASSERT_TRUE(e2e::waitUntil([&] { return contains(dir.read("leds.txt"), "0b 01"); }, 5s)) << dir.read("err.txt");
+        const pid_t program = childOf(panel.pid);
+        ASSERT_GT(program, 0);
+        ::kill(program, signal);
+        EXPECT_EQ(e2e::waitFor(panel, 5s), 0) << dir.read("err.txt");
+        const std::string leds = dir.read("leds.txt");
+        EXPECT_EQ(leds.substr(leds.size() - 6), "0b 00\n");
+    }
+}
+
+// `msfs-panel --keep-running | head -1`: once the reader has gone, writing
+// the next line must neither kill the program nor stop it serving the panel.
+TEST(Signals, AStandardOutputWithNoReaderDoesNotEndTheProgram) {
+    Dir dir;
+    SimEmulator emulator(dir.path, "emulator");
+    ASSERT_TRUE(emulator.start({"--quiet", "--trace", dir / "trace.jsonl"})) << emulator.err();
+    e2e::writeConfig(dir.path, emulator.port());
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const std::string err = dir / "err.txt";
+    const e2e::Child program = startWith({MSFS_PANEL_BIN, "--keep-running"}, dir.path, [&] {
+        ::close(pipe_fds[0]);
+        ::dup2(pipe_fds[1], STDOUT_FILENO);
+        ::close(pipe_fds[1]);
+        openOn(STDERR_FILENO, err, O_WRONLY | O_CREAT | O_TRUNC);
+    });
+    ::close(pipe_fds[0]);  // no reader from the start
+    ::close(pipe_fds[1]);
+    const auto setUp = [&] { return golden::startupOf(dir.read("trace.jsonl")).size() == golden::startup().size(); };
+    EXPECT_TRUE(e2e::waitUntil(setUp, 5s));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(testproc::waitExit(program.pid, 0ms), -1) << dir.read("err.txt");
+    ::kill(program.pid, SIGTERM);
+    EXPECT_EQ(e2e::waitFor(program, 5s), 0) << dir.read("err.txt");
 }
 
 }  // namespace

@@ -189,6 +189,12 @@ TEST(CommandLine, HelpAndVersionSucceedAndAnUnknownOptionIsAUsageError) {
     EXPECT_EQ(e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--bogus"}, dir.path, dir / "bogus", dir / "bogus.err"), 5s), 2);
     EXPECT_TRUE(contains(dir.read("bogus.err"), "usage: msfs-panel")) << dir.read("bogus.err");
     EXPECT_EQ(dir.read("bogus"), "");
+    // Said escaped, as every text from outside: it cannot drive the terminal.
+    EXPECT_EQ(
+        e2e::waitFor(e2e::spawn({MSFS_PANEL_BIN, "--x\x1b[2J\\"}, dir.path, dir / "escape", dir / "escape.err"), 5s),
+        2);
+    EXPECT_TRUE(contains(dir.read("escape.err"), "msfs-panel: unknown argument \"--x\\x1b[2J\\x5c\"\n"))
+        << dir.read("escape.err");
 }
 
 }  // namespace
