@@ -157,9 +157,12 @@ TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain) {
 }
 
 // A panel that refuses the LED report (a firmware without it, a driver that
-// rejects output reports) must still be read: a failed write is not retried
-// and changes nothing else. Only a read error means the panel is gone.
-TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead) {
+// rejects output reports) must still be read: only a read error means the
+// panel is gone. After a failed write its LEDs are unknown: the wanted byte is
+// written again about once a second until a write succeeds, whether or not it
+// changed meanwhile; each change of the panel's answer is said once.
+TEST_F(Pass, AfterAFailedLedWriteTheWantedBytesAreWrittenAgainAboutOnceASecond) {
+    ::testing::internal::CaptureStderr();
     hid_double::panel().writeResult = -1;
     sim.leds = 0x01;
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
@@ -167,13 +170,31 @@ TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead) {
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
     pass();
     EXPECT_EQ(hid_double::writeCount(), 1U);
-    EXPECT_EQ(panel.led_state, 0x01);
     EXPECT_EQ(panel.device, &hid_double::panel().device);
     EXPECT_EQ(hid_double::panel().closes, 0);
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "tuneNav(1,1,0)"}));
-    sim.leds = 0x03;  // the next change is written again
+    sim.leds = 0x03;  // a change does not hurry the next attempt
+    for (int i = 2; i < kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 1U);
     pass();
     EXPECT_EQ(hid_double::writeCount(), 2U);
+    for (int i = 0; i < 3 * kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 5U);
+    hid_double::panel().writeResult.reset();  // accepted again
+    for (int i = 0; i < kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 6U);
+    EXPECT_EQ(panel.led_state, 0x03);
+    for (int i = 0; i < 2 * kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 6U);  // written, and known again: no more
+    sim.leds = 0x00;
+    pass();
+    EXPECT_EQ(hid_double::writes(),
+              (std::vector<Bytes>{
+                  {0x0B, 0x01}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x00}}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: the panel refuses the LED report (write failed: Success); trying again about once a "
+              "second\n"
+              "msfs-panel: the panel accepts the LED report again\n");
 }
 
 TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten) {
