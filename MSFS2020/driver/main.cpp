@@ -101,6 +101,24 @@ const char* simConnectFailure() {
 #endif
 }
 
+// The lost link in one clause. Our client's own text says where and why
+// ("connection to 192.168.1.20:500 lost: closed by the simulator"); it is
+// not prefixed again. The SDK's library says nothing.
+const char* linkLost() {
+#if defined(MSFS_PANEL_NET_CLIENT)
+    const char* detail = SimConnectNet_LastError();
+    constexpr char kClause[] = "connection to ";
+    if (std::strncmp(detail, kClause, sizeof kClause - 1) == 0) {
+        return detail;
+    }
+    static char text[320];
+    std::snprintf(text, sizeof text, "connection to the simulator lost: %s", detail);
+    return text;
+#else
+    return "connection to the simulator lost";
+#endif
+}
+
 constexpr const char* kUsage =
     "usage: msfs-panel [--keep-running] [--verbose]\n"
     "       msfs-panel --help | --version\n";
@@ -173,6 +191,7 @@ int main(int argc, char** argv) {
     case Command::BadArgument: return 2;
     }
     options.last_error = &simConnectFailure;
+    options.link_lost = &linkLost;
     installStopHandlers();
 #if defined(MSFS_PANEL_NET_CLIENT)
     SimConnectNet_SetCancelCheck(&stopWasRequested);

@@ -326,6 +326,7 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
     if (record == nullptr || size < sizeof(SIMCONNECT_RECV)) {
         return;
     }
+    ++msfsInterface.records_received;
     switch (record->dwID) {
     case SIMCONNECT_RECV_ID_QUIT: msfsInterface.quit_received = true; break;
     case SIMCONNECT_RECV_ID_EXCEPTION:

@@ -116,6 +116,9 @@ public:
     // The clock the hold-off runs on; tests replace it.
     SimClock::time_point (*clock)() = &steadyNow;
 
+    // Records the dispatch handler has been given since the start: a
+    // simulator alive streams a data block every frame.
+    std::uint64_t records_received = 0;
     // Set by the dispatch handler when the simulator's QUIT record arrives:
     // the simulator is going away, and the main loop ends the connection.
     bool quit_received = false;

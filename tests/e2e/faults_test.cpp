@@ -5,10 +5,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -17,6 +23,7 @@
 
 #include "harness.h"
 #include "sim_emulator.h"
+#include "simconnect_protocol/protocol.h"
 #include "startup_golden.h"
 
 namespace {
@@ -238,6 +245,128 @@ TEST(Signals, AStandardOutputWithNoReaderDoesNotEndTheProgram) {
     EXPECT_EQ(testproc::waitExit(program.pid, 0ms), -1) << dir.read("err.txt");
     ::kill(program.pid, SIGTERM);
     EXPECT_EQ(e2e::waitFor(program, 5s), 0) << dir.read("err.txt");
+}
+
+// A simulator that is alive but sends nothing (stopped, here with SIGSTOP:
+// the kernel still takes what the program sends) is no dead link; the
+// program says so once, and once when it sends again.
+TEST(Silence, AStoppedSimulatorIsSaidOnceAndItsReturnToo) {
+    Dir dir;
+    SimEmulator emulator(dir.path, "emulator");
+    ASSERT_TRUE(emulator.start({"--quiet", "--trace", dir / "trace.jsonl"})) << emulator.err();
+    e2e::writeConfig(dir.path, emulator.port());
+    const e2e::Child program = e2e::spawn({MSFS_PANEL_BIN}, dir.path, dir / "out.txt", dir / "err.txt");
+    const auto setUp = [&] { return golden::startupOf(dir.read("trace.jsonl")).size() == golden::startup().size(); };
+    ASSERT_TRUE(e2e::waitUntil(setUp, 5s));
+    std::this_thread::sleep_for(200ms);
+    ::kill(emulator.pid(), SIGSTOP);
+    const auto said = [&](const std::string& what) { return count(dir.read("err.txt"), what); };
+    const std::string silent = "msfs-panel: the simulator has sent nothing for 5 s";
+    const std::string back = "msfs-panel: the simulator is sending again";
+    EXPECT_TRUE(e2e::waitUntil([&] { return said(silent) > 0; }, 10s)) << dir.read("err.txt");
+    std::this_thread::sleep_for(1s);
+    ::kill(emulator.pid(), SIGCONT);
+    EXPECT_TRUE(e2e::waitUntil([&] { return said(back) > 0; }, 3s)) << dir.read("err.txt");
+    EXPECT_EQ(testproc::waitExit(program.pid, 0ms), -1);
+    EXPECT_EQ(emulator.stop(SIGTERM), 0);
+    EXPECT_EQ(e2e::waitFor(program, 5s), 0);
+    EXPECT_EQ(said(silent), 1U) << dir.read("err.txt");
+    EXPECT_EQ(said(back), 1U) << dir.read("err.txt");
+    EXPECT_EQ(dir.read("out.txt"), "Connected to MSFS2020\n");
+}
+
+// On 127.0.0.1: answers every Open with RECV_OPEN (and QUIT, if asked) and
+// closes the connection, as a simulator that ends each session at once.
+class HangUpServer {
+public:
+    explicit HangUpServer(bool quit_first) : quit_first_(quit_first) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 64) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            return;
+        }
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~HangUpServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        ::close(fd_);
+    }
+    HangUpServer(const HangUpServer&) = delete;
+    HangUpServer& operator=(const HangUpServer&) = delete;
+    int port() const { return port_; }
+    int connections() const { return connections_; }
+
+private:
+    void serve() {
+        std::vector<std::uint8_t> packet(scproto::kMaxPacketSize);
+        std::uint8_t answer[512];
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const int client = ::accept(fd_, nullptr, nullptr);
+            if (client < 0) continue;
+            ++connections_;
+            // The Open whole (its first word is its size), then the answer.
+            std::size_t got = 0;
+            std::uint32_t size = 4;
+            pollfd c{client, POLLIN, 0};
+            while (got<size&& ::poll(&c, 1, 1000)> 0) {
+                const ssize_t n = ::recv(client, packet.data() + got, size - got, 0);
+                if (n <= 0) break;
+                got += static_cast<std::size_t>(n);
+                if (got == 4) std::memcpy(&size, packet.data(), 4);
+                if (size > packet.size()) break;
+            }
+            std::size_t n = scproto::encode(answer, 5, scproto::kittyHawkOpen());
+            if (quit_first_) n += scproto::encode(std::span(answer).subspan(n), 5, scproto::RecvQuit{});
+            ::send(client, answer, n, MSG_NOSIGNAL);
+            ::close(client);
+        }
+    }
+
+    bool quit_first_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
+
+// Against a server that answers and hangs up at once (6,400 reconnections a
+// second before), the attempts back off as after a failed one, and what
+// happened is said once, not at every attempt.
+TEST(Backoff, ConnectionsThatEndAtOnceAreRetriedEverFewerTimes) {
+    for (const bool quit_first : {false, true}) {
+        SCOPED_TRACE(quit_first ? "QUIT, then closed" : "closed");
+        Dir dir;
+        HangUpServer server(quit_first);
+        ASSERT_NE(server.port(), 0);
+        e2e::writeConfig(dir.path, server.port());
+        const e2e::Child program =
+            e2e::spawn({MSFS_PANEL_BIN, "--keep-running"}, dir.path, dir / "out.txt", dir / "err.txt");
+        std::this_thread::sleep_for(3500ms);  // attempts at 0, 1 and 3 s
+        ::kill(program.pid, SIGINT);
+        EXPECT_EQ(e2e::waitFor(program, 5s), 0);
+        const int connections = server.connections();
+        EXPECT_GE(connections, 2);
+        EXPECT_LE(connections, 5);
+        const std::string err = dir.read("err.txt");
+        // One line per connection, but for one that Ctrl+C cut short.
+        const std::size_t lines = count(dir.read("out.txt"), "Connected to MSFS2020\n");
+        EXPECT_LE(lines, static_cast<std::size_t>(connections));
+        EXPECT_GE(lines + 1, static_cast<std::size_t>(connections));
+        // Each end said once per change: the same one every time here, unless
+        // the hang-up raced with the set-up (\"send: Broken pipe\" then).
+        EXPECT_GE(count(err, "msfs-panel: the simulator quit\n") + count(err, " lost: "), 1U) << err;
+        EXPECT_LE(count(err, "msfs-panel: the simulator quit\n") + count(err, " lost: "), 2U) << err;
+        EXPECT_EQ(count(err, "waiting longer between attempts"), 1U) << err;
+    }
 }
 
 }  // namespace
