@@ -212,6 +212,7 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
         const SessionEnd end = runSession(panel);
         SimConnect_Close(simConnectHandle);
         simConnectHandle = nullptr;
+        simulator.sayRepeatedExceptions();
         if (end == SessionEnd::Stopped) {
             break;
         }

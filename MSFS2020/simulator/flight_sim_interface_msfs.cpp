@@ -97,7 +97,21 @@ int FlightSimInterfaceMSFS::setupConnection() {
     return 0;
 }
 
-void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const {
+bool FlightSimInterfaceMSFS::firstOf(std::uint8_t kind, std::uint8_t index, DWORD exception) {
+    const SaidException key{.kind = kind, .index = index, .exception = exception};
+    const auto end = said_exceptions_.begin() + static_cast<std::ptrdiff_t>(said_exception_count_);
+    const bool said = std::any_of(said_exceptions_.begin(), end, [&key](const SaidException& e) {
+        return e.kind == key.kind && e.index == key.index && e.exception == key.exception;
+    });
+    if (said || said_exception_count_ == said_exceptions_.size()) {
+        ++unsaid_exceptions_;
+        return false;
+    }
+    said_exceptions_[said_exception_count_++] = key;
+    return true;
+}
+
+void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) {
     char reason[48];
     if (const char* name = scproto::exceptionName(exception.dwException)) {
         std::snprintf(reason, sizeof reason, "%s", name);
@@ -109,6 +123,22 @@ void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& ex
         const SetupCall& call = setup_calls_[i];
         if (call.send_id == 0 || call.send_id != exception.dwSendID) {
             continue;
+        }
+        if (call.kind == Kind::Map && call.index == clientEventId("TOGGLE_GPS_DRIVES_NAV2") &&
+            exception.dwException == SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED) {
+            // A known gap of MSFS, not of the user's set-up: said once per
+            // run, as what it means.
+            if (!said_nav2_gap_) {
+                std::fputs(
+                    "msfs-panel: the AP/CDI button does nothing in FMS2: MSFS has no TOGGLE_GPS_DRIVES_NAV2 event "
+                    "(a gap in MSFS, not in your set-up)\n",
+                    stderr);
+                said_nav2_gap_ = true;
+            }
+            return;
+        }
+        if (!firstOf(static_cast<std::uint8_t>(call.kind), call.index, exception.dwException)) {
+            return;
         }
         if (call.kind == Kind::Map) {
             std::fprintf(stderr, "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"%s\"): %s\n",
@@ -123,10 +153,22 @@ void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& ex
         }
         return;
     }
-    if (report_every_exception) {
+    // Any other call: only the exception tells them apart.
+    constexpr auto kOtherCall = static_cast<std::uint8_t>(static_cast<unsigned>(Kind::Request) + 1);
+    if (report_every_exception && firstOf(kOtherCall, 0, exception.dwException)) {
         std::fprintf(stderr, "msfs-panel: the simulator rejected the call sent with ID %lu: %s\n",
                      static_cast<unsigned long>(exception.dwSendID), reason);
     }
+}
+
+void FlightSimInterfaceMSFS::sayRepeatedExceptions() {
+    if (unsaid_exceptions_ > 0) {
+        std::fprintf(stderr,
+                     "msfs-panel: the simulator rejected calls %llu more times on that connection, not said one by "
+                     "one\n",
+                     static_cast<unsigned long long>(unsaid_exceptions_));
+    }
+    unsaid_exceptions_ = 0;
 }
 
 void FlightSimInterfaceMSFS::forgetSimulator() {
@@ -135,6 +177,7 @@ void FlightSimInterfaceMSFS::forgetSimulator() {
     fresh.connection = connection;
     fresh.clock = clock;
     fresh.report_every_exception = report_every_exception;
+    fresh.said_nav2_gap_ = said_nav2_gap_;
     *this = fresh;
 }
 

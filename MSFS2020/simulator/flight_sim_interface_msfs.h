@@ -142,8 +142,14 @@ public:
     std::size_t waitingTurns() const { return waiting_count_; }
 
     // Says on standard error which call the simulator rejected and why,
-    // e.g. MapClientEventToSimEvent("TOGGLE_GPS_DRIVES_NAV2"): NAME_UNRECOGNIZED.
-    void reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const;
+    // e.g. AddToDataDefinition("NAV OBS:1", "degrees"): NAME_UNRECOGNIZED;
+    // each call and exception once per connection, the repeats counted. A
+    // call other than the set-up's is said with --verbose only, by its send
+    // ID. MSFS's rejection of TOGGLE_GPS_DRIVES_NAV2 is said once per run,
+    // as what it means for the panel.
+    void reportException(const SIMCONNECT_RECV_EXCEPTION& exception);
+    // At the end of a connection: how many rejections were not said again.
+    void sayRepeatedExceptions();
 
 private:
     // The values set here that the simulator has not shown yet, oldest
@@ -209,6 +215,24 @@ private:
     std::array<LocalHold, static_cast<std::size_t>(HeldMember::Count)> holds_{};
     std::array<SetupCall, kSetupCallCount> setup_calls_{};
     std::size_t setup_calls_made_ = 0;
+    // A rejection said on this connection: the call (as a set-up call's kind
+    // and index; kind Request+1 for any other call) and the exception.
+    struct SaidException {
+        std::uint8_t kind = 0;
+        std::uint8_t index = 0;
+        DWORD exception = 0;
+    };
+    // Room for every set-up call and a few exceptions to other calls.
+    static constexpr std::size_t kMaxSaidExceptions = kSetupCallCount + 16;
+    // True the first time `call` drew `exception` on this connection (and
+    // there is room to remember it); otherwise counts it as unsaid.
+    bool firstOf(std::uint8_t kind, std::uint8_t index, DWORD exception);
+
+    std::array<SaidException, kMaxSaidExceptions> said_exceptions_{};
+    std::size_t said_exception_count_ = 0;
+    std::uint64_t unsaid_exceptions_ = 0;
+    // Kept across connections: said once per run.
+    bool said_nav2_gap_ = false;
     std::array<WaitingTurn, kMaxWaitingTurns> waiting_{};
     std::size_t waiting_count_ = 0;
     bool said_turns_dropped_ = false;

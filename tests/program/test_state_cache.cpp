@@ -147,26 +147,71 @@ TEST_F(Cache, AnExceptionToASetupCallNamesTheCall) {
     msfsInterface.setupConnection();
     const sc::Recorder& calls = sc::recorder();
     const auto sendIdOf = [&](std::size_t callIndex) { return static_cast<DWORD>(callIndex + 1); };
-    std::size_t mapOfNav2Toggle = 0;
-    while (calls.maps[mapOfNav2Toggle].id != 52) ++mapOfNav2Toggle;
     const std::size_t lastDefinition = calls.maps.size() + calls.definitions.size() - 1;
     const std::size_t lastRequest = lastDefinition + calls.requests.size();
 
+    std::size_t mapOfNav1Toggle = 0;
+    while (calls.maps[mapOfNav1Toggle].id != 41) ++mapOfNav1Toggle;
+
     ::testing::internal::CaptureStderr();
-    deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(mapOfNav2Toggle), 2),
+    deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(mapOfNav1Toggle), 2),
              sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(lastDefinition), 3),
              sc::exceptionRecord(99, sendIdOf(lastRequest), 1),
              sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 5000, 2)});  // not a set-up call: quiet
     msfsInterface.report_every_exception = true;
     deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 5000, 2)});
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV2\"): "
+              "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV1\"): "
               "NAME_UNRECOGNIZED\n"
               "msfs-panel: the simulator rejected AddToDataDefinition(\"AUTOPILOT VERTICAL HOLD\", \"Bool\"): "
               "NAME_UNRECOGNIZED\n"
               "msfs-panel: the simulator rejected RequestDataOnSimObject(REQ_AUTOPILOT): exception 99\n"
               "msfs-panel: the simulator rejected the call sent with ID 5000: ERROR\n");
     EXPECT_TRUE(untouched());
+}
+
+// A simulator repeating an exception gets each (call, exception) said once
+// per connection, and the repeats counted when the connection ends. MSFS's
+// known refusal of TOGGLE_GPS_DRIVES_NAV2 is said once per run, as what it
+// means for the panel, whatever else that mapping draws.
+TEST_F(Cache, EachRejectionIsSaidOncePerConnectionAndTheRepeatsCounted) {
+    HANDLE handle = sc::kFakeHandle;
+    msfsInterface.connection = &handle;
+    msfsInterface.report_every_exception = true;
+    const auto sendIdOfMap = [](DWORD event) {
+        const std::vector<sc::Map>& maps = sc::recorder().maps;
+        std::size_t i = 0;
+        while (maps[i].id != event) ++i;
+        return static_cast<DWORD>(i + 1);
+    };
+    ::testing::internal::CaptureStderr();
+    for (int connection = 0; connection < 2; ++connection) {
+        sc::reset();
+        msfsInterface.setupConnection();
+        const DWORD nav2Toggle = sendIdOfMap(52);
+        const DWORD xpndrSet = sendIdOfMap(7);
+        std::vector<Bytes> records;
+        for (int i = 0; i < 1000; ++i) {
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, nav2Toggle, 2));
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, xpndrSet, 2));
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_DATA_ERROR, xpndrSet, 2));
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 7000 + i, 0));
+        }
+        records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, nav2Toggle, 2));
+        deliver(std::move(records));
+        msfsInterface.sayRepeatedExceptions();
+        msfsInterface.forgetSimulator();
+    }
+    const std::string perConnection =
+        "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"XPNDR_SET\"): ERROR\n"
+        "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"XPNDR_SET\"): DATA_ERROR\n"
+        "msfs-panel: the simulator rejected the call sent with ID 7000: ERROR\n"
+        "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV2\"): ERROR\n"
+        "msfs-panel: the simulator rejected calls 2997 more times on that connection, not said one by one\n";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: the AP/CDI button does nothing in FMS2: MSFS has no TOGGLE_GPS_DRIVES_NAV2 event (a gap "
+              "in MSFS, not in your set-up)\n" +
+                  perConnection + perConnection);
 }
 
 TEST(LedState, EachStateLightsItsBitForAnyNonZeroValue) {
