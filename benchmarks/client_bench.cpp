@@ -5,6 +5,7 @@
 // 1001, ... and waits until a data block shows the last of them. Prints one
 // JSON line: start (CLOCK_MONOTONIC ns), wall and CPU time of the whole work.
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -74,7 +75,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench-client: %s\n", SimConnectNet_LastError());
             return 1;
         }
-        shown = events == 0 ? msfsInterface.ap_altitude != 0.0 : msfsInterface.ap_altitude == last;
+        shown = events == 0 ? !std::isnan(msfsInterface.ap_altitude) : msfsInterface.ap_altitude == last;
         if (!shown) {
             // Short enough not to add to the wall time noticeably, long
             // enough not to spin the CPU that is being measured.
