@@ -7,6 +7,7 @@
 // Fails (status 1, saying why) when the simulator refuses events or no block
 // shows the last one within kWaitSeconds.
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench-client: %s\n", SimConnectNet_LastError());
             return 1;
         }
-        shown = events == 0 ? msfsInterface.ap_altitude != 0.0 : msfsInterface.ap_altitude == last;
+        shown = events == 0 ? !std::isnan(msfsInterface.ap_altitude) : msfsInterface.ap_altitude == last;
         // A refusal comes before the block that would show the last value;
         // with one, the run measured fewer events than it says.
         if (refused > 0) {

@@ -3,18 +3,51 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <hidapi.h>
 
 #include "driver/main_loop.h"
 #include "panel_check/panel_check.h"
+#include "simconnect_protocol/protocol.h"
 #include "simulator/flight_sim_interface_msfs.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 #if defined(MSFS_PANEL_NET_CLIENT)
 #include <simconnect_net.h>
 #endif
 
 namespace {
+
+#if !defined(_WIN32)
+// Started with standard input, output or error closed (`>&-`, a careless
+// launcher), the program would hand the first free descriptor to whatever it
+// opens next, the SimConnect socket among them: "Connected to MSFS2020" and
+// every message would go into the simulator's stream. Each closed one is
+// opened on /dev/null first, as daemons do. Runs before anything else here
+// opens a file, hidapi included.
+bool openStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free descriptor: this one.
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened != fd && opened >= 0) {
+            close(opened);
+            return false;
+        }
+    }
+    return true;
+}
+[[maybe_unused]] const bool kStandardDescriptorsOpen = openStandardDescriptors();
+#endif
 
 // hidapi is initialised once, before main runs; its result is not needed
 // (hid_open fails later if initialisation did).
@@ -46,8 +79,16 @@ void installStopHandlers() {
     loopEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 #else
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
+    // Closing the terminal (SIGHUP) and the keyboard's quit (SIGQUIT,
+    // Ctrl+\) stop it as Ctrl+C does, with the LEDs turned off: its core
+    // dump helps no cockpit builder, and SIGABRT still makes one.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        std::signal(signal, onStopSignal);
+    }
+    // A standard output whose reader has gone (`| head -1`) makes a write
+    // fail with EPIPE instead of ending the program: it is no reason to stop
+    // serving the panel.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 
@@ -58,6 +99,24 @@ const char* simConnectFailure() {
     return SimConnectNet_LastError();
 #else
     return "the simulator on this computer (is MSFS running?)";
+#endif
+}
+
+// The lost link in one clause. Our client's own text says where and why
+// ("connection to 192.168.1.20:500 lost: closed by the simulator"); it is
+// not prefixed again. The SDK's library says nothing.
+const char* linkLost() {
+#if defined(MSFS_PANEL_NET_CLIENT)
+    const char* detail = SimConnectNet_LastError();
+    constexpr char kClause[] = "connection to ";
+    if (std::strncmp(detail, kClause, sizeof kClause - 1) == 0) {
+        return detail;
+    }
+    static char text[320];
+    std::snprintf(text, sizeof text, "connection to the simulator lost: %s", detail);
+    return text;
+#else
+    return "connection to the simulator lost";
 #endif
 }
 
@@ -106,8 +165,9 @@ Command parseArguments(int argc, char** argv, RunOptions& options) {
         } else if (std::strcmp(arg, "--version") == 0) {
             return Command::Version;
         } else {
-            // Only the start of an argument is quoted: it may be anything.
-            std::fprintf(stderr, "msfs-panel: unknown argument \"%.40s\"\n%s", arg, kUsage);
+            // Only its start is quoted, escaped: it may be anything.
+            std::fprintf(stderr, "msfs-panel: unknown argument \"%s\"\n%s", scproto::printable(arg, 40).c_str(),
+                         kUsage);
             return Command::BadArgument;
         }
     }
@@ -147,6 +207,7 @@ int main(int argc, char** argv) {
     case Command::BadArgument: return 2;
     }
     options.last_error = &simConnectFailure;
+    options.link_lost = &linkLost;
     installStopHandlers();
 #if defined(MSFS_PANEL_NET_CLIENT)
     SimConnectNet_SetCancelCheck(&stopWasRequested);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "driver/link_health.h"
 #include "driver/verbose_log.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
@@ -13,11 +14,6 @@ std::atomic<std::int32_t> quitFlag{0};
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Waits between attempts to reach a simulator that is not there (with
-// --keep-running): soon at first, then no more often than this.
-constexpr std::chrono::seconds kFirstRetry{1};
-constexpr std::chrono::seconds kLongestRetry{5};
 
 enum class SessionEnd { Stopped, SimulatorQuit, LinkLost };
 
@@ -75,6 +71,8 @@ bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
 }
 
 SessionEnd runSession(PanelState& panel) {
+    SilenceWatch silence;
+    silence.start(msfsInterface.records_received, Clock::now());
     while (!stopRequested()) {
         // The pace is set from the start of the pass: the wait takes what the
         // pass's own work has left of it.
@@ -84,6 +82,7 @@ SessionEnd runSession(PanelState& panel) {
         case PassResult::SimulatorQuit: return SessionEnd::SimulatorQuit;
         case PassResult::LinkLost: return SessionEnd::LinkLost;
         }
+        silence.check(msfsInterface.records_received, Clock::now());
         waitForPanel(panel, next);
     }
     return SessionEnd::Stopped;
@@ -93,18 +92,17 @@ const char* lastError(const RunOptions& options) {
     return options.last_error != nullptr ? options.last_error() : "no detail";
 }
 
-void sayLinkLost(const RunOptions& options) {
-    std::fprintf(stderr, "msfs-panel: connection to the simulator lost: %s\n", lastError(options));
+// How the connection ended, in one clause.
+const char* endOf(SessionEnd end, const RunOptions& options) {
+    if (end == SessionEnd::SimulatorQuit) {
+        return "the simulator quit";
+    }
+    return options.link_lost != nullptr ? options.link_lost() : "connection to the simulator lost";
 }
 
 // After a connection ended with --keep-running: what the program knew of
 // the simulator no longer holds.
-void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd end, const RunOptions& options) {
-    if (end == SessionEnd::SimulatorQuit) {
-        std::fputs("msfs-panel: the simulator quit\n", stderr);
-    } else {
-        sayLinkLost(options);
-    }
+void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
     simulator.forgetSimulator();
     panel.linked = false;
     updateLeds(panel);  // dark: nothing is known to be engaged
@@ -138,6 +136,11 @@ PassResult runPass(PanelState& panel, HANDLE connection) {
     }
     if (dispatched < 0) {
         return PassResult::LinkLost;
+    }
+    // Before this pass's reports, which come after them.
+    if (msfsInterface.waitingTurns() > 0) {
+        logWaitingTurns();
+        msfsInterface.serveWaitingTurns();
     }
     runIdlePass(panel);
     return PassResult::Running;
@@ -178,13 +181,14 @@ void waitForPanel(PanelState& panel, Clock::time_point until) {
 
 RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options) {
     if (options.verbose) {
-        enableVerboseLog(panel);
+        enableVerboseLog(panel, &simulator);
         simulator.report_every_exception = true;
     }
     panel.linked = false;
     openPanel(panel);
     RunOutcome outcome = RunOutcome::Stopped;
-    std::chrono::seconds retry = kFirstRetry;
+    Backoff backoff;
+    EndNotices ends;
     bool waitingSaid = false;
     while (!stopRequested()) {
         if (!connect(panel, simulator)) {
@@ -200,27 +204,32 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
                              lastError(options));
                 waitingSaid = true;
             }
-            idleFor(panel, retry);
-            retry = std::min(retry * 2, kLongestRetry);
+            idleFor(panel, backoff.next());
             continue;
         }
-        retry = kFirstRetry;
         waitingSaid = false;
+        const Clock::time_point began = Clock::now();
         const SessionEnd end = runSession(panel);
         SimConnect_Close(simConnectHandle);
         simConnectHandle = nullptr;
+        simulator.sayRepeatedExceptions();
         if (end == SessionEnd::Stopped) {
             break;
         }
+        // A connection that ends at once (a server that answers and hangs
+        // up) is retried as patiently as one that failed, not at once.
+        const bool brief = Clock::now() - began < kBriefConnection;
+        ends.ended(endOf(end, options), brief && options.keep_running);
         if (!options.keep_running) {
-            // Without --keep-running the simulator's quit ends the run quietly.
-            if (end == SessionEnd::LinkLost) {
-                sayLinkLost(options);
-                outcome = RunOutcome::LinkLost;
-            }
+            outcome = end == SessionEnd::LinkLost ? RunOutcome::LinkLost : RunOutcome::Stopped;
             break;
         }
-        disconnect(panel, simulator, end, options);
+        disconnect(panel, simulator);
+        if (brief) {
+            idleFor(panel, backoff.next());
+        } else {
+            backoff.reset();
+        }
     }
     closePanel(panel);
     return outcome;

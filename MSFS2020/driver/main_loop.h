@@ -32,6 +32,9 @@ struct RunOptions {
     // What the SimConnect library knows of its last failure, for messages;
     // null when it says nothing.
     const char* (*last_error)() = nullptr;
+    // The lost link in one clause, e.g. "connection to 192.168.1.20:500
+    // lost: closed by the simulator"; null: "connection to the simulator lost".
+    const char* (*link_lost)() = nullptr;
 };
 
 // The whole program after library initialisation: opens the panel (going on

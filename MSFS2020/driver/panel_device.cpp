@@ -22,12 +22,32 @@ constexpr const char* kPermissionHint =
 constexpr const char* kPermissionHint = "";
 #endif
 
-void writeLeds(PanelState& panel, std::uint8_t leds) {
+// False when the panel refused the report.
+bool writeLedReport(PanelState& panel, std::uint8_t leds) {
     const LedReport report = makeLedReport(leds);
-    // Not retried on failure: the next write comes with the next change (or
-    // the next open). Nor is the panel closed: one that refuses the LED report
+    return hid_write(panel.device, report.data(), report.size()) >= 0;
+}
+
+void writeLeds(PanelState& panel, std::uint8_t leds) {
+    // The panel is not closed on failure: one that refuses the LED report
     // must still be read, and an unplugged one fails its next read anyway.
-    hid_write(panel.device, report.data(), report.size());
+    if (!writeLedReport(panel, leds)) {
+        if (!panel.leds_refused) {
+            char reason[200];
+            narrow(hid_error(panel.device), reason);
+            std::fprintf(stderr,
+                         "msfs-panel: the panel refuses the LED report (write failed: %s); trying again about once a "
+                         "second\n",
+                         reason);
+        }
+        panel.leds_refused = true;
+        panel.passes_until_led_retry = kPanelRetryPasses;
+        return;
+    }
+    if (panel.leds_refused) {
+        std::fputs("msfs-panel: the panel accepts the LED report again\n", stderr);
+        panel.leds_refused = false;
+    }
     panel.led_state = leds;
 }
 
@@ -102,7 +122,13 @@ void updateLeds(PanelState& panel) {
         return;
     }
     const std::uint8_t leds = panel.simInterface->getLedState();
-    if (leds != panel.led_state) {
+    if (panel.leds_refused) {
+        // What the panel shows is unknown: a change does not make it worse,
+        // and retrying more often would only flood a panel that refuses.
+        if (--panel.passes_until_led_retry <= 0) {
+            writeLeds(panel, leds);
+        }
+    } else if (leds != panel.led_state) {
         writeLeds(panel, leds);
     }
 }
@@ -111,7 +137,13 @@ void closePanel(PanelState& panel) {
     if (panel.device == nullptr) {
         return;
     }
-    writeLeds(panel, 0);
+    // The last write: no retry to promise.
+    if (!writeLedReport(panel, 0)) {
+        char reason[200];
+        narrow(hid_error(panel.device), reason);
+        std::fprintf(stderr, "msfs-panel: the panel refused the LED report (write failed: %s); its LEDs may stay lit\n",
+                     reason);
+    }
     hid_close(panel.device);
     panel.device = nullptr;
 }

@@ -23,7 +23,10 @@ void lookForPanel(PanelState& panel);
 // starts looking for it again.
 void losePanel(PanelState& panel);
 
-// Writes the LED byte if it differs from the one last written.
+// Writes the LED byte if it differs from the one last written; after a
+// failed write, writes it again every kPanelRetryPasses (about once a
+// second), changed or not, until a write succeeds. Says once that the panel
+// refuses the LED report, and once when it accepts it again.
 void updateLeds(PanelState& panel);
 
 // At the end of the run: LEDs off, then closed. A panel is left dark rather

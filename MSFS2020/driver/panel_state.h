@@ -64,7 +64,7 @@ struct PanelState {
     FlightSimInterface* simInterface = nullptr;
     PanelReport previous_report{};
     std::uint8_t mode = COM1;    // the mode in force, copied from the latest report
-    std::uint8_t led_state = 0;  // the LED byte last written
+    std::uint8_t led_state = 0;  // the LED byte last written successfully
     // Passes left before the next attempt to open a panel that is not open.
     int passes_until_open = 0;
     PanelPresence presence = PanelPresence::Unknown;
@@ -72,6 +72,10 @@ struct PanelState {
     // dropped; their buttons still count as held, so that a button held
     // across a reconnection does not fire.
     bool linked = true;
+    // After a failed LED write the panel's LEDs are unknown: until a write
+    // succeeds, the wanted byte is written again every kPanelRetryPasses.
+    bool leds_refused = false;
+    int passes_until_led_retry = 0;
 
     // Turns one report into calls on simInterface, by mode and shift flag.
     // The caller has already copied the report's mode into `mode` (clearing

@@ -6,6 +6,7 @@
 #include "driver/control_names.h"
 #include "simconnect/send_event.h"
 #include "simulator/client_events.h"
+#include "simulator/flight_sim_interface_msfs.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ struct Log {
     bool enabled = false;
     const PanelState* panel = nullptr;
     FlightSimInterface* inner = nullptr;
+    const FlightSimInterfaceMSFS* simulator = nullptr;  // for its waiting turns
     char action[96] = "";
     int events = 0;                 // sent under the current action
     std::uint32_t buttonsUsed = 0;  // buttons of this report that reached pressKey
@@ -129,8 +131,15 @@ public:
 private:
     int knob(KnobOperation operation, std::uint8_t selector, std::int8_t outer, std::int8_t inner) {
         describeKnobs(*log.panel, outer, inner, log.action);
-        return finish((log.inner->*operation)(selector, outer, inner));
+        const std::size_t waiting = waitingTurns();
+        const int result = (log.inner->*operation)(selector, outer, inner);
+        if (waitingTurns() > waiting) {
+            std::fprintf(stderr, "%s -> waits for the simulator's value\n", log.action);
+            ++log.events;  // said: not "no event"
+        }
+        return finish(result);
     }
+    static std::size_t waitingTurns() { return log.simulator != nullptr ? log.simulator->waitingTurns() : 0; }
     static int finish(int result) {
         if (log.events == 0) {
             std::fprintf(stderr, "%s -> no event\n", log.action);
@@ -143,13 +152,14 @@ constinit LoggingInterface loggingInterface;
 
 }  // namespace
 
-void enableVerboseLog(PanelState& panel) {
+void enableVerboseLog(PanelState& panel, const FlightSimInterfaceMSFS* simulator) {
     if (log.enabled) {
         return;
     }
     log.enabled = true;
     log.panel = &panel;
     log.inner = panel.simInterface;
+    log.simulator = simulator;
     panel.simInterface = &loggingInterface;
     sentEventObserver = &onEventSent;
 }
@@ -181,6 +191,12 @@ void dispatchLogged(PanelState& panel, const PanelReport& report) {
             describeButton(panel, 1U << bit, log.action);
             std::fprintf(stderr, "%s -> no function\n", log.action);
         }
+    }
+}
+
+void logWaitingTurns() {
+    if (log.enabled) {
+        std::snprintf(log.action, sizeof log.action, "waiting knob turn");
     }
 }
 

@@ -9,9 +9,12 @@
 
 #include "driver/panel_state.h"
 
+class FlightSimInterfaceMSFS;
+
 // Puts the log between the panel and its simulator interface, and has every
-// event sent reported.
-void enableVerboseLog(PanelState& panel);
+// event sent reported. With `simulator` (the interface behind the panel's),
+// a knob turn that waits for the simulator's data says so.
+void enableVerboseLog(PanelState& panel, const FlightSimInterfaceMSFS* simulator = nullptr);
 // Takes it out again (for tests).
 void disableVerboseLog(PanelState& panel);
 bool verboseLogEnabled();
@@ -19,6 +22,10 @@ bool verboseLogEnabled();
 // Dispatches one report, logging what each of its actions sent, and what
 // did nothing (a shift toggle, a button without a function in this mode).
 void dispatchLogged(PanelState& panel, const PanelReport& report);
+
+// The events sent next are those of knob turns that waited for the
+// simulator's data.
+void logWaitingTurns();
 
 void logModeChange(const PanelState& panel);
 // A report read while no simulator is connected.

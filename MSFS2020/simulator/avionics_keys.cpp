@@ -85,11 +85,21 @@ int FlightSimInterfaceMSFS::pressKey(KeyCommand command) {
     if (command > key::Last) {
         return 0;
     }
+    const bool navSwap = command == key::Nav1Swap || command == key::Nav2Swap;
+    const HeldMember standby = command == key::Nav1Swap ? HeldMember::Nav1Standby : HeldMember::Nav2Standby;
+    if (navSwap && mustWait(standby, 0, 0, true)) {
+        return 0;
+    }
     const KeyEvents& events = kKeyTable[command];
     send(events.first, 0);
     // The AS1000 side is sent even where it maps to the empty name.
     if (events.second != kNoEvent) {
         send(events.second, 0);
+    }
+    // The COM swaps need nothing of the kind: the COM knobs send relative
+    // events, computed by the simulator from the standby it has.
+    if (navSwap) {
+        forgetStandby(standby);
     }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "simconnect_protocol/vocabulary.h"
@@ -34,7 +35,7 @@ struct Datum {
     const char* unit;
     double Sim::*real = nullptr;
     std::int32_t Sim::*integer = nullptr;
-    std::uint32_t Sim::*code = nullptr;
+    std::optional<std::uint32_t> Sim::*code = nullptr;
     HoldRule hold{};
 
     constexpr SIMCONNECT_DATATYPE type() const {

@@ -17,11 +17,24 @@ namespace {
 // message.
 constexpr std::size_t kDatumCount = blocks::kRadio.size() + blocks::kAutopilot.size();
 
-const blocks::Datum& datumAt(std::size_t index) {
+constexpr const blocks::Datum& datumAt(std::size_t index) {
     return index < blocks::kRadio.size() ? blocks::kRadio[index] : blocks::kAutopilot[index - blocks::kRadio.size()];
 }
 
 constexpr auto kHoldRules = blocks::holdRules();
+
+// The row of each member the program sets (each has one: data_blocks.h
+// checks it).
+constexpr auto kHeldRows = [] {
+    std::array<const blocks::Datum*, static_cast<std::size_t>(HeldMember::Count)> rows{};
+    for (std::size_t i = 0; i < kDatumCount; ++i) {
+        const blocks::Datum& datum = datumAt(i);
+        if (datum.hold.member != HeldMember::Count) {
+            rows[static_cast<std::size_t>(datum.hold.member)] = &datum;
+        }
+    }
+    return rows;
+}();
 
 bool showsValue(HeldMember member, double reported, double local) {
     const blocks::HoldRule& rule = kHoldRules[static_cast<std::size_t>(member)];
@@ -84,7 +97,21 @@ int FlightSimInterfaceMSFS::setupConnection() {
     return 0;
 }
 
-void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const {
+bool FlightSimInterfaceMSFS::firstOf(std::uint8_t kind, std::uint8_t index, DWORD exception) {
+    const SaidException key{.kind = kind, .index = index, .exception = exception};
+    const auto end = said_exceptions_.begin() + static_cast<std::ptrdiff_t>(said_exception_count_);
+    const bool said = std::any_of(said_exceptions_.begin(), end, [&key](const SaidException& e) {
+        return e.kind == key.kind && e.index == key.index && e.exception == key.exception;
+    });
+    if (said || said_exception_count_ == said_exceptions_.size()) {
+        ++unsaid_exceptions_;
+        return false;
+    }
+    said_exceptions_[said_exception_count_++] = key;
+    return true;
+}
+
+void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& exception) {
     char reason[48];
     if (const char* name = scproto::exceptionName(exception.dwException)) {
         std::snprintf(reason, sizeof reason, "%s", name);
@@ -96,6 +123,22 @@ void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& ex
         const SetupCall& call = setup_calls_[i];
         if (call.send_id == 0 || call.send_id != exception.dwSendID) {
             continue;
+        }
+        if (call.kind == Kind::Map && call.index == clientEventId("TOGGLE_GPS_DRIVES_NAV2") &&
+            exception.dwException == SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED) {
+            // A known gap of MSFS, not of the user's set-up: said once per
+            // run, as what it means.
+            if (!said_nav2_gap_) {
+                std::fputs(
+                    "msfs-panel: the AP/CDI button does nothing in FMS2: MSFS has no TOGGLE_GPS_DRIVES_NAV2 event "
+                    "(a gap in MSFS, not in your set-up)\n",
+                    stderr);
+                said_nav2_gap_ = true;
+            }
+            return;
+        }
+        if (!firstOf(static_cast<std::uint8_t>(call.kind), call.index, exception.dwException)) {
+            return;
         }
         if (call.kind == Kind::Map) {
             std::fprintf(stderr, "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"%s\"): %s\n",
@@ -110,10 +153,22 @@ void FlightSimInterfaceMSFS::reportException(const SIMCONNECT_RECV_EXCEPTION& ex
         }
         return;
     }
-    if (report_every_exception) {
+    // Any other call: only the exception tells them apart.
+    constexpr auto kOtherCall = static_cast<std::uint8_t>(static_cast<unsigned>(Kind::Request) + 1);
+    if (report_every_exception && firstOf(kOtherCall, 0, exception.dwException)) {
         std::fprintf(stderr, "msfs-panel: the simulator rejected the call sent with ID %lu: %s\n",
                      static_cast<unsigned long>(exception.dwSendID), reason);
     }
+}
+
+void FlightSimInterfaceMSFS::sayRepeatedExceptions() {
+    if (unsaid_exceptions_ > 0) {
+        std::fprintf(stderr,
+                     "msfs-panel: the simulator rejected calls %llu more times on that connection, not said one by "
+                     "one\n",
+                     static_cast<unsigned long long>(unsaid_exceptions_));
+    }
+    unsaid_exceptions_ = 0;
 }
 
 void FlightSimInterfaceMSFS::forgetSimulator() {
@@ -122,7 +177,94 @@ void FlightSimInterfaceMSFS::forgetSimulator() {
     fresh.connection = connection;
     fresh.clock = clock;
     fresh.report_every_exception = report_every_exception;
+    fresh.said_nav2_gap_ = said_nav2_gap_;
     *this = fresh;
+}
+
+bool FlightSimInterfaceMSFS::knows(HeldMember member) const {
+    const blocks::Datum& row = *kHeldRows[static_cast<std::size_t>(member)];
+    return row.real != nullptr ? !std::isnan(this->*row.real) : (this->*row.code).has_value();
+}
+
+bool FlightSimInterfaceMSFS::isWaiting(HeldMember member) const {
+    return std::any_of(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(waiting_count_),
+                       [member](const WaitingTurn& turn) { return turn.member == member; });
+}
+
+bool FlightSimInterfaceMSFS::mustWait(HeldMember member, std::int8_t outer, std::int8_t inner, bool swap) {
+    // A swap needs no value, but must not overtake the turns before it.
+    if ((swap || knows(member)) && !isWaiting(member)) {
+        return false;
+    }
+    if (waiting_count_ == waiting_.size()) {
+        sayTurnsDropped(true);
+        return true;
+    }
+    waiting_[waiting_count_++] = {.member = member, .swap = swap, .outer = outer, .inner = inner, .since = clock()};
+    return true;
+}
+
+void FlightSimInterfaceMSFS::apply(const WaitingTurn& turn) {
+    if (turn.swap) {
+        pressKey(turn.member == HeldMember::Nav1Standby ? key::Nav1Swap : key::Nav2Swap);
+        return;
+    }
+    switch (turn.member) {
+    case HeldMember::Nav1Standby: tuneNav(1, turn.outer, turn.inner); break;
+    case HeldMember::Nav2Standby: tuneNav(2, turn.outer, turn.inner); break;
+    case HeldMember::HeadingBug: adjustHeadingBug(1, turn.outer, turn.inner); break;
+    case HeldMember::Obs1: adjustCourse(1, turn.outer, turn.inner); break;
+    case HeldMember::Obs2: adjustCourse(2, turn.outer, turn.inner); break;
+    case HeldMember::ApAltitude: adjustAltitudeAndVerticalSpeed(1, turn.outer, 0); break;
+    case HeldMember::ApVerticalSpeed: adjustAltitudeAndVerticalSpeed(1, 0, turn.inner); break;
+    case HeldMember::TransponderCode: adjustTransponder(1, turn.outer, turn.inner); break;
+    case HeldMember::Count: break;
+    }
+}
+
+void FlightSimInterfaceMSFS::serveWaitingTurns() {
+    if (waiting_count_ == 0) {
+        return;
+    }
+    const SimClock::time_point now = clock();
+    // Taken out first: what is applied now must not find itself waiting.
+    const std::array<WaitingTurn, kMaxWaitingTurns> queue = waiting_;
+    const std::size_t count = waiting_count_;
+    waiting_count_ = 0;
+    bool dropped = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const WaitingTurn& turn = queue[i];
+        if ((turn.swap || knows(turn.member)) && !isWaiting(turn.member)) {
+            apply(turn);
+        } else if (now - turn.since >= kDataWait) {
+            dropped = true;
+        } else {
+            waiting_[waiting_count_++] = turn;
+        }
+    }
+    if (dropped) {
+        sayTurnsDropped(false);
+    }
+}
+
+void FlightSimInterfaceMSFS::sayTurnsDropped(bool full) {
+    if (said_turns_dropped_) {
+        return;
+    }
+    said_turns_dropped_ = true;
+    if (full) {
+        std::fprintf(stderr, "msfs-panel: knob turns dropped: more than %zu waiting for the simulator's data\n",
+                     kMaxWaitingTurns);
+    } else {
+        std::fprintf(stderr,
+                     "msfs-panel: knob turns dropped: the simulator sent no value for them to build on within %lld s\n",
+                     static_cast<long long>(kDataWait.count()));
+    }
+}
+
+void FlightSimInterfaceMSFS::forgetStandby(HeldMember member) {
+    holds_[static_cast<std::size_t>(member)].count = 0;
+    (member == HeldMember::Nav1Standby ? nav1_standby : nav2_standby) = kUnknown;
 }
 
 void FlightSimInterfaceMSFS::holdLocal(HeldMember member, double value) {
@@ -191,13 +333,19 @@ void FlightSimInterfaceMSFS::storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, 
         if (datum.real != nullptr) {
             double value = 0.0;
             take(payload, offset, value);
-            this->*datum.real = held == HeldMember::Count ? value : acceptReported(held, value, this->*datum.real, now);
+            if (!std::isfinite(value)) {
+                continue;  // no value to build on: a detent would send 0 or 2147483647
+            }
+            double& cached = this->*datum.real;
+            cached = held == HeldMember::Count ? value : acceptReported(held, value, cached, now);
         } else if (datum.code != nullptr) {
             std::uint32_t value = 0;
             take(payload, offset, value);
-            this->*datum.code = held == HeldMember::Count
-                                    ? value
-                                    : static_cast<std::uint32_t>(acceptReported(held, value, this->*datum.code, now));
+            std::optional<std::uint32_t>& cached = this->*datum.code;
+            // Unknown until now: nothing is held against it either.
+            cached = held == HeldMember::Count
+                         ? value
+                         : static_cast<std::uint32_t>(acceptReported(held, value, cached.value_or(value), now));
         } else {
             take(payload, offset, this->*datum.integer);
         }
@@ -221,6 +369,7 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
     if (record == nullptr || size < sizeof(SIMCONNECT_RECV)) {
         return;
     }
+    ++msfsInterface.records_received;
     switch (record->dwID) {
     case SIMCONNECT_RECV_ID_QUIT: msfsInterface.quit_received = true; break;
     case SIMCONNECT_RECV_ID_EXCEPTION:

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <optional>
 
 #include "simconnect/simconnect_api.h"
 #include "simulator/client_events.h"
@@ -28,6 +30,18 @@ using SimClock = std::chrono::steady_clock;
 inline constexpr std::chrono::milliseconds kLocalHoldOff{500};
 
 inline SimClock::time_point steadyNow() { return SimClock::now(); }
+
+// A cached value the program does not have: no block has shown it since the
+// connection began, or a swap has just exchanged it for one the program never
+// saw. Nothing is computed from it.
+inline constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+
+// How long a knob turn waits for the simulator's value of what it changes
+// before it is dropped: blocks come every frame, so a simulator that has sent
+// none in this time is loading, frozen or not sending that block at all.
+inline constexpr std::chrono::seconds kDataWait{2};
+// At most this many turns wait; more than a panel sends in kDataWait.
+inline constexpr std::size_t kMaxWaitingTurns = 128;
 
 // The cached members that the operations set outright.
 enum class HeldMember : std::size_t {
@@ -61,21 +75,24 @@ public:
     // The cache of simulator state (SimState). Refreshed every simulation
     // frame from the two data blocks; the operations that send an absolute
     // value write it here at once, so that reports handled before the next
-    // block build on what was just sent.
+    // block build on what was just sent. Values are unknown (kUnknown, or no
+    // code) until a block brings them: the operations that would compute
+    // from them wait for it instead (see serveWaitingTurns).
     //
     // Radio block (DEF_RADIOS), MHz and degrees.
-    double com1_standby = 0.0;  // received and kept, read by no operation
-    double com2_standby = 0.0;
-    double nav1_standby = 0.0;
-    double nav2_standby = 0.0;
-    double heading_bug = 0.0;
-    double obs1 = 0.0;
-    double obs2 = 0.0;
+    double com1_standby = kUnknown;  // received and kept, read by no operation
+    double com2_standby = kUnknown;
+    double nav1_standby = kUnknown;
+    double nav2_standby = kUnknown;
+    double heading_bug = kUnknown;
+    double obs1 = kUnknown;
+    double obs2 = kUnknown;
     // Autopilot block (DEF_AUTOPILOT).
-    double ap_altitude = 0.0;            // feet
-    double ap_vertical_speed = 0.0;      // feet per minute
-    std::uint32_t transponder_code = 0;  // BCO16: four octal digits, one per nibble
-    std::int32_t ap_master = 0;          // the six "Bool" states: on when non-zero
+    double ap_altitude = kUnknown;                  // feet
+    double ap_vertical_speed = kUnknown;            // feet per minute
+    std::optional<std::uint32_t> transponder_code;  // BCO16: four octal digits, one per nibble
+    // The six "Bool" states: on when non-zero, off (LED dark) until known.
+    std::int32_t ap_master = 0;
     std::int32_t ap_heading_lock = 0;
     std::int32_t ap_nav1_lock = 0;
     std::int32_t ap_approach_hold = 0;
@@ -92,12 +109,16 @@ public:
     // program has just set keeps its local value until the block shows that
     // value or kLocalHoldOff has passed: blocks the simulator produced before
     // it applied the event are still on their way, and taking them would make
-    // the next detent start again from the old value.
+    // the next detent start again from the old value. A datum that is not a
+    // finite number leaves its member as it was.
     void storeDataBlock(SIMCONNECT_DATA_REQUEST_ID request, const unsigned char* payload, std::size_t length);
 
     // The clock the hold-off runs on; tests replace it.
     SimClock::time_point (*clock)() = &steadyNow;
 
+    // Records the dispatch handler has been given since the start: a
+    // simulator alive streams a data block every frame.
+    std::uint64_t records_received = 0;
     // Set by the dispatch handler when the simulator's QUIT record arrives:
     // the simulator is going away, and the main loop ends the connection.
     bool quit_received = false;
@@ -106,13 +127,29 @@ public:
     bool report_every_exception = false;
 
     // Forgets all that came from a simulator (its values, the values held
-    // against it, its QUIT, the set-up calls made), as when its connection
-    // has ended: a new connection starts from zero like the first.
+    // against it, the turns waiting for it, its QUIT, the set-up calls made),
+    // as when its connection has ended: a new connection starts from nothing
+    // like the first.
     void forgetSimulator();
 
+    // Turns of a knob whose event carries a value computed from the cache
+    // (NAV standby, heading bug, courses, altitude, vertical speed,
+    // transponder), made while the cache did not hold the simulator's value,
+    // wait here in order, with the NAV swaps made behind them. Called after
+    // each dispatch: sends those whose value a block has brought, built on
+    // it; drops, saying so once per connection, those that waited kDataWait.
+    void serveWaitingTurns();
+    std::size_t waitingTurns() const { return waiting_count_; }
+
     // Says on standard error which call the simulator rejected and why,
-    // e.g. MapClientEventToSimEvent("TOGGLE_GPS_DRIVES_NAV2"): NAME_UNRECOGNIZED.
-    void reportException(const SIMCONNECT_RECV_EXCEPTION& exception) const;
+    // e.g. AddToDataDefinition("NAV OBS:1", "degrees"): NAME_UNRECOGNIZED;
+    // each call and exception once per connection, the repeats counted. A
+    // call other than the set-up's is said with --verbose only, by its send
+    // ID. MSFS's rejection of TOGGLE_GPS_DRIVES_NAV2 is said once per run,
+    // as what it means for the panel.
+    void reportException(const SIMCONNECT_RECV_EXCEPTION& exception);
+    // At the end of a connection: how many rejections were not said again.
+    void sayRepeatedExceptions();
 
 private:
     // The values set here that the simulator has not shown yet, oldest
@@ -145,7 +182,28 @@ private:
     };
     static constexpr std::size_t kSetupCallCount = 91 + 16 + 2;
 
+    // A knob turn (or a NAV swap, which acts on the standby it exchanges)
+    // waiting for the simulator's value of `member`.
+    struct WaitingTurn {
+        HeldMember member = HeldMember::Count;
+        bool swap = false;
+        std::int8_t outer = 0;
+        std::int8_t inner = 0;
+        SimClock::time_point since{};
+    };
+
     void recordSetupCall(SetupCall::Kind kind, std::size_t index);
+    bool knows(HeldMember member) const;
+    bool isWaiting(HeldMember member) const;
+    // True when the turn cannot go now and has been put in the queue (or
+    // dropped, the queue being full): the operation then does nothing more.
+    bool mustWait(HeldMember member, std::int8_t outer, std::int8_t inner, bool swap = false);
+    void apply(const WaitingTurn& turn);
+    // Once per connection; `full`: the queue was, else a turn waited in vain.
+    void sayTurnsDropped(bool full);
+    // After a swap: the standby is the former active frequency, which the
+    // program never saw; what it held against the simulator no longer applies.
+    void forgetStandby(HeldMember member);
     void send(ClientEventId event, DWORD data);
     static void dropOldest(LocalHold& hold, std::size_t n);
     // Records that `member` was just set to `value` here.
@@ -157,6 +215,27 @@ private:
     std::array<LocalHold, static_cast<std::size_t>(HeldMember::Count)> holds_{};
     std::array<SetupCall, kSetupCallCount> setup_calls_{};
     std::size_t setup_calls_made_ = 0;
+    // A rejection said on this connection: the call (as a set-up call's kind
+    // and index; kind Request+1 for any other call) and the exception.
+    struct SaidException {
+        std::uint8_t kind = 0;
+        std::uint8_t index = 0;
+        DWORD exception = 0;
+    };
+    // Room for every set-up call and a few exceptions to other calls.
+    static constexpr std::size_t kMaxSaidExceptions = kSetupCallCount + 16;
+    // True the first time `call` drew `exception` on this connection (and
+    // there is room to remember it); otherwise counts it as unsaid.
+    bool firstOf(std::uint8_t kind, std::uint8_t index, DWORD exception);
+
+    std::array<SaidException, kMaxSaidExceptions> said_exceptions_{};
+    std::size_t said_exception_count_ = 0;
+    std::uint64_t unsaid_exceptions_ = 0;
+    // Kept across connections: said once per run.
+    bool said_nav2_gap_ = false;
+    std::array<WaitingTurn, kMaxWaitingTurns> waiting_{};
+    std::size_t waiting_count_ = 0;
+    bool said_turns_dropped_ = false;
 };
 
 // The process's one instance; the panel driver reaches it through its

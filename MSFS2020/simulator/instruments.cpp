@@ -23,6 +23,9 @@ constexpr std::int32_t kTransponderCodes = 4096;  // 0000 to 7777 octal
 }  // namespace
 
 int FlightSimInterfaceMSFS::adjustHeadingBug(std::uint8_t /*selector*/, std::int8_t outer, std::int8_t inner) {
+    if (mustWait(HeldMember::HeadingBug, outer, inner)) {
+        return 0;
+    }
     const std::int64_t heading = stepDegrees(heading_bug, outer, inner);
     heading_bug = static_cast<double>(heading);
     holdLocal(HeldMember::HeadingBug, heading_bug);
@@ -44,6 +47,9 @@ int FlightSimInterfaceMSFS::adjustCourse(std::uint8_t selector, std::int8_t oute
     } else {
         return 0;
     }
+    if (mustWait(held, outer, inner)) {
+        return 0;
+    }
     const std::int64_t degrees = stepDegrees(*course, outer, inner);
     *course = static_cast<double>(degrees);
     holdLocal(held, *course);
@@ -53,7 +59,7 @@ int FlightSimInterfaceMSFS::adjustCourse(std::uint8_t selector, std::int8_t oute
 
 int FlightSimInterfaceMSFS::adjustAltitudeAndVerticalSpeed(std::uint8_t /*selector*/, std::int8_t outer,
                                                            std::int8_t inner) {
-    if (outer != 0) {
+    if (outer != 0 && !mustWait(HeldMember::ApAltitude, outer, 0)) {
         // 100 ft per detent, floored at 0; not snapped to the 100 ft grid.
         double altitude = static_cast<std::int32_t>(outer) * 100.0 + ap_altitude;
         if (altitude < 0.0) {
@@ -63,7 +69,7 @@ int FlightSimInterfaceMSFS::adjustAltitudeAndVerticalSpeed(std::uint8_t /*select
         holdLocal(HeldMember::ApAltitude, altitude);
         send(clientEventId("AP_ALT_VAR_SET_ENGLISH"), asEventData(truncateToInt32(altitude)));
     }
-    if (inner != 0) {
+    if (inner != 0 && !mustWait(HeldMember::ApVerticalSpeed, 0, inner)) {
         const double speed = static_cast<std::int32_t>(inner) * 100.0 + ap_vertical_speed;
         ap_vertical_speed = speed;
         holdLocal(HeldMember::ApVerticalSpeed, speed);
@@ -74,12 +80,12 @@ int FlightSimInterfaceMSFS::adjustAltitudeAndVerticalSpeed(std::uint8_t /*select
 
 int FlightSimInterfaceMSFS::adjustTransponder(std::uint8_t selector, std::int8_t outer, std::int8_t inner) {
     // Selector 2 is the XPDR mode with shift set: the knobs are inactive.
-    if (selector != 1) {
+    if (selector != 1 || mustWait(HeldMember::TransponderCode, outer, inner)) {
         return 0;
     }
     // The outer knob steps the second octal digit (64), the inner one the
     // last (1); carries run through the value, so 1777 + 1 outer is 2077.
-    std::int32_t code = bco16ToValue(transponder_code) + 64 * std::int32_t{outer} + inner;
+    std::int32_t code = bco16ToValue(*transponder_code) + 64 * std::int32_t{outer} + inner;
     if (code < 0) {
         code += kTransponderCodes;
     } else if (code >= kTransponderCodes) {
@@ -91,9 +97,10 @@ int FlightSimInterfaceMSFS::adjustTransponder(std::uint8_t selector, std::int8_t
     if (code < 0 || code >= kTransponderCodes) {
         code = ((code % kTransponderCodes) + kTransponderCodes) % kTransponderCodes;
     }
-    transponder_code = valueToBco16(code);
-    holdLocal(HeldMember::TransponderCode, transponder_code);
-    send(clientEventId("XPNDR_SET"), transponder_code);
+    const std::uint32_t sent = valueToBco16(code);
+    transponder_code = sent;
+    holdLocal(HeldMember::TransponderCode, sent);
+    send(clientEventId("XPNDR_SET"), sent);
     return 0;
 }
 

@@ -57,6 +57,9 @@ int FlightSimInterfaceMSFS::tuneNav(std::uint8_t radio, std::int8_t outer, std::
     } else {
         return 0;
     }
+    if (mustWait(held, outer, inner)) {
+        return 0;
+    }
     const double from = snapToNavGrid(*standby);
     const double wrapped = wrapFrequency(from, kNavBandLow, kNavBandHigh, outer, inner, kNavInnerStep);
     *standby = snapToNavGrid(wrapped);

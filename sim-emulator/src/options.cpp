@@ -67,8 +67,9 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
             continue;
         }
         const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
-                           option == "--event-delay-frames" || option == "--set" || option == "--limit" ||
-                           option == "--trace" || option == "--state-out" || option == "--port-file";
+                           option == "--event-delay-frames" || option == "--data-after-ms" || option == "--set" ||
+                           option == "--limit" || option == "--trace" || option == "--state-out" ||
+                           option == "--port-file";
         if (!known) {
             return usage("option", option, "unknown");
         }
@@ -98,6 +99,11 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
                 return usage(option, value, "not a number of frames from 0 to 100000");
             }
             out.event_delay_frames = static_cast<unsigned>(n);
+        } else if (option == "--data-after-ms") {
+            if (!parseUnsigned(value, 3600000, n)) {
+                return usage(option, value, "not a time from 0 to 3600000 ms");
+            }
+            out.data_after_ms = static_cast<unsigned>(n);
         } else if (option == "--set") {
             std::string error;
             const auto setting = parseSetting(value, error);
@@ -139,6 +145,8 @@ Options:
   --frame-ms MS          simulation frame length (default 16)
   --event-delay-frames N apply each event N frames later than the next
                          frame boundary (default 0), like a slow simulator
+  --data-after-ms MS     stream no data to a client until MS after its Open
+                         (default 0), like a simulator still loading a flight
   --set "NAME=VALUE"     starting value of a variable by its SimConnect name,
                          in the unit listed below; repeatable. Transponder as
                          BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false

@@ -19,6 +19,7 @@ struct Options {
     std::string bind = "127.0.0.1";
     unsigned frame_ms = 16;
     unsigned event_delay_frames = 0;
+    unsigned data_after_ms = 0;     // no data to a client until this long after its Open
     std::vector<Setting> settings;  // --set, in order
     std::vector<Limit> limits;      // --limit, in order
     std::string trace_path;

@@ -64,6 +64,7 @@ private:
         int fd = -1;
         int number = 0;  // 0 until its first packet
         bool opened = false;
+        std::uint64_t opened_ns = 0;  // when its Open arrived
         bool closing = false;
         // A refusal is said once, until the client is below the cap again.
         bool refusing_events = false;

@@ -95,6 +95,7 @@ void Server::onOpen(const Incoming& in) {
     writeTrace(line, in.t_ns);
     Client& c = in.client;
     c.opened = true;
+    c.opened_ns = in.t_ns;
     c.name = std::string(p.app_name);
     const auto n = scproto::encode(scratch_, kServerVersion, scproto::kittyHawkOpen());
     queue(c, std::span(scratch_).first(n));
@@ -301,6 +302,9 @@ void Server::frame() {
 }
 
 void Server::serveRequests(Client& c) {
+    if (monotonicNs() - c.opened_ns < std::uint64_t{options_.data_after_ms} * 1000000u) {
+        return;  // still "loading": its requests neither send nor count periods
+    }
     const std::uint64_t frames_per_second =
         std::max<std::uint64_t>(1, (1000 + options_.frame_ms / 2) / options_.frame_ms);
     for (auto it = c.requests.begin(); it != c.requests.end();) {

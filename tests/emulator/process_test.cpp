@@ -10,6 +10,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -193,6 +194,21 @@ TEST(EmulatorProcess, EventsShowInTheFrameAfterTheirDelay) {
         EXPECT_EQ(radioBlock(*radio).nav1_standby, 114.45);
         EXPECT_EQ(emu.stop(SIGTERM), 0);
     }
+}
+
+// --data-after-ms plays a simulator still loading its flight: it answers
+// Open and takes requests, but streams nothing until that long after Open.
+TEST(EmulatorProcess, DataAfterMsHoldsTheFirstBlockBack) {
+    SimEmulator emu;
+    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--data-after-ms", "400"}));
+    TestClient c;
+    ASSERT_TRUE(c.connect(emu.port()));
+    const auto start = std::chrono::steady_clock::now();
+    replayProgramStartup(c);
+    Record holder;
+    ASSERT_TRUE(nextData(c, 0, holder).has_value());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_EQ(emu.stop(SIGTERM), 0);
 }
 
 TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
@@ -601,6 +617,7 @@ TEST(EmulatorProcess, ALargePacketInPiecesIsTakenWhole) {
 TEST(EmulatorProcess, UsageErrorsExitWithStatus2) {
     const std::vector<std::vector<std::string>> cases{{"--port", "70000"},
                                                       {"--frame-ms", "0"},
+                                                      {"--data-after-ms", "x"},
                                                       {"--set", "NO SUCH VARIABLE=1"},
                                                       {"--set", "TRANSPONDER CODE:1=0x1289"},
                                                       {"--bogus"},

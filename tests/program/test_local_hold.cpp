@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <functional>
 #include <vector>
 
@@ -42,7 +44,16 @@ struct Hold : Msfs {
         sim.storeDataBlock(REQ_RADIOS, radios.data(), radios.size());
         sim.storeDataBlock(REQ_AUTOPILOT, autopilot.data(), autopilot.size());
     }
+    void deliverRadios() {
+        const Bytes radios = sc::radioBlock(view.radios);
+        sim.storeDataBlock(REQ_RADIOS, radios.data(), radios.size());
+    }
     void after(int ms) { fakeTime += std::chrono::milliseconds(ms); }
+    // As the main loop does after each dispatch.
+    void deliverAndServe() {
+        deliver();
+        sim.serveWaitingTurns();
+    }
 };
 
 struct HeldCase {
@@ -73,7 +84,7 @@ const std::vector<HeldCase>& heldCases() {
         {"VerticalSpeed", [](auto& s) { s.adjustAltitudeAndVerticalSpeed(1, 0, -1); },
          [](const auto& s) { return s.ap_vertical_speed; }, [](SimView& v, double x) { v.speed = x; }, -100, -200},
         {"Transponder", [](auto& s) { s.adjustTransponder(1, 0, 1); },
-         [](const auto& s) { return static_cast<double>(s.transponder_code); },
+         [](const auto& s) { return s.transponder_code ? static_cast<double>(*s.transponder_code) : kUnknown; },
          [](SimView& v, double x) { v.code = static_cast<std::uint32_t>(x); }, 0x1201, 0x1202},
     };
     return cases;
@@ -118,6 +129,48 @@ TEST_P(HeldMembers, TheSimulatorWinsWhenTheHoldOffRunsOut) {
     EXPECT_DOUBLE_EQ(c.cached(sim), before);
 }
 
+// Before the simulator's first block (and after every reconnection) the cache
+// holds nothing to build on: a turn waits, and goes out built on the block
+// that brings its value, never computed from nothing.
+TEST_P(HeldMembers, ATurnBeforeTheFirstBlockWaitsForItAndBuildsOnIt) {
+    const HeldCase& c = GetParam();
+    sim.forgetSimulator();
+    c.turn(sim);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(std::isnan(c.cached(sim)));
+    after(1000);
+    sim.serveWaitingTurns();
+    EXPECT_TRUE(sent().empty());
+    deliverAndServe();
+    EXPECT_EQ(sent().size(), 1U);
+    EXPECT_DOUBLE_EQ(c.cached(sim), c.afterOne);
+    c.turn(sim);  // and from then on at once
+    EXPECT_EQ(sent().size(), 2U);
+    EXPECT_DOUBLE_EQ(c.cached(sim), c.afterTwo);
+}
+
+TEST_P(HeldMembers, ATurnThatWaitedInVainIsDroppedAndThatSaidOnce) {
+    const HeldCase& c = GetParam();
+    sim.forgetSimulator();
+    ::testing::internal::CaptureStderr();
+    c.turn(sim);
+    after(1999);
+    sim.serveWaitingTurns();
+    EXPECT_EQ(sim.waitingTurns(), 1U);
+    after(1);
+    sim.serveWaitingTurns();
+    EXPECT_EQ(sim.waitingTurns(), 0U);
+    c.turn(sim);
+    after(2000);
+    sim.serveWaitingTurns();
+    deliverAndServe();  // too late for both
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: knob turns dropped: the simulator sent no value for them to build on within 2 s\n");
+    EXPECT_TRUE(sent().empty());
+    c.turn(sim);
+    EXPECT_DOUBLE_EQ(c.cached(sim), c.afterOne);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cache, HeldMembers, ::testing::ValuesIn(heldCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -133,6 +186,85 @@ TEST_F(Hold, TheRestOfEachBlockIsCopiedAsUsualMeanwhile) {
     EXPECT_DOUBLE_EQ(sim.com1_standby, 118.0);
     EXPECT_DOUBLE_EQ(sim.heading_bug, 42.0);
     EXPECT_EQ(sim.getLedState(), 0x01);
+}
+
+// Each waiting turn goes out when the block with its value comes, in the
+// order the turns were made; relative events never wait.
+TEST_F(Hold, WaitingTurnsGoOutInOrderEachWithItsBlock) {
+    sim.forgetSimulator();
+    sim.tuneNav(1, 1, 0);
+    sim.adjustAltitudeAndVerticalSpeed(1, 1, -1);
+    sim.tuneNav(1, 0, 1);
+    sim.pressKey(key::Nav1Swap);  // must not overtake the turns of its standby
+    sim.tuneNav(1, 0, 1);         // and this one is for the standby swapped in
+    sim.tuneCom(1, 1, 0);
+    EXPECT_EQ(sent(), (Sent{{12, 1}}));
+    deliverRadios();
+    sim.serveWaitingTurns();
+    EXPECT_EQ(sent(), (Sent{{12, 1}, {2, 0x11445}, {2, 0x11450}, {82, 0}}));
+    view.radios[2] = 110.10;  // the former active frequency
+    deliverAndServe();
+    EXPECT_EQ(
+        sent(),
+        (Sent{{12, 1}, {2, 0x11445}, {2, 0x11450}, {82, 0}, {8, 5100}, {9, static_cast<DWORD>(-100)}, {2, 0x11015}}));
+    EXPECT_EQ(sim.waitingTurns(), 0U);
+}
+
+TEST_F(Hold, AtMostAQueueFullOfTurnsWaits) {
+    sim.forgetSimulator();
+    ::testing::internal::CaptureStderr();
+    for (std::size_t i = 0; i < kMaxWaitingTurns + 10; ++i) {
+        sim.adjustHeadingBug(1, 0, 1);
+    }
+    EXPECT_EQ(sim.waitingTurns(), kMaxWaitingTurns);
+    deliverAndServe();
+    EXPECT_EQ(sent().size(), kMaxWaitingTurns);
+    EXPECT_DOUBLE_EQ(sim.heading_bug, 100.0 + kMaxWaitingTurns);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: knob turns dropped: more than 128 waiting for the simulator's data\n");
+}
+
+// NaN or infinity is no value: what was cached stays, and what was unknown
+// stays unknown (a detent would otherwise send 0 or 2147483647).
+TEST_F(Hold, ADatumThatIsNotAFiniteNumberLeavesTheCacheAsItWas) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    view.altitude = kNaN;
+    view.radios[2] = kInfinity;
+    view.radios[4] = -kInfinity;
+    view.radios[0] = kNaN;
+    deliver();
+    EXPECT_DOUBLE_EQ(sim.ap_altitude, 5000.0);
+    EXPECT_DOUBLE_EQ(sim.nav1_standby, 113.45);
+    EXPECT_DOUBLE_EQ(sim.heading_bug, 100.0);
+    EXPECT_DOUBLE_EQ(sim.com1_standby, 122.8);
+    sim.forgetSimulator();
+    deliverAndServe();
+    sim.adjustAltitudeAndVerticalSpeed(1, 1, 1);
+    sim.tuneNav(1, 1, 0);
+    EXPECT_EQ(sent(), (Sent{{9, 100}}));  // the vertical speed alone is known
+    EXPECT_EQ(sim.waitingTurns(), 2U);
+}
+
+// A swap makes the standby the program holds the active frequency: the hold
+// ends with it, and the next detent builds on the standby the simulator
+// shows now (the former active one), not on the one swapped out.
+TEST_F(Hold, ASwapEndsTheHoldOnTheStandbyItExchanges) {
+    for (const int radio : {1, 2}) {
+        clearSent();
+        const KeyCommand swap = radio == 1 ? key::Nav1Swap : key::Nav2Swap;
+        double& shown = view.radios[radio + 1];
+        shown = 113.45;
+        deliver();
+        sim.tuneNav(static_cast<std::uint8_t>(radio), 1, 0);  // 114.45, not yet shown
+        sim.pressKey(swap);
+        shown = 110.10;
+        after(20);
+        deliver();
+        sim.tuneNav(static_cast<std::uint8_t>(radio), 0, 1);
+        const DWORD set = radio == 1 ? 2 : 3;
+        EXPECT_EQ(sent(), (Sent{{set, 0x11445}, {set + 80, 0}, {set, 0x11015}})) << "NAV" << radio;
+    }
 }
 
 // What the simulator shows may differ from the value set in its form only.

@@ -157,9 +157,12 @@ TEST_F(Pass, AReadErrorClosesThePanelUntilItIsFoundAgain) {
 }
 
 // A panel that refuses the LED report (a firmware without it, a driver that
-// rejects output reports) must still be read: a failed write is not retried
-// and changes nothing else. Only a read error means the panel is gone.
-TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead) {
+// rejects output reports) must still be read: only a read error means the
+// panel is gone. After a failed write its LEDs are unknown: the wanted byte is
+// written again about once a second until a write succeeds, whether or not it
+// changed meanwhile; each change of the panel's answer is said once.
+TEST_F(Pass, AfterAFailedLedWriteTheWantedBytesAreWrittenAgainAboutOnceASecond) {
+    ::testing::internal::CaptureStderr();
     hid_double::panel().writeResult = -1;
     sim.leds = 0x01;
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
@@ -167,13 +170,31 @@ TEST_F(Pass, AFailedLedWriteIsNotRetriedAndTheReportsAreStillRead) {
     read(8, hid_double::report(1, 0, 1, 0, NAV1));
     pass();
     EXPECT_EQ(hid_double::writeCount(), 1U);
-    EXPECT_EQ(panel.led_state, 0x01);
     EXPECT_EQ(panel.device, &hid_double::panel().device);
     EXPECT_EQ(hid_double::panel().closes, 0);
     EXPECT_EQ(sim.calls, (std::vector<std::string>{"tuneNav(1,1,0)", "tuneNav(1,1,0)"}));
-    sim.leds = 0x03;  // the next change is written again
+    sim.leds = 0x03;  // a change does not hurry the next attempt
+    for (int i = 2; i < kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 1U);
     pass();
     EXPECT_EQ(hid_double::writeCount(), 2U);
+    for (int i = 0; i < 3 * kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 5U);
+    hid_double::panel().writeResult.reset();  // accepted again
+    for (int i = 0; i < kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 6U);
+    EXPECT_EQ(panel.led_state, 0x03);
+    for (int i = 0; i < 2 * kPanelRetryPasses; ++i) pass();
+    EXPECT_EQ(hid_double::writeCount(), 6U);  // written, and known again: no more
+    sim.leds = 0x00;
+    pass();
+    EXPECT_EQ(hid_double::writes(),
+              (std::vector<Bytes>{
+                  {0x0B, 0x01}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x03}, {0x0B, 0x00}}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: the panel refuses the LED report (write failed: Success); trying again about once a "
+              "second\n"
+              "msfs-panel: the panel accepts the LED report again\n");
 }
 
 TEST_F(Pass, WithoutADeviceThePanelIsNeitherReadNorWritten) {
@@ -281,8 +302,10 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing) {
     FlightSimInterfaceMSFS sim;
     sim.connection = &handle;
     sim.nav1_standby = 113.45;
+    sim.obs1 = 0.0;
+    sim.transponder_code = 0x0000;
     PanelState panel{nullptr, false, &sim};
-    enableVerboseLog(panel);
+    enableVerboseLog(panel, &sim);
     ::testing::internal::CaptureStderr();
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV1, .outer_delta = 1, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = NAV1, .outer_delta = 0, .inner_delta = 0});
@@ -292,6 +315,13 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing) {
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 0, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = BTN_KNOB_PUSH, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
     acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = XPDR, .outer_delta = 1, .inner_delta = 0});
+    // NAV2's standby is not known yet: the turn waits for the first block.
+    acceptReport(panel, {.report_id = 1, .buttons = 0, .mode = NAV2, .outer_delta = 0, .inner_delta = 1});
+    const double radios[7] = {122.8, 121.5, 113.45, 110.5, 90.0, 180.0, 270.0};
+    const Bytes block = simconnect_double::radioBlock(radios);
+    sim.storeDataBlock(REQ_RADIOS, block.data(), block.size());
+    logWaitingTurns();
+    sim.serveWaitingTurns();
     const std::string said = ::testing::internal::GetCapturedStderr();
     disableVerboseLog(panel);
     EXPECT_EQ(said,
@@ -304,7 +334,10 @@ TEST(VerboseLog, SaysWhatEachActionSentAndWhatDidNothing) {
               "mode XPDR\n"
               "XPDR outer +1 -> XPNDR_SET 0x100\n"
               "XPDR KNOB_PUSH -> shift on\n"
-              "XPDR shift outer +1 -> no event\n");
+              "XPDR shift outer +1 -> no event\n"
+              "mode NAV2\n"
+              "NAV2 inner +1 -> waits for the simulator's value\n"
+              "waiting knob turn -> NAV2_STBY_SET 0x11055\n");
     EXPECT_EQ(panel.simInterface, static_cast<FlightSimInterface*>(&sim));
 }
 

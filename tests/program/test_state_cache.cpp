@@ -1,7 +1,10 @@
 // The dispatch handler filling the cache, and the LED byte derived from it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "doubles/recording_simconnect.h"
@@ -26,24 +29,16 @@ struct Cache : ::testing::Test {
         SimConnect_CallDispatch(sc::kFakeHandle, onSimConnectMessage, nullptr);
     }
     static const FlightSimInterfaceMSFS& cache() { return msfsInterface; }
-    // Every cached member still at its start value of zero.
+    // Nothing known yet: no value cached, every state off.
     static bool untouched() {
         const FlightSimInterfaceMSFS& c = cache();
         const double doubles[] = {c.com1_standby, c.com2_standby, c.nav1_standby, c.nav2_standby,     c.heading_bug,
                                   c.obs1,         c.obs2,         c.ap_altitude,  c.ap_vertical_speed};
-        const std::int64_t integers[] = {c.transponder_code, c.ap_master,        c.ap_heading_lock, c.ap_nav1_lock,
-                                         c.ap_approach_hold, c.ap_altitude_lock, c.ap_vertical_hold};
-        for (double value : doubles) {
-            if (value != 0.0) {
-                return false;
-            }
-        }
-        for (std::int64_t value : integers) {
-            if (value != 0) {
-                return false;
-            }
-        }
-        return true;
+        const std::int32_t states[] = {c.ap_master,        c.ap_heading_lock,  c.ap_nav1_lock,
+                                       c.ap_approach_hold, c.ap_altitude_lock, c.ap_vertical_hold};
+        return std::all_of(std::begin(doubles), std::end(doubles), [](double v) { return std::isnan(v); }) &&
+               !c.transponder_code.has_value() &&
+               std::all_of(std::begin(states), std::end(states), [](std::int32_t v) { return v == 0; });
     }
 };
 
@@ -59,8 +54,8 @@ TEST_F(Cache, RequestZeroFillsOnlyTheRadioBlock) {
     EXPECT_EQ(cache().heading_bug, 90.5);
     EXPECT_EQ(cache().obs1, 180.0);
     EXPECT_EQ(cache().obs2, 270.25);
-    EXPECT_EQ(cache().ap_altitude, 0.0);
-    EXPECT_EQ(cache().transponder_code, 0U);
+    EXPECT_TRUE(std::isnan(cache().ap_altitude));
+    EXPECT_FALSE(cache().transponder_code.has_value());
     EXPECT_EQ(cache().ap_master, 0);
 }
 
@@ -75,8 +70,8 @@ TEST_F(Cache, RequestOneFillsOnlyTheAutopilotBlock) {
     EXPECT_EQ(cache().ap_approach_hold, 4);
     EXPECT_EQ(cache().ap_altitude_lock, 5);
     EXPECT_EQ(cache().ap_vertical_hold, -6);
-    EXPECT_EQ(cache().nav1_standby, 0.0);
-    EXPECT_EQ(cache().obs2, 0.0);
+    EXPECT_TRUE(std::isnan(cache().nav1_standby));
+    EXPECT_TRUE(std::isnan(cache().obs2));
 }
 
 TEST_F(Cache, ABlockReplacesLocallyWrittenValues) {
@@ -97,7 +92,7 @@ TEST_F(Cache, OnlyTheRequestIdChoosesTheBlock) {
     deliver({record});
     EXPECT_EQ(cache().ap_altitude, 1000.0);
     EXPECT_EQ(cache().ap_master, 1);
-    EXPECT_EQ(cache().nav1_standby, 0.0);
+    EXPECT_TRUE(std::isnan(cache().nav1_standby));
 }
 
 TEST_F(Cache, OtherRequestIdsAreIgnored) {
@@ -152,26 +147,71 @@ TEST_F(Cache, AnExceptionToASetupCallNamesTheCall) {
     msfsInterface.setupConnection();
     const sc::Recorder& calls = sc::recorder();
     const auto sendIdOf = [&](std::size_t callIndex) { return static_cast<DWORD>(callIndex + 1); };
-    std::size_t mapOfNav2Toggle = 0;
-    while (calls.maps[mapOfNav2Toggle].id != 52) ++mapOfNav2Toggle;
     const std::size_t lastDefinition = calls.maps.size() + calls.definitions.size() - 1;
     const std::size_t lastRequest = lastDefinition + calls.requests.size();
 
+    std::size_t mapOfNav1Toggle = 0;
+    while (calls.maps[mapOfNav1Toggle].id != 41) ++mapOfNav1Toggle;
+
     ::testing::internal::CaptureStderr();
-    deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(mapOfNav2Toggle), 2),
+    deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(mapOfNav1Toggle), 2),
              sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, sendIdOf(lastDefinition), 3),
              sc::exceptionRecord(99, sendIdOf(lastRequest), 1),
              sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 5000, 2)});  // not a set-up call: quiet
     msfsInterface.report_every_exception = true;
     deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 5000, 2)});
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV2\"): "
+              "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV1\"): "
               "NAME_UNRECOGNIZED\n"
               "msfs-panel: the simulator rejected AddToDataDefinition(\"AUTOPILOT VERTICAL HOLD\", \"Bool\"): "
               "NAME_UNRECOGNIZED\n"
               "msfs-panel: the simulator rejected RequestDataOnSimObject(REQ_AUTOPILOT): exception 99\n"
               "msfs-panel: the simulator rejected the call sent with ID 5000: ERROR\n");
     EXPECT_TRUE(untouched());
+}
+
+// A simulator repeating an exception gets each (call, exception) said once
+// per connection, and the repeats counted when the connection ends. MSFS's
+// known refusal of TOGGLE_GPS_DRIVES_NAV2 is said once per run, as what it
+// means for the panel, whatever else that mapping draws.
+TEST_F(Cache, EachRejectionIsSaidOncePerConnectionAndTheRepeatsCounted) {
+    HANDLE handle = sc::kFakeHandle;
+    msfsInterface.connection = &handle;
+    msfsInterface.report_every_exception = true;
+    const auto sendIdOfMap = [](DWORD event) {
+        const std::vector<sc::Map>& maps = sc::recorder().maps;
+        std::size_t i = 0;
+        while (maps[i].id != event) ++i;
+        return static_cast<DWORD>(i + 1);
+    };
+    ::testing::internal::CaptureStderr();
+    for (int connection = 0; connection < 2; ++connection) {
+        sc::reset();
+        msfsInterface.setupConnection();
+        const DWORD nav2Toggle = sendIdOfMap(52);
+        const DWORD xpndrSet = sendIdOfMap(7);
+        std::vector<Bytes> records;
+        for (int i = 0; i < 1000; ++i) {
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, nav2Toggle, 2));
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, xpndrSet, 2));
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_DATA_ERROR, xpndrSet, 2));
+            records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, 7000 + i, 0));
+        }
+        records.push_back(sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, nav2Toggle, 2));
+        deliver(std::move(records));
+        msfsInterface.sayRepeatedExceptions();
+        msfsInterface.forgetSimulator();
+    }
+    const std::string perConnection =
+        "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"XPNDR_SET\"): ERROR\n"
+        "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"XPNDR_SET\"): DATA_ERROR\n"
+        "msfs-panel: the simulator rejected the call sent with ID 7000: ERROR\n"
+        "msfs-panel: the simulator rejected MapClientEventToSimEvent(\"TOGGLE_GPS_DRIVES_NAV2\"): ERROR\n"
+        "msfs-panel: the simulator rejected calls 2997 more times on that connection, not said one by one\n";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: the AP/CDI button does nothing in FMS2: MSFS has no TOGGLE_GPS_DRIVES_NAV2 event (a gap "
+              "in MSFS, not in your set-up)\n" +
+                  perConnection + perConnection);
 }
 
 TEST(LedState, EachStateLightsItsBitForAnyNonZeroValue) {
