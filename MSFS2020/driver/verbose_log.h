@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "acceleration/panel_acceleration.h"
 #include "driver/panel_state.h"
 
 // Puts the log between the panel and its simulator interface, and has every
@@ -18,7 +19,9 @@ bool verboseLogEnabled();
 
 // Dispatches one report, logging what each of its actions sent, and what
 // did nothing (a shift toggle, a button without a function in this mode).
-void dispatchLogged(PanelState& panel, const PanelReport& report);
+// An accelerated knob is named with the detents turned and their weights:
+//   AP outer +1 x4 -> AP_ALT_VAR_SET_ENGLISH 7400
+void dispatchLogged(PanelState& panel, const WeighedReport& weighed);
 
 void logModeChange(const PanelState& panel);
 // A report read while no simulator is connected.
