@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <numeric>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -185,6 +188,26 @@ TEST(AccelerationRule, ALimitCutsTheLastWeightsButEveryDetentStillMoves) {
         EXPECT_EQ(w.limited, c.limited) << c.detents << " limit " << c.limit;
         EXPECT_TRUE(std::all_of(w.weights.begin(), w.weights.begin() + w.detents, [](auto x) { return x >= 1; }));
     }
+}
+
+// The controls page states the rule's figures; they are these.
+TEST(AccelerationRule, TheControlsPageGivesTheseFigures) {
+    std::ifstream page(CONTROLS_PAGE);
+    const std::string text{std::istreambuf_iterator<char>(page), std::istreambuf_iterator<char>()};
+    const std::regex row(R"(\n\| [^|]+ \| (\d+)( ms| steps)? \|)");
+    std::vector<int> values;
+    const auto table = text.find("| Parameter | Value |");
+    ASSERT_NE(table, std::string::npos);
+    for (auto it = std::sregex_iterator(text.begin() + static_cast<std::ptrdiff_t>(table), text.end(), row);
+         it != std::sregex_iterator() && values.size() < 4; ++it) {
+        values.push_back(std::stoi((*it)[1]));
+    }
+    EXPECT_EQ(values, (std::vector<int>{static_cast<int>(kRunGap.count()), kPlainDetents,
+                                        static_cast<int>(kFastGap.count()), kMaxWeight}));
+    std::smatch example;
+    ASSERT_TRUE(std::regex_search(text, example, std::regex(R"(thirty detents move (\d+) steps)")));
+    Rule rule;
+    EXPECT_EQ(sum(rule.weights(spin(30, 50ms))), std::stoi(example[1]));
 }
 
 // ---- The built-in mapping ------------------------------------------------------
