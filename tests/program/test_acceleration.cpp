@@ -325,6 +325,54 @@ TEST_F(AcceleratedRecording, AModeChangeAShiftPushAndANewConnectionEndTheRun) {
     EXPECT_EQ(spinThenOne([] { panelAcceleration.reset(); }), one);
 }
 
+// A layer's own knobs, weighed on the shared runs, are reset with the
+// built-in ones: by a report of another mode, whatever handles it.
+TEST_F(AcceleratedRecording, ALayersKnobsShareTheResets) {
+    constexpr KnobId kLayerKnob = 0x10000;
+    accept(report(AP, 0, 0));
+    for (int i = 0; i < 12; ++i) {
+        panelAcceleration.runs().weigh(kLayerKnob, 1, steppingClock());
+    }
+    ASSERT_EQ(panelAcceleration.runs().weigh(kLayerKnob, 1, steppingClock()).steps, kMaxWeight);
+    accept(report(NAV1, 0, 0));
+    EXPECT_EQ(panelAcceleration.runs().weigh(kLayerKnob, 1, steppingClock()).steps, 1);
+}
+
+// A profile says knob by knob: its setting wins over --accelerate, and still
+// only the knobs that step a value are weighed.
+std::int8_t apOuterOnly(std::uint8_t mode, bool /*shift*/, bool inner) {
+    if (mode == AP) {
+        return inner ? 0 : 1;
+    }
+    return mode == COM1 ? 1 : -1;
+}
+
+TEST_F(AcceleratedRecording, AKnobSettingWinsOverTheOption) {
+    panelAcceleration.knob_setting = &apOuterOnly;
+    for (const bool option : {false, true}) {
+        panelAcceleration.enabled = option;
+        sim.calls.clear();
+        accept(report(XPDR, 0, 0));
+        for (int i = 0; i < 4; ++i) {
+            accept(report(AP, 1, -1));
+        }
+        accept(report(COM1, 0, 0));
+        for (int i = 0; i < 4; ++i) {
+            accept(report(COM1, 1, 0));  // COM1 whole megahertz: never weighed
+        }
+        pushKnob(COM1);
+        for (int i = 0; i < 4; ++i) {
+            accept(report(COM1, 1, 0));  // the heading bug: weighed
+        }
+        std::vector<std::string> expected(3, "adjustAltitudeAndVerticalSpeed(1,1,-1)");
+        expected.push_back("adjustAltitudeAndVerticalSpeed(1,2,-1)");
+        expected.insert(expected.end(), 4, "tuneCom(1,1,0)");
+        expected.insert(expected.end(), 3, "adjustHeadingBug(1,1,0)");
+        expected.push_back("adjustHeadingBug(1,2,0)");
+        EXPECT_EQ(sim.calls, expected) << "--accelerate " << option;
+    }
+}
+
 // The steps reach the real operations whole: each report sends one event
 // whose value moved by exactly the weighed steps (headings and courses
 // modulo a turn, always within 0-360; altitude by at most a byte's worth).
