@@ -134,7 +134,7 @@ class Run:
     """One run of msfs-panel under virtual-panel against sim-emulator, in a
     fresh directory holding the SimConnect.cfg that names the emulator."""
 
-    def __init__(self, bins, program, script, emulator_args, linger_ms, report_log=True):
+    def __init__(self, bins, program, script, emulator_args, linger_ms, report_log=True, program_args=()):
         self.dir = tempfile.mkdtemp(prefix="msfs-bench-")
         self.bins = bins
         self.files = {k: os.path.join(self.dir, k) for k in
@@ -151,7 +151,7 @@ class Run:
         argv = [bins["virtual-panel"], "--script", self.files["script.txt"], "--linger-ms", str(linger_ms)]
         if report_log:
             argv += ["--report-log", self.files["reports.jsonl"]]
-        argv += ["--", program]
+        argv += ["--", program, *program_args]
         env = dict(os.environ, HOME=self.dir)
         self.panel = subprocess.Popen(argv, cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -543,13 +543,13 @@ def main():
     parser.add_argument("--compare-commit", help="that commit, for the record")
     parser.add_argument("--node", default=shutil.which("node"))
     parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--only", choices=["latency", "spin", "cost", "clients"], action="append")
+    parser.add_argument("--only", choices=["latency", "spin", "cost", "clients", "accelerate"], action="append")
     parser.add_argument("--out", required=True, help="results file (JSON)")
     args = parser.parse_args()
 
     bins = {name: os.path.join(os.path.abspath(args.bin), name) for name in
             ("msfs-panel", "sim-emulator", "virtual-panel", "bench-client")}
-    sections = args.only or ["latency", "spin", "cost", "clients"]
+    sections = args.only or ["latency", "spin", "cost", "clients", "accelerate"]
     results = {}
     if args.only and os.path.exists(args.out):
         # Only some sections: the others stay as the file has them.
@@ -568,7 +568,10 @@ def main():
     results["programs"] = [label for label, _ in programs]
     results["compare_commit"] = args.compare_commit
 
-    runners = {"latency": section_latency, "spin": section_spin, "cost": section_cost, "clients": section_clients}
+    import acceleration  # the acceleration rows: benchmarks/acceleration.py
+    runners = {"latency": section_latency, "spin": section_spin, "cost": section_cost, "clients": section_clients,
+               "accelerate": lambda args, bins, programs:
+                   acceleration.run_section(bins, bins["msfs-panel"], args.runs, log)}
     failures = {}
     for section in sections:
         try:
@@ -654,6 +657,8 @@ def markdown_tables(r):
                 f"{c['node']['process_cpu_ms'] / c['ours']['process_cpu_ms']:.1f}x | | |", ""]
     for section, why in r.get("failures", {}).items():
         out += [f"**{section} failed**: {why}", ""]
+    import acceleration
+    out += acceleration.markdown(r)
     return "\n".join(out) + "\n"
 
 
@@ -684,6 +689,8 @@ def print_summary(r):
         log(f"clients, {r['clients']['events']} events: ours wall {m['ours']['wall_ms']:.1f} ms cpu {m['ours']['cpu_ms']:.1f} ms; "
             f"node-simconnect wall {m['node']['wall_ms']:.1f} ms cpu {m['node']['cpu_ms']:.1f} ms; "
             f"ratio wall {m['wall_ratio']:.1f}x cpu {m['cpu_ratio']:.1f}x")
+    import acceleration
+    acceleration.summary(r, log)
 
 
 if __name__ == "__main__":

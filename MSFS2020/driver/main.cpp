@@ -7,6 +7,7 @@
 
 #include <hidapi.h>
 
+#include "acceleration/knob_acceleration.h"
 #include "driver/main_loop.h"
 #include "panel_check/panel_check.h"
 #include "simconnect_protocol/protocol.h"
@@ -121,7 +122,7 @@ const char* linkLost() {
 }
 
 constexpr const char* kUsage =
-    "usage: msfs-panel [--keep-running] [--verbose]\n"
+    "usage: msfs-panel [--keep-running] [--verbose] [--accelerate]\n"
     "       msfs-panel --test-panel\n"
     "       msfs-panel --help | --version\n";
 
@@ -142,11 +143,21 @@ constexpr const char* kHelp =
     "                  knob turn and button press and release on standard output,\n"
     "                  and lights the LEDs one by one (AP, HDG, NAV, APR, ALT, VS,\n"
     "                  then all) until Ctrl+C; the other options do not apply\n"
+    "  --accelerate    knob acceleration for the heading bug, courses, autopilot\n"
+    "                  altitude and vertical speed: the first 3 detents of a run\n"
+    "                  (one direction, < 300 ms apart) move 1 step each, then\n"
+    "                  each detent < 150 ms after the last weighs 1 more, up to\n"
+    "                  10 steps; slower ones halve it. Leave it off for aircraft\n"
+    "                  that accelerate their knobs themselves (FBW, PMDG, CRJ)\n"
     "  --help          this text\n"
     "  --version       the version\n"
     "\n"
     "Exit status: 0 when stopped or when the simulator quits; 1 when no simulator\n"
     "answers or the link is lost; 2 for a bad argument.\n";
+
+// The --accelerate text gives the rule's figures.
+static_assert(kPlainDetents == 3 && kRunGap.count() == 300 && kFastGap.count() == 150 && kMaxWeight == 10,
+              "update --accelerate in kHelp (and docs/controls.md)");
 
 enum class Command { Run, TestPanel, Help, Version, BadArgument };
 
@@ -160,6 +171,8 @@ Command parseArguments(int argc, char** argv, RunOptions& options) {
             options.verbose = true;
         } else if (std::strcmp(arg, "--test-panel") == 0) {
             testPanel = true;
+        } else if (std::strcmp(arg, "--accelerate") == 0) {
+            options.accelerate = true;
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             return Command::Help;
         } else if (std::strcmp(arg, "--version") == 0) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "driver/link_health.h"
+#include "acceleration/panel_acceleration.h"
 #include "driver/verbose_log.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
@@ -61,6 +62,9 @@ bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
         return false;
     }
     simulator.connection = &simConnectHandle;
+    // A turn made before this connection does not speed up the first detent
+    // of this one.
+    panelAcceleration.reset();
     panel.simInterface->setupConnection();
     std::fputs("Connected to MSFS2020\n", stdout);
     // Whoever reads our output through a pipe sees the line at once.
@@ -116,14 +120,21 @@ void acceptReport(PanelState& panel, const PanelReport& report) {
     if (report.mode != panel.mode) {
         panel.shift = false;
         panel.mode = report.mode;
+        // Nor does a knob carry its speed into the new mode.
+        panelAcceleration.reset();
         logModeChange(panel);
     }
     if (!panel.linked) {
         logDroppedReport(panel, report);
-    } else if (verboseLogEnabled()) {
-        dispatchLogged(panel, report);
     } else {
-        panel.dispatchReport(report);
+        // With --accelerate, the knobs that step a value count their
+        // detents' weights instead of their detents.
+        const WeighedReport weighed = panelAcceleration.weigh(panel, report);
+        if (verboseLogEnabled()) {
+            dispatchLogged(panel, weighed);
+        } else {
+            panel.dispatchReport(weighed.report);
+        }
     }
     panel.previous_report = report;
 }
@@ -180,6 +191,7 @@ void waitForPanel(PanelState& panel, Clock::time_point until) {
 }
 
 RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options) {
+    panelAcceleration.enabled = options.accelerate;
     if (options.verbose) {
         enableVerboseLog(panel, &simulator);
         simulator.report_every_exception = true;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "acceleration/panel_acceleration.h"
 #include "driver/panel_state.h"
 
 class FlightSimInterfaceMSFS;
@@ -21,7 +22,9 @@ bool verboseLogEnabled();
 
 // Dispatches one report, logging what each of its actions sent, and what
 // did nothing (a shift toggle, a button without a function in this mode).
-void dispatchLogged(PanelState& panel, const PanelReport& report);
+// An accelerated knob is named with the detents turned and their weights:
+//   AP outer +1 x4 -> AP_ALT_VAR_SET_ENGLISH 7400
+void dispatchLogged(PanelState& panel, const WeighedReport& weighed);
 
 // The events sent next are those of knob turns that waited for the
 // simulator's data.
