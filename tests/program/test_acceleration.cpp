@@ -387,6 +387,10 @@ struct AcceleratedMsfs : Accelerated {
         Accelerated::SetUp();
         simconnect_double::reset();
         msfs.connection = &handle;
+        // As after the simulator's first blocks: the knobs act only on
+        // values the program holds.
+        msfs.heading_bug = msfs.obs1 = msfs.obs2 = 0.0;
+        msfs.ap_altitude = msfs.ap_vertical_speed = 0.0;
     }
 };
 
