@@ -3,6 +3,7 @@
 #ifndef SIM_EMULATOR_OPTIONS_H
 #define SIM_EMULATOR_OPTIONS_H
 
+#include "simulator.h"
 #include "value_text.h"
 
 #include <cstdint>
@@ -19,9 +20,11 @@ struct Options {
     std::string bind = "127.0.0.1";
     unsigned frame_ms = 16;
     unsigned event_delay_frames = 0;
-    unsigned data_after_ms = 0;     // no data to a client until this long after its Open
-    std::vector<Setting> settings;  // --set, in order
-    std::vector<Limit> limits;      // --limit, in order
+    unsigned data_after_ms = 0;             // no data to a client until this long after its Open
+    std::vector<Setting> settings;          // --set, in order
+    std::vector<Limit> limits;              // --limit, in order
+    std::vector<LoadedAircraft> aircraft;   // --aircraft, in order
+    std::vector<std::string> input_events;  // --input-event, in order
     std::string trace_path;
     std::string state_out_path;
     std::string port_file;
