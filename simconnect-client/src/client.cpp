@@ -398,3 +398,40 @@ SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwError
 }
 
 extern "C" void SimConnectNet_SetCancelCheck(int (*cancelled)(void)) { cancel_check = cancelled; }
+
+// --- Client data
+
+SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE, const char*, SIMCONNECT_CLIENT_DATA_ID) {
+    setLastError("SimConnect_MapClientDataNameToID: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_CreateClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, DWORD,
+                                          SIMCONNECT_CREATE_CLIENT_DATA_FLAG) {
+    setLastError("SimConnect_CreateClientData: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE, SIMCONNECT_CLIENT_DATA_DEFINITION_ID, DWORD, DWORD, float,
+                                                   DWORD) {
+    setLastError("SimConnect_AddToClientDataDefinition: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_ClearClientDataDefinition(HANDLE, SIMCONNECT_CLIENT_DATA_DEFINITION_ID) {
+    setLastError("SimConnect_ClearClientDataDefinition: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_RequestClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, SIMCONNECT_DATA_REQUEST_ID,
+                                           SIMCONNECT_CLIENT_DATA_DEFINITION_ID, SIMCONNECT_CLIENT_DATA_PERIOD,
+                                           SIMCONNECT_CLIENT_DATA_REQUEST_FLAG, DWORD, DWORD, DWORD) {
+    setLastError("SimConnect_RequestClientData: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_SetClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, SIMCONNECT_CLIENT_DATA_DEFINITION_ID,
+                                       SIMCONNECT_CLIENT_DATA_SET_FLAG, DWORD, DWORD, void*) {
+    setLastError("SimConnect_SetClientData: not implemented yet");
+    return E_FAIL;
+}

@@ -31,7 +31,8 @@ std::size_t minimumSize(std::uint32_t id) {
     case RecvId::Open: return kRecvOpenSize;
     case RecvId::Quit: return kRecvQuitSize;
     case RecvId::Event: return kRecvEventSize;
-    case RecvId::SimObjectData: return kRecvSimObjectDataHeaderSize;
+    case RecvId::SimObjectData:
+    case RecvId::ClientData: return kRecvSimObjectDataHeaderSize;
     }
     return 0;
 }
