@@ -32,6 +32,12 @@ const char* callName(std::uint32_t function) {
     case scproto::FunctionId::TransmitClientEvent: return "TransmitClientEvent";
     case scproto::FunctionId::AddToDataDefinition: return "AddToDataDefinition";
     case scproto::FunctionId::RequestDataOnSimObject: return "RequestDataOnSimObject";
+    case scproto::FunctionId::MapClientDataNameToID:
+    case scproto::FunctionId::CreateClientData:
+    case scproto::FunctionId::AddToClientDataDefinition:
+    case scproto::FunctionId::ClearClientDataDefinition:
+    case scproto::FunctionId::RequestClientData:
+    case scproto::FunctionId::SetClientData: break;
     }
     return nullptr;
 }
@@ -63,6 +69,7 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::u
     case scproto::FunctionId::AddToDataDefinition: return onAddToDataDefinition(in);
     case scproto::FunctionId::RequestDataOnSimObject: return onRequestData(in);
     case scproto::FunctionId::TransmitClientEvent: return onTransmitClientEvent(in);
+    default: break;
     }
 }
 
