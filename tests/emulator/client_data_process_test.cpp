@@ -332,7 +332,7 @@ TEST(MobiFlightProcess, AReadOnlyAreaTakesWritesFromItsCreatorOnlyAndGoesWithIt)
 
 TEST(Msfs2024Process, AnswersAsSunRiseAndWritesVersion6InEveryHeader) {
     SimEmulator emu;
-    ASSERT_TRUE(emu.start({"--quiet", "--frame-ms", "2", "--sim", "2024"}));
+    ASSERT_TRUE(emu.start({"--frame-ms", "2", "--sim", "2024", "--mobiflight", "1.1.0"}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
     replayProgramStartup(c);
@@ -358,6 +358,9 @@ TEST(Msfs2024Process, AnswersAsSunRiseAndWritesVersion6InEveryHeader) {
                                               static_cast<std::uint32_t>(RecvId::SimObjectData)}));
     EXPECT_EQ(versions, std::set<std::uint32_t>{6});
     EXPECT_EQ(emu.stop(SIGTERM), 0);
+    EXPECT_NE(emu.err().find("answering as MSFS 2024, with a model of the MobiFlight WASM module 1.1.0\n"),
+              std::string::npos)
+        << emu.err();
 }
 
 TEST(MobiFlightOptions, TheVersionIsOptionalAndTheSimulatorOneOfTwo) {
