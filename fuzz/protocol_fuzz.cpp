@@ -76,6 +76,7 @@ void serverPacket(std::span<const std::uint8_t> packet) {
     serverRoundTrip<scproto::RecvEvent>(packet, h.version);
     serverRoundTrip<scproto::RecvQuit>(packet, h.version);
     serverRoundTrip<scproto::RecvSimObjectData>(packet, h.version);
+    serverRoundTrip<scproto::RecvClientData>(packet, h.version);
     profileRecords(packet);
 }
 
@@ -108,6 +109,16 @@ void clientPacket(std::span<const std::uint8_t> packet) {
     }
     clientRoundTrip<scproto::TransmitClientEventPacket>(packet, h);
     clientRoundTrip<scproto::RequestDataPacket>(packet, h);
+    // Client data.
+    scproto::MapClientDataNamePacket map_area;
+    if (!scproto::decode(packet, map_area)) {
+        check(map_area.name.size() <= scproto::kNameFieldSize);
+    }
+    clientRoundTrip<scproto::CreateClientDataPacket>(packet, h);
+    clientRoundTrip<scproto::AddToClientDataDefinitionPacket>(packet, h);
+    clientRoundTrip<scproto::ClearClientDataDefinitionPacket>(packet, h);
+    clientRoundTrip<scproto::RequestClientDataPacket>(packet, h);
+    clientRoundTrip<scproto::SetClientDataPacket>(packet, h);
     // --- Data definitions, system events and state, input events
     clientRoundTrip<scproto::ClearDataDefinitionPacket>(packet, h);
     clientRoundTrip<scproto::SetDataPacket>(packet, h);

@@ -114,6 +114,11 @@ int main(int argc, char** argv) {
         }
         if (!options.quiet) {
             std::fprintf(stderr, "sim-emulator: listening on %s:%u\n", options.bind.c_str(), server.port());
+            if (options.sim == 2024 || options.mobiflight) {
+                std::fprintf(stderr, "sim-emulator: answering as MSFS %u%s%s\n", options.sim,
+                             options.mobiflight ? ", with a model of the MobiFlight WASM module " : "",
+                             options.mobiflight ? options.mobiflight->c_str() : "");
+            }
         }
         server.run(g_stop_pipe[0], g_aircraft_pipe[0]);
         server.shutdown();

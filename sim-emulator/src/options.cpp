@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "mobiflight/module.h"
 #include "text.h"
 
 #include <arpa/inet.h>
@@ -108,6 +109,30 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
             if (auto e = flag(out.help)) return e;
             continue;
         }
+        if (option == "--mobiflight") {
+            // The version is optional: the next argument, unless an option.
+            std::string_view version = mobiflight::kDefaultVersion;
+            if (inlineValue) {
+                version = *inlineValue;
+            } else if (i + 1 < args.size() && !args[i + 1].starts_with("-")) {
+                version = args[++i];
+            }
+            if (!mobiflight::validVersion(version)) {
+                return usage(option, version, "not a version such as 1.0.1 (letters, digits, '.', '-', '_', '+')");
+            }
+            out.mobiflight = std::string(version);
+            continue;
+        }
+        if (option == "--sim") {
+            if (!takeValue()) {
+                return usage(option, "", "needs a value");
+            }
+            if (value != "2020" && value != "2024") {
+                return usage(option, value, "not 2020 or 2024");
+            }
+            out.sim = value == "2020" ? 2020 : 2024;
+            continue;
+        }
         const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
                            option == "--event-delay-frames" || option == "--data-after-ms" || option == "--set" ||
                            option == "--limit" || option == "--trace" || option == "--state-out" ||
@@ -188,7 +213,7 @@ std::string helpText() {
     std::string text = R"(Usage: sim-emulator [options]
 
 An emulated Microsoft Flight Simulator 2020 for SimConnect clients over TCP:
-it answers Open as "KittyHawk", keeps the aircraft variables below, applies
+it answers Open as "KittyHawk" (or as MSFS 2024 with --sim 2024), keeps the aircraft variables below, applies
 the simulator events clients transmit, and streams SIMOBJECT_DATA records
 every frame.
 
@@ -226,6 +251,11 @@ Options:
   --quiet                no listening message, no live view, no line per
                          client; refusals and failures are still said
   --port-file FILE       write the bound port number there once listening
+  --sim 2020|2024        the simulator that answers Open (default 2020); 2024
+                         answers as "SunRise" 12.1 and writes version 6 in
+                         every record's header, as MSFS 2024 does
+  --mobiflight [VERSION] run a model of the MobiFlight WASM module, version
+                         1.0.1 unless given (see Client data)
   --help                 this text
 
 Variables (SimConnect name, unit, starting value):
@@ -332,6 +362,41 @@ Requests: period NEVER stops a request, ONCE sends once, VISUAL_FRAME and
 SIM_FRAME send every frame, SECOND every second; flag CHANGED sends only
 when the block differs from the last one sent; origin, interval and limit
 count periods as in SimConnect. TAGGED is not supported (sent untagged).
+
+Client data: areas are found by their exact name. Mapping a name is always
+accepted (DUPLICATE_ID (29) for an ID used for another name, index 2);
+CreateClientData answers ALREADY_CREATED (32) for a name that exists and
+OUT_OF_BOUNDS (31) for a size outside 1..8192; an area goes when the client
+that created it leaves (at most 256 areas in all). A request on a name no
+one created is accepted and sends nothing until the area exists; writing
+there draws UNRECOGNIZED_ID (3), index 1. SetClientData must carry exactly
+its definition's bytes (SIZE_MISMATCH (2), index 5); a read-only area takes
+writes from its creator only (ILLEGAL_OPERATION (25)). Periods: ON_SET sends
+after every write of the area (by anyone), VISUAL_FRAME every frame, SECOND
+every second, ONCE once; CHANGED, origin, interval and limit as for
+requests; TAGGED is not supported. Records have object ID 0. A client-data
+packet of the wrong size draws SIZE_MISMATCH without ending the connection.
+Trace lines: "MapClientDataNameToID", "CreateClientData",
+"AddToClientDataDefinition", "ClearClientDataDefinition",
+"RequestClientData" and "SetClientData" with their fields ("text": the data
+written, up to its first NUL byte).
+
+With --mobiflight the model keeps the channel "MobiFlight" (areas
+MobiFlight.LVars 4096 bytes, .Command 1024, .Response 1024, .StringVars
+8192) and those clients add with MF.Clients.Add.NAME (at most 32, NAME 1 to
+64 letters, digits, '_' or '-'; an existing one is reused with its
+variables). It answers MF.Ping with MF.Pong and MF.Version.Get with
+MF.Version.VERSION; MF.SimVars.Add.CODE registers a float32 at offset 4k of
+NAME.LVars (at most 1024), written at once and then when it changes (up to
+MF.Config.MAX_VARS_PER_FRAME.Set.N per frame, 30 at first); MF.SimVars.Clear
+zeroes and forgets them; MF.SimVars.Set.CODE runs calculator code. CODE may
+hold numbers, + - * /, (L:NAME), (A:NAME, UNIT), (>L:NAME), (>K:NAME) (the
+event applied as a TransmitClientEvent of it would be, with the value before
+it as data, else 0) and (>H:NAME); other code is refused, said once. A
+command equal to the channel's previous one is ignored, as the real module
+does. Each command acted on is traced as {"call":"MobiFlight","command":...}
+and each H: event run as {"call":"HEvent","name":...} (with "t_ns", without
+"client"). Without --mobiflight nothing answers MF.Ping.
 
 Exit status: 0 after SIGINT/SIGTERM or --once, 1 on a runtime error (e.g.
 port in use, or a write to the trace, the state file or standard output

@@ -7,6 +7,8 @@
 #include "text.h"
 #include "value_text.h"
 
+#include "mobiflight/module.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -88,6 +90,12 @@ const char* callName(std::uint32_t function) {
     case scproto::FunctionId::TransmitClientEvent: return "TransmitClientEvent";
     case scproto::FunctionId::AddToDataDefinition: return "AddToDataDefinition";
     case scproto::FunctionId::RequestDataOnSimObject: return "RequestDataOnSimObject";
+    case scproto::FunctionId::MapClientDataNameToID: return "MapClientDataNameToID";
+    case scproto::FunctionId::CreateClientData: return "CreateClientData";
+    case scproto::FunctionId::AddToClientDataDefinition: return "AddToClientDataDefinition";
+    case scproto::FunctionId::ClearClientDataDefinition: return "ClearClientDataDefinition";
+    case scproto::FunctionId::RequestClientData: return "RequestClientData";
+    case scproto::FunctionId::SetClientData: return "SetClientData";
     case scproto::FunctionId::ClearDataDefinition: return "ClearDataDefinition";
     case scproto::FunctionId::SetDataOnSimObject: return "SetDataOnSimObject";
     case scproto::FunctionId::SubscribeToSystemEvent: return "SubscribeToSystemEvent";
@@ -126,6 +134,12 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::u
     case scproto::FunctionId::AddToDataDefinition: return onAddToDataDefinition(in);
     case scproto::FunctionId::RequestDataOnSimObject: return onRequestData(in);
     case scproto::FunctionId::TransmitClientEvent: return onTransmitClientEvent(in);
+    case scproto::FunctionId::MapClientDataNameToID:
+    case scproto::FunctionId::CreateClientData:
+    case scproto::FunctionId::AddToClientDataDefinition:
+    case scproto::FunctionId::ClearClientDataDefinition:
+    case scproto::FunctionId::RequestClientData:
+    case scproto::FunctionId::SetClientData: return onClientData(in, static_cast<scproto::FunctionId>(function));
     case scproto::FunctionId::ClearDataDefinition: return onClearDataDefinition(in);
     case scproto::FunctionId::SetDataOnSimObject: return onSetData(in);
     case scproto::FunctionId::SubscribeToSystemEvent: return onSubscribeToSystemEvent(in);
@@ -167,7 +181,8 @@ void Server::onOpen(const Incoming& in) {
     c.opened = true;
     c.opened_ns = in.t_ns;
     c.name = std::string(p.app_name);
-    const auto n = scproto::encode(scratch_, kServerVersion, scproto::kittyHawkOpen());
+    const auto n =
+        scproto::encode(scratch_, version_, options_.sim == 2024 ? scproto::sunRiseOpen() : scproto::kittyHawkOpen());
     queue(c, std::span(scratch_).first(n));
     if (!options_.quiet && !display_.live()) {
         std::fprintf(stderr, "sim-emulator: client %d opened as \"%s\"\n", c.number, printable(c.name).c_str());
@@ -502,7 +517,7 @@ void Server::onRequestSystemState(const Incoming& in) {
                !equalsIgnoreCase(p.state, "FlightPlan")) {
         return reject(in, ExceptionCode::NameUnrecognized, 2);
     }
-    const auto n = scproto::encode(scratch_, kServerVersion, r);
+    const auto n = scproto::encode(scratch_, version_, r);
     queue(c, std::span(scratch_).first(n));
 }
 
@@ -523,7 +538,7 @@ void Server::loadNextAircraft() {
                 continue;
             }
             const scproto::RecvEventFilename r{.event_id = event_id, .file_name = now.path};
-            const auto n = scproto::encode(scratch_, kServerVersion, r);
+            const auto n = scproto::encode(scratch_, version_, r);
             queue(*c, std::span(scratch_).first(n));
         }
     }
@@ -562,7 +577,7 @@ void Server::onEnumerateInputEvents(const Incoming& in) {
         header.request_id = p.request_id;
         header.entry_number = static_cast<std::uint32_t>(k);
         header.out_of = static_cast<std::uint32_t>(records);
-        const auto n = scproto::encode(scratch_, kServerVersion, header, part);
+        const auto n = scproto::encode(scratch_, version_, header, part);
         queue(c, std::span(scratch_).first(n));
     }
 }
@@ -627,7 +642,7 @@ void Server::malformed(Client& c, const std::string& reason, std::optional<std::
 
 void Server::sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index) {
     const scproto::RecvException r{.exception = static_cast<std::uint32_t>(code), .send_id = send_id, .index = index};
-    const auto n = scproto::encode(scratch_, kServerVersion, r);
+    const auto n = scproto::encode(scratch_, version_, r);
     queue(c, std::span(scratch_).first(n));
 }
 
@@ -636,9 +651,13 @@ void Server::frame() {
     for (const auto& applied : sim_.advanceFrame()) {
         display_.applied(applied, next_number_ > 1);
     }
+    if (module_) {
+        module_->frame();
+    }
     for (auto& c : clients_) {
         if (c->opened && !c->closing) {
             serveRequests(*c);
+            serveClientData(*c);
         }
     }
 }
@@ -680,7 +699,7 @@ void Server::serveRequests(Client& c) {
                 rec.out_of = 1;
                 rec.define_count = static_cast<std::uint32_t>(define->second.size());
                 rec.data = data;
-                const auto n = scproto::encode(scratch_, kServerVersion, rec);
+                const auto n = scproto::encode(scratch_, version_, rec);
                 queue(c, std::span(scratch_).first(n));
                 ++r.sent;
             }

@@ -349,4 +349,74 @@ SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE hSimConnect, SIMCONNECT_DAT
 // Value points to cbUnitSize bytes: a double, or a string with its NUL.
 SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE hSimConnect, UINT64 Hash, DWORD cbUnitSize, void* Value);
 
+// --- Client data --------------------------------------------------------
+// Memory areas that clients (and add-ons inside the simulator, such as the
+// MobiFlight WASM module) create by name and share: one side writes an area
+// with SimConnect_SetClientData, the other reads it through a request whose
+// records come as SIMCONNECT_RECV_CLIENT_DATA.
+
+typedef DWORD SIMCONNECT_CLIENT_DATA_ID;
+typedef DWORD SIMCONNECT_CLIENT_DATA_DEFINITION_ID;
+typedef DWORD SIMCONNECT_CREATE_CLIENT_DATA_FLAG;
+typedef DWORD SIMCONNECT_CLIENT_DATA_REQUEST_FLAG;
+typedef DWORD SIMCONNECT_CLIENT_DATA_SET_FLAG;
+
+static const DWORD SIMCONNECT_CREATE_CLIENT_DATA_FLAG_DEFAULT = 0x00000000;
+static const DWORD SIMCONNECT_CREATE_CLIENT_DATA_FLAG_READ_ONLY = 0x00000001;
+
+static const DWORD SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_DEFAULT = 0x00000000;
+static const DWORD SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED = 0x00000001;
+static const DWORD SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_TAGGED = 0x00000002;
+
+static const DWORD SIMCONNECT_CLIENT_DATA_SET_FLAG_DEFAULT = 0x00000000;
+static const DWORD SIMCONNECT_CLIENT_DATA_SET_FLAG_TAGGED = 0x00000001;
+
+// dwSizeOrType of SimConnect_AddToClientDataDefinition: a size in bytes, or
+// one of these types.
+static const DWORD SIMCONNECT_CLIENTDATATYPE_INT8 = (DWORD)-1;
+static const DWORD SIMCONNECT_CLIENTDATATYPE_INT16 = (DWORD)-2;
+static const DWORD SIMCONNECT_CLIENTDATATYPE_INT32 = (DWORD)-3;
+static const DWORD SIMCONNECT_CLIENTDATATYPE_INT64 = (DWORD)-4;
+static const DWORD SIMCONNECT_CLIENTDATATYPE_FLOAT32 = (DWORD)-5;
+static const DWORD SIMCONNECT_CLIENTDATATYPE_FLOAT64 = (DWORD)-6;
+
+// dwOffset: right after the definition's previous datum.
+static const DWORD SIMCONNECT_CLIENTDATAOFFSET_AUTO = (DWORD)-1;
+
+static const DWORD SIMCONNECT_CLIENTDATA_MAX_SIZE = 8192;
+
+enum SIMCONNECT_CLIENT_DATA_PERIOD {
+    SIMCONNECT_CLIENT_DATA_PERIOD_NEVER,
+    SIMCONNECT_CLIENT_DATA_PERIOD_ONCE,
+    SIMCONNECT_CLIENT_DATA_PERIOD_VISUAL_FRAME,
+    SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+    SIMCONNECT_CLIENT_DATA_PERIOD_SECOND,
+};
+
+#pragma pack(push, 1)
+
+// When dwID is SIMCONNECT_RECV_ID_CLIENT_DATA; laid out as SIMOBJECT_DATA.
+struct SIMCONNECT_RECV_CLIENT_DATA : public SIMCONNECT_RECV_SIMOBJECT_DATA {};
+
+#pragma pack(pop)
+
+SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE hSimConnect, const char* szClientDataName,
+                                               SIMCONNECT_CLIENT_DATA_ID ClientDataID);
+SIMCONNECTAPI SimConnect_CreateClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID, DWORD dwSize,
+                                          SIMCONNECT_CREATE_CLIENT_DATA_FLAG Flags);
+SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                                   DWORD dwOffset, DWORD dwSizeOrType, float fEpsilon = 0,
+                                                   DWORD DatumID = SIMCONNECT_UNUSED);
+SIMCONNECTAPI SimConnect_ClearClientDataDefinition(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID);
+SIMCONNECTAPI SimConnect_RequestClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                           SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                           SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                           SIMCONNECT_CLIENT_DATA_PERIOD Period = SIMCONNECT_CLIENT_DATA_PERIOD_ONCE,
+                                           SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags = 0, DWORD origin = 0,
+                                           DWORD interval = 0, DWORD limit = 0);
+SIMCONNECTAPI SimConnect_SetClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                       SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                       SIMCONNECT_CLIENT_DATA_SET_FLAG Flags, DWORD dwReserved, DWORD cbUnitSize,
+                                       void* pDataSet);
+
 #endif

@@ -485,3 +485,73 @@ SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE hSimConnect, UINT64 Hash, DWORD cb
                       scproto::SetInputEventPacket{
                           .hash = Hash, .value = std::span(static_cast<const std::uint8_t*>(Value), cbUnitSize)});
 }
+
+// --- Client data
+
+SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE hSimConnect, const char* szClientDataName,
+                                               SIMCONNECT_CLIENT_DATA_ID ClientDataID) {
+    return sendPacket(hSimConnect, "SimConnect_MapClientDataNameToID",
+                      scproto::MapClientDataNamePacket{.name = orEmpty(szClientDataName), .area_id = ClientDataID});
+}
+
+SIMCONNECTAPI SimConnect_CreateClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID, DWORD dwSize,
+                                          SIMCONNECT_CREATE_CLIENT_DATA_FLAG Flags) {
+    return sendPacket(hSimConnect, "SimConnect_CreateClientData",
+                      scproto::CreateClientDataPacket{.area_id = ClientDataID, .size = dwSize, .flags = Flags});
+}
+
+SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                                   DWORD dwOffset, DWORD dwSizeOrType, float fEpsilon, DWORD DatumID) {
+    return sendPacket(hSimConnect, "SimConnect_AddToClientDataDefinition",
+                      scproto::AddToClientDataDefinitionPacket{.define_id = DefineID,
+                                                               .offset = dwOffset,
+                                                               .size_or_type = dwSizeOrType,
+                                                               .epsilon = fEpsilon,
+                                                               .datum_id = DatumID});
+}
+
+SIMCONNECTAPI SimConnect_ClearClientDataDefinition(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID) {
+    return sendPacket(hSimConnect, "SimConnect_ClearClientDataDefinition",
+                      scproto::ClearClientDataDefinitionPacket{.define_id = DefineID});
+}
+
+SIMCONNECTAPI SimConnect_RequestClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                           SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                           SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                           SIMCONNECT_CLIENT_DATA_PERIOD Period,
+                                           SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags, DWORD origin, DWORD interval,
+                                           DWORD limit) {
+    return sendPacket(hSimConnect, "SimConnect_RequestClientData",
+                      scproto::RequestClientDataPacket{.area_id = ClientDataID,
+                                                       .request_id = RequestID,
+                                                       .define_id = DefineID,
+                                                       .period = static_cast<std::uint32_t>(Period),
+                                                       .flags = Flags,
+                                                       .origin = origin,
+                                                       .interval = interval,
+                                                       .limit = limit});
+}
+
+SIMCONNECTAPI SimConnect_SetClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                       SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                       SIMCONNECT_CLIENT_DATA_SET_FLAG Flags, DWORD dwReserved, DWORD cbUnitSize,
+                                       void* pDataSet) {
+    // No area is larger, so no larger write can be right; refused here
+    // rather than sent for the simulator to refuse.
+    if (cbUnitSize > SIMCONNECT_CLIENTDATA_MAX_SIZE) {
+        setLastError("SimConnect_SetClientData: %u bytes, more than an area holds (%u)",
+                     static_cast<unsigned>(cbUnitSize), static_cast<unsigned>(SIMCONNECT_CLIENTDATA_MAX_SIZE));
+        return E_INVALIDARG;
+    }
+    if (!pDataSet && cbUnitSize > 0) {
+        setLastError("SimConnect_SetClientData: null data");
+        return E_INVALIDARG;
+    }
+    const scproto::SetClientDataPacket p{
+        .area_id = ClientDataID,
+        .define_id = DefineID,
+        .flags = Flags,
+        .reserved = dwReserved,
+        .data = std::span(static_cast<const std::uint8_t*>(pDataSet), pDataSet ? cbUnitSize : 0)};
+    return sendPacket(hSimConnect, "SimConnect_SetClientData", p);
+}

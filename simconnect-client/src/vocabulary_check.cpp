@@ -72,4 +72,25 @@ static_assert(sizeof(SIMCONNECT_RECV_ENUMERATE_INPUT_EVENTS) ==
 static_assert(sizeof(SIMCONNECT_INPUT_EVENT_DESCRIPTOR::Name) == scproto::kInputEventNameSize);
 static_assert(sizeof(SIMCONNECT_RECV_EVENT_FILENAME::szFileName) == scproto::kPathFieldSize);
 
+// --- Client data
+static_assert(SIMCONNECT_RECV_ID_CLIENT_DATA == value(RecvId::ClientData));
+static_assert(SIMCONNECT_CLIENT_DATA_PERIOD_NEVER == value(scproto::ClientDataPeriod::Never));
+static_assert(SIMCONNECT_CLIENT_DATA_PERIOD_ONCE == value(scproto::ClientDataPeriod::Once));
+static_assert(SIMCONNECT_CLIENT_DATA_PERIOD_VISUAL_FRAME == value(scproto::ClientDataPeriod::VisualFrame));
+static_assert(SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET == value(scproto::ClientDataPeriod::OnSet));
+static_assert(SIMCONNECT_CLIENT_DATA_PERIOD_SECOND == value(scproto::ClientDataPeriod::Second));
+static_assert(SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED == scproto::kClientDataRequestFlagChanged);
+static_assert(SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_TAGGED == scproto::kClientDataRequestFlagTagged);
+static_assert(SIMCONNECT_CLIENT_DATA_SET_FLAG_TAGGED == scproto::kClientDataSetFlagTagged);
+static_assert(SIMCONNECT_CREATE_CLIENT_DATA_FLAG_READ_ONLY == scproto::kCreateClientDataFlagReadOnly);
+static_assert(SIMCONNECT_CLIENTDATA_MAX_SIZE == scproto::kClientDataMaxSize);
+static_assert(SIMCONNECT_CLIENTDATAOFFSET_AUTO == scproto::kClientDataOffsetAuto);
+static_assert(SIMCONNECT_CLIENTDATATYPE_INT8 == value(scproto::ClientDataType::Int8));
+static_assert(SIMCONNECT_CLIENTDATATYPE_INT16 == value(scproto::ClientDataType::Int16));
+static_assert(SIMCONNECT_CLIENTDATATYPE_INT32 == value(scproto::ClientDataType::Int32));
+static_assert(SIMCONNECT_CLIENTDATATYPE_INT64 == value(scproto::ClientDataType::Int64));
+static_assert(SIMCONNECT_CLIENTDATATYPE_FLOAT32 == value(scproto::ClientDataType::Float32));
+static_assert(SIMCONNECT_CLIENTDATATYPE_FLOAT64 == value(scproto::ClientDataType::Float64));
+static_assert(sizeof(SIMCONNECT_RECV_CLIENT_DATA) == sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA));
+
 }  // namespace

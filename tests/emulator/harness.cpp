@@ -106,15 +106,6 @@ void TestClient::sendRaw(const Bytes& bytes) {
     }
 }
 
-template <typename Packet>
-std::uint32_t TestClient::send(const Packet& p) {
-    Bytes buf(scproto::kMaxPacketSize);
-    const std::size_t n = scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_, p);
-    buf.resize(n);
-    sendRaw(buf);
-    return send_id_;
-}
-
 std::uint32_t TestClient::open(const std::string& name) { return send(scproto::OpenPacket{.app_name = name}); }
 
 std::uint32_t TestClient::map(std::uint32_t event, const std::string& name) {

@@ -66,9 +66,16 @@ public:
     std::optional<Record> next(int wait_ms = 5000);
     bool peerClosed() const { return peer_closed_; }
 
-private:
+    // Any packet of the shared codec (the client-data ones among them).
     template <typename Packet>
-    std::uint32_t send(const Packet& p);
+    std::uint32_t send(const Packet& p) {
+        Bytes buf(scproto::kMaxPacketSize);
+        buf.resize(scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_, p));
+        sendRaw(buf);
+        return send_id_;
+    }
+
+private:
     int fd_ = -1;
     std::uint32_t send_id_ = 0;
     bool peer_closed_ = false;

@@ -21,6 +21,7 @@ enum class RecvId : std::uint32_t {
     EventFilename = 6,
     SimObjectData = 8,
     SystemState = 15,
+    ClientData = 16,
     EnumerateInputEvents = 34,
 };
 
@@ -177,6 +178,45 @@ inline constexpr std::uint32_t kObjectIdUser = 0;     // the user's aircraft
 inline constexpr std::uint32_t kOpenConfigIndexLocal = 0xFFFFFFFF;
 inline constexpr std::uint32_t kGroupPriorityHighest = 1;
 inline constexpr std::uint32_t kEventFlagGroupIdIsPriority = 0x10;
+
+// --- Client data ---------------------------------------------------------
+
+// SIMCONNECT_CLIENT_DATA_PERIOD values: ON_SET sends whenever a client
+// writes the area.
+enum class ClientDataPeriod : std::uint32_t { Never, Once, VisualFrame, OnSet, Second };
+inline constexpr std::uint32_t kClientDataRequestFlagChanged = 0x1;
+inline constexpr std::uint32_t kClientDataRequestFlagTagged = 0x2;
+inline constexpr std::uint32_t kClientDataSetFlagTagged = 0x1;
+inline constexpr std::uint32_t kCreateClientDataFlagReadOnly = 0x1;
+// The largest area, and so the largest datum and the largest write.
+inline constexpr std::size_t kClientDataMaxSize = 8192;
+// A datum's offset when it follows the definition's previous one.
+inline constexpr std::uint32_t kClientDataOffsetAuto = 0xFFFFFFFF;
+
+// SIMCONNECT_CLIENTDATATYPE_*: a datum's dwSizeOrType is a size in bytes or
+// one of these (-1 to -6 as a DWORD).
+enum class ClientDataType : std::uint32_t {
+    Int8 = 0xFFFFFFFF,
+    Int16 = 0xFFFFFFFE,
+    Int32 = 0xFFFFFFFD,
+    Int64 = 0xFFFFFFFC,
+    Float32 = 0xFFFFFFFB,
+    Float64 = 0xFFFFFFFA,
+};
+
+// The bytes a client-data datum takes: its size, or its type's width; 0
+// when it is neither a size up to kClientDataMaxSize nor a known type.
+constexpr std::size_t clientDatumSize(std::uint32_t size_or_type) {
+    switch (static_cast<ClientDataType>(size_or_type)) {
+    case ClientDataType::Int8: return 1;
+    case ClientDataType::Int16: return 2;
+    case ClientDataType::Int32:
+    case ClientDataType::Float32: return 4;
+    case ClientDataType::Int64:
+    case ClientDataType::Float64: return 8;
+    }
+    return size_or_type <= kClientDataMaxSize ? size_or_type : 0;
+}
 
 }  // namespace scproto
 
