@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr std::array<const char*, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
-
 // The buttons with a function, by bit; the others are named by their bit.
 constexpr std::array<const char*, 32> kButtonNames{
     nullptr, nullptr, nullptr, nullptr,  "DIRECT_TO", "MENU",    "CLR",     "ENT",      "SWAP",    "KNOB_PUSH", nullptr,
