@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "driver/verbose_log.h"
+#include "profiles/profile_layer.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 HANDLE simConnectHandle = nullptr;
@@ -66,6 +67,8 @@ bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
     }
     simulator.connection = &simConnectHandle;
     panel.simInterface->setupConnection();
+    profiles::profileLayer.connection = &simConnectHandle;
+    profiles::profileLayer.onConnected();
     std::fputs("Connected to MSFS2020\n", stdout);
     // Whoever reads our output through a pipe sees the line at once.
     std::fflush(stdout);
@@ -110,6 +113,15 @@ void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd
     updateLeds(panel);  // dark: nothing is known to be engaged
 }
 
+// The built-in mapping, logged with --verbose.
+void dispatchBuiltIn(PanelState& panel, const PanelReport& report) {
+    if (verboseLogEnabled()) {
+        dispatchLogged(panel, report);
+    } else {
+        panel.dispatchReport(report);
+    }
+}
+
 }  // namespace
 
 void acceptReport(PanelState& panel, const PanelReport& report) {
@@ -122,10 +134,9 @@ void acceptReport(PanelState& panel, const PanelReport& report) {
     }
     if (!panel.linked) {
         logDroppedReport(panel, report);
-    } else if (verboseLogEnabled()) {
-        dispatchLogged(panel, report);
     } else {
-        panel.dispatchReport(report);
+        // A profile answers for the controls it names, the rest go on.
+        profiles::profileLayer.dispatch(panel, report, &dispatchBuiltIn);
     }
     panel.previous_report = report;
 }
@@ -209,6 +220,7 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
         const SessionEnd end = runSession(panel);
         SimConnect_Close(simConnectHandle);
         simConnectHandle = nullptr;
+        profiles::profileLayer.onDisconnected();
         if (end == SessionEnd::Stopped) {
             break;
         }

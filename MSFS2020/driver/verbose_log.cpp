@@ -62,36 +62,6 @@ void describeMode(const PanelState& panel, char (&out)[32]) {
     std::snprintf(out, sizeof out, "%s%s", modeName(panel.mode, spare), panel.shift ? " shift" : "");
 }
 
-void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96]) {
-    char mode[32];
-    describeMode(panel, mode);
-    char outerText[16] = "";
-    char innerText[16] = "";
-    if (outer != 0) {
-        std::snprintf(outerText, sizeof outerText, " outer %+d", outer);
-    }
-    if (inner != 0) {
-        std::snprintf(innerText, sizeof innerText, " inner %+d", inner);
-    }
-    std::snprintf(out, sizeof out, "%s%s%s", mode, outerText, innerText);
-}
-
-void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]) {
-    char mode[32];
-    describeMode(panel, mode);
-    for (unsigned bit = 0; bit < 32; ++bit) {
-        if (mask == (1U << bit)) {
-            if (kButtonNames[bit] != nullptr) {
-                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
-            } else {
-                std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
-            }
-            return;
-        }
-    }
-    std::snprintf(out, sizeof out, "%s buttons 0x%08lx", mode, static_cast<unsigned long>(mask));
-}
-
 // Set-values go out as BCD or BCO16 (read in hex) or as signed numbers.
 void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data) {
     ++log.events;
@@ -155,6 +125,36 @@ private:
 constinit LoggingInterface loggingInterface;
 
 }  // namespace
+
+void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96]) {
+    char mode[32];
+    describeMode(panel, mode);
+    char outerText[16] = "";
+    char innerText[16] = "";
+    if (outer != 0) {
+        std::snprintf(outerText, sizeof outerText, " outer %+d", outer);
+    }
+    if (inner != 0) {
+        std::snprintf(innerText, sizeof innerText, " inner %+d", inner);
+    }
+    std::snprintf(out, sizeof out, "%s%s%s", mode, outerText, innerText);
+}
+
+void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]) {
+    char mode[32];
+    describeMode(panel, mode);
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        if (mask == (1U << bit)) {
+            if (kButtonNames[bit] != nullptr) {
+                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
+            } else {
+                std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
+            }
+            return;
+        }
+    }
+    std::snprintf(out, sizeof out, "%s buttons 0x%08lx", mode, static_cast<unsigned long>(mask));
+}
 
 void enableVerboseLog(PanelState& panel) {
     if (log.enabled) {
