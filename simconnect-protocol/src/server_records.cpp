@@ -32,6 +32,9 @@ std::size_t minimumSize(std::uint32_t id) {
     case RecvId::Quit: return kRecvQuitSize;
     case RecvId::Event: return kRecvEventSize;
     case RecvId::SimObjectData: return kRecvSimObjectDataHeaderSize;
+    case RecvId::EventFilename: return kRecvEventFilenameSize;
+    case RecvId::SystemState: return kRecvSystemStateSize;
+    case RecvId::EnumerateInputEvents: return kRecvListHeaderSize;
     }
     return 0;
 }
