@@ -19,6 +19,11 @@ ProfileLayer profileLayer;
 
 namespace {
 
+// Where the string fields start (the records are packed): the path follows
+// the event record's fields, the state's string is its last field.
+constexpr std::size_t kFileNameAt = sizeof(SIMCONNECT_RECV_EVENT);
+constexpr std::size_t kStateStringAt = sizeof(SIMCONNECT_RECV_SYSTEM_STATE) - MAX_PATH;
+
 // The text of a fixed-size string field: up to its NUL, never past the
 // bytes that arrived.
 std::string fieldText(const char* field, std::size_t capacity) { return std::string(field, strnlen(field, capacity)); }
@@ -110,10 +115,10 @@ bool ProfileLayer::takeRecord(const SIMCONNECT_RECV* record, DWORD size) {
     if (!active()) return false;
     switch (record->dwID) {
     case SIMCONNECT_RECV_ID_EVENT_FILENAME: {
-        if (size < offsetof(SIMCONNECT_RECV_EVENT_FILENAME, szFileName)) return false;
+        if (size < kFileNameAt) return false;
         const auto* event = static_cast<const SIMCONNECT_RECV_EVENT_FILENAME*>(record);
         if (event->uEventID != kAircraftLoadedEvent) return false;
-        const std::size_t room = size - offsetof(SIMCONNECT_RECV_EVENT_FILENAME, szFileName);
+        const std::size_t room = size - kFileNameAt;
         takeAircraftPath(event->szFileName, std::min(room, sizeof event->szFileName));
         // The title of the aircraft now loaded: asked again, the selection
         // waits for it.
@@ -123,10 +128,10 @@ bool ProfileLayer::takeRecord(const SIMCONNECT_RECV* record, DWORD size) {
         return true;
     }
     case SIMCONNECT_RECV_ID_SYSTEM_STATE: {
-        if (size < offsetof(SIMCONNECT_RECV_SYSTEM_STATE, szString)) return false;
+        if (size < kStateStringAt) return false;
         const auto* state = static_cast<const SIMCONNECT_RECV_SYSTEM_STATE*>(record);
         if (state->dwRequestID != kAircraftStateRequest) return false;
-        const std::size_t room = size - offsetof(SIMCONNECT_RECV_SYSTEM_STATE, szString);
+        const std::size_t room = size - kStateStringAt;
         takeAircraftPath(state->szString, std::min(room, sizeof state->szString));
         decide();
         return true;
@@ -202,10 +207,10 @@ void ProfileLayer::takeValue(Variable& variable, double reported) {
 }
 
 void ProfileLayer::takeInputEvents(const SIMCONNECT_RECV* record, DWORD size) {
-    if (size < sizeof(SIMCONNECT_RECV_ENUMERATE_INPUT_EVENTS) - sizeof(SIMCONNECT_INPUT_EVENT_DESCRIPTOR)) return;
+    if (size < sizeof(SIMCONNECT_RECV_LIST_TEMPLATE)) return;
     const auto* list = static_cast<const SIMCONNECT_RECV_ENUMERATE_INPUT_EVENTS*>(record);
     if (list->dwRequestID != input_request_ || inputs_.empty()) return;
-    const std::size_t header = offsetof(SIMCONNECT_RECV_ENUMERATE_INPUT_EVENTS, rgData);
+    const std::size_t header = sizeof(SIMCONNECT_RECV_LIST_TEMPLATE);
     const std::size_t room = (size - header) / sizeof(SIMCONNECT_INPUT_EVENT_DESCRIPTOR);
     const std::size_t count = std::min<std::size_t>(list->dwArraySize, room);
     for (std::size_t i = 0; i < count; ++i) {
