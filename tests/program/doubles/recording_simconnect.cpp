@@ -142,7 +142,7 @@ std::vector<unsigned char> systemStateRecord(DWORD request, const std::string& t
     put<DWORD>(bytes, 4);
     put<DWORD>(bytes, SIMCONNECT_RECV_ID_SYSTEM_STATE);
     put<DWORD>(bytes, request);
-    put<DWORD>(bytes, 0);    // dwInteger
+    put<DWORD>(bytes, 0);     // dwInteger
     put<float>(bytes, 0.0F);  // fFloat
     std::vector<unsigned char> name(MAX_PATH, 0);
     std::memcpy(name.data(), text.data(), std::min<std::size_t>(text.size(), MAX_PATH - 1));
