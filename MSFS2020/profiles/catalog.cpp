@@ -89,7 +89,7 @@ std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
     const std::filesystem::path program = programFolder();
 #if defined(_WIN32)
     // Beside the .exe: the user's, and the zip's own.
-    if (!program.empty()) add(program / "profiles");
+    if (!program.empty()) add(program / MSFS_PANEL_SHIPPED_PROFILES);
     if (const std::filesystem::path appData = environmentPath(L"APPDATA"); !appData.empty()) {
         add(appData / "msfs-panel" / "profiles");
     }
@@ -99,7 +99,7 @@ std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
     } else if (const std::filesystem::path home = environmentPath("HOME"); !home.empty()) {
         add(home / ".config" / "msfs-panel" / "profiles");
     }
-    if (!program.empty()) add(program / ".." / "share" / "msfs-panel" / "profiles");
+    if (!program.empty()) add(program / MSFS_PANEL_SHIPPED_PROFILES);
 #endif
     return folders;
 }
