@@ -38,7 +38,7 @@ CLIENT_EVENTS = 10000
 LATENCY_PROFILE = """name = "bench"
 match = ["Emulated Aircraft"]
 [NAV1]
-outer.cw = "K:NAV1_RADIO_WHOLE_INC"
+outer.cw = "K:BENCH.NAV1_OUTER_INC"
 """
 LATENCY_PROFILE_LABEL = "this tree, with a profile"
 
@@ -259,7 +259,7 @@ def run_latency(bins, program, profile=None):
         run.finish(timeout=120)
         queued = [r for r in run.reports if r["queued"]]
         sent = [t for t in run.trace if t.get("call") == "TransmitClientEvent"]
-        if profile is not None and any(t.get("sim_event") != "NAV1_RADIO_WHOLE_INC" for t in sent):
+        if profile is not None and any(t.get("sim_event") != "BENCH.NAV1_OUTER_INC" for t in sent):
             raise RuntimeError("latency: the profile did not answer for the knob")
         if len(queued) != LATENCY_REPORTS or len(sent) != len(queued):
             raise RuntimeError(f"latency: {len(queued)} reports queued, {len(sent)} events received")
