@@ -134,7 +134,8 @@ class Run:
     """One run of msfs-panel under virtual-panel against sim-emulator, in a
     fresh directory holding the SimConnect.cfg that names the emulator."""
 
-    def __init__(self, bins, program, script, emulator_args, linger_ms, report_log=True, profile=None):
+    def __init__(self, bins, program, script, emulator_args, linger_ms, report_log=True, program_args=(),
+                 profile=None):
         self.dir = tempfile.mkdtemp(prefix="msfs-bench-")
         self.bins = bins
         self.files = {k: os.path.join(self.dir, k) for k in
@@ -152,7 +153,7 @@ class Run:
         argv = [bins["virtual-panel"], "--script", self.files["script.txt"], "--linger-ms", str(linger_ms)]
         if report_log:
             argv += ["--report-log", self.files["reports.jsonl"]]
-        argv += ["--", program]
+        argv += ["--", program, *program_args]
         if profile is not None:
             with open(self.files["profile.toml"], "w") as f:
                 f.write(profile)
@@ -442,13 +443,13 @@ def main():
     parser.add_argument("--compare-commit", help="that commit, for the record")
     parser.add_argument("--node", default=shutil.which("node"))
     parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--only", choices=["latency", "spin", "cost", "clients"], action="append")
+    parser.add_argument("--only", choices=["latency", "spin", "cost", "clients", "accelerate"], action="append")
     parser.add_argument("--out", required=True, help="results file (JSON)")
     args = parser.parse_args()
 
     bins = {name: os.path.join(os.path.abspath(args.bin), name) for name in
             ("msfs-panel", "sim-emulator", "virtual-panel", "bench-client")}
-    sections = args.only or ["latency", "spin", "cost", "clients"]
+    sections = args.only or ["latency", "spin", "cost", "clients", "accelerate"]
     results = {}
     if args.only and os.path.exists(args.out):
         # Only some sections: the others stay as the file has them.
@@ -541,6 +542,10 @@ def main():
             results["clients"] = {"events": CLIENT_EVENTS, "setup_calls": rows[0]["setup_calls"], "runs": rows,
                                   "median": summary}
 
+    if "accelerate" in sections:
+        import acceleration  # the acceleration rows: benchmarks/acceleration.py
+        results["accelerate"] = acceleration.run_section(bins, bins["msfs-panel"], args.runs, log)
+
     results["load_after"] = load_average()
     with open(args.out, "w") as f:
         json.dump(results, f, indent=1)
@@ -607,6 +612,8 @@ def markdown_tables(r):
                        f"| {x['process_sys_ms']:.0f} ms | {x['process_peak_rss_kib']} KiB |")
         out += [f"| **node-simconnect / ours** | **{c['wall_ratio']:.1f}x** | **{c['cpu_ratio']:.1f}x** | "
                 f"{c['node']['process_cpu_ms'] / c['ours']['process_cpu_ms']:.1f}x | | |", ""]
+    import acceleration
+    out += acceleration.markdown(r)
     return "\n".join(out) + "\n"
 
 
@@ -637,6 +644,8 @@ def print_summary(r):
         log(f"clients, {CLIENT_EVENTS} events: ours wall {m['ours']['wall_ms']:.1f} ms cpu {m['ours']['cpu_ms']:.1f} ms; "
             f"node-simconnect wall {m['node']['wall_ms']:.1f} ms cpu {m['node']['cpu_ms']:.1f} ms; "
             f"ratio wall {m['wall_ratio']:.1f}x cpu {m['cpu_ratio']:.1f}x")
+    import acceleration
+    acceleration.summary(r, log)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "acceleration/panel_acceleration.h"
 #include "driver/verbose_log.h"
 #include "profiles/catalog.h"
 #include "profiles/mobiflight_channel.h"
@@ -96,6 +97,7 @@ void ProfileLayer::onDisconnected() {
     steps_.clear();
     resolved_.clear();
     table_ = {};
+    knob_accelerate_ = {};
     leds_ = {};
     armed_ = {};
     mapped_.clear();
@@ -267,6 +269,7 @@ void ProfileLayer::leave() {
     steps_.clear();
     resolved_.clear();
     table_ = {};
+    knob_accelerate_ = {};
     leds_ = {};
     armed_ = {};
     // The exceptions of the start-up calls still count; those of the profile
@@ -388,6 +391,15 @@ bool ProfileLayer::resolve(const Profile& profile) {
                 }
                 table_[mode][static_cast<std::size_t>(shift)][control] = found->second;
             }
+            for (std::size_t knob = 0; knob < 2; ++knob) {
+                std::optional<bool> setting = profile.plain[mode].knobs[knob].accelerate;
+                if (shift != 0 && profile.shifted[mode].knobs[knob].accelerate) {
+                    setting = profile.shifted[mode].knobs[knob].accelerate;
+                }
+                if (!setting) setting = profile.accelerate;
+                knob_accelerate_[mode][static_cast<std::size_t>(shift)][knob] =
+                    static_cast<std::int8_t>(setting ? (*setting ? 1 : 0) : -1);
+            }
         }
     }
     for (std::size_t i = 0; i < leds_.size(); ++i) {
@@ -494,8 +506,12 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
         return;
     }
     const std::uint8_t mode = panel.mode;
-    char action[96] = "";
+    char action[160] = "";
     PanelReport rest = report;
+    // The profile's acceleration setting holds for the built-in knobs too,
+    // while it is in force; --accelerate where it has none.
+    const bool option = panelAcceleration.enabled;
+    if (current_->accelerate) panelAcceleration.enabled = *current_->accelerate;
     // The knobs read the shift flag as it was before this report's push.
     const std::int8_t deltas[2] = {report.outer_delta, report.inner_delta};
     for (int knob = 0; knob < 2; ++knob) {
@@ -504,11 +520,21 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
         const auto control = static_cast<Control>(2 * knob + (delta > 0 ? 0 : 1));
         const Resolved* resolved = resolvedFor(mode, panel.shift, control);
         if (resolved == nullptr) continue;
+        WeighedReport weighed;
+        Weighing& weighing = knob == 0 ? weighed.outer : weighed.inner;
+        int detents = std::abs(delta);
+        const std::int8_t setting = knob_accelerate_[mode][panel.shift ? 1 : 0][static_cast<std::size_t>(knob)];
+        if (setting < 0 ? panelAcceleration.enabled : setting != 0) {
+            // Weighed as a knob of its own, apart from the built-in ones.
+            const KnobId id = kProfileKnobs | (KnobId{mode} << 2) | (panel.shift ? 2U : 0U) | (knob == 1 ? 1U : 0U);
+            weighing = panelAcceleration.runs().weigh(id, static_cast<std::int8_t>(delta), panelAcceleration.clock());
+            detents = std::abs(weighing.steps);
+        }
         if (verbose) {
             describeKnobs(panel, knob == 0 ? deltas[0] : std::int8_t{0}, knob == 1 ? deltas[1] : std::int8_t{0},
-                          action);
+                          &weighed, action);
         }
-        runSteps(resolved->press, std::abs(delta), action);
+        runSteps(resolved->press, detents, action);
         (knob == 0 ? rest.outer_delta : rest.inner_delta) = 0;
     }
 
@@ -555,6 +581,7 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
         second.buttons = builtin;
         next(panel, second);
     }
+    panelAcceleration.enabled = option;
 }
 
 std::uint8_t ProfileLayer::leds(std::uint8_t builtin) const {
