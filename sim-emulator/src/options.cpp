@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 
 namespace simemu {
@@ -105,6 +106,9 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
                 return usage(option, value, error);
             }
             out.settings.push_back(*setting);
+            if (std::ranges::count(out.settings, Var::Count, &Setting::var) > std::ptrdiff_t{kMaxNamedVariables}) {
+                return usage(option, value, "more than " + std::to_string(kMaxNamedVariables) + " named variables");
+            }
         } else if (option == "--limit") {
             std::string error;
             const auto limit = parseLimit(value, error);
@@ -141,13 +145,17 @@ Options:
                          frame boundary (default 0), like a slow simulator
   --set "NAME=VALUE"     starting value of a variable by its SimConnect name,
                          in the unit listed below; repeatable. Transponder as
-                         BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false
+                         BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false.
+                         "L:NAME=VALUE" sets an L:var, "A:NAME=VALUE" a
+                         simulation variable not listed below (see Named
+                         variables)
   --limit "NAME=MIN:MAX" hold a variable within MIN..MAX (each written as for
                          --set) after every event and from the start, as an
                          aircraft holds an autopilot target to what it
                          allows; repeatable
   --trace FILE           JSON Lines, one object per client packet
-  --state-out FILE       at exit, every variable as one JSON object
+  --state-out FILE       at exit, every variable as one JSON object (the
+                         named variables as "L:NAME" and "A:NAME")
   --once                 exit when the first client (the first connection
                          that sent a packet) has disconnected
   --quiet                no listening message, no live view, no line per
@@ -172,6 +180,12 @@ which --state-out writes as the integer 4608.
 Variables are read in any unit of their family: MHz/kHz/Hz/Frequency BCD16,
 degrees/radians, feet/meters, feet/minute/feet/second/meters/second, BCO16,
 Bool, inHg/millibars/hPa; as INT32 (truncated), INT64, FLOAT32 or FLOAT64.
+
+Named variables: L:vars, and simulation variables not listed above (a
+client's datum "A:NAME" or "NAME", an index as in "NAME:1"), are plain
+numbers that read 0 until set, in whatever unit a client names; names match
+case-insensitively. At most 4096 of them exist at once (all clients and
+--set together); a datum naming one more draws DEFINITION_ERROR (28).
 
 Events and their effect:
   COM_RADIO_WHOLE_INC/DEC, COM2_...   standby +-1 MHz, wrapping 118..136

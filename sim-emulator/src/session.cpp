@@ -32,6 +32,7 @@ const char* callName(std::uint32_t function) {
     case scproto::FunctionId::TransmitClientEvent: return "TransmitClientEvent";
     case scproto::FunctionId::AddToDataDefinition: return "AddToDataDefinition";
     case scproto::FunctionId::RequestDataOnSimObject: return "RequestDataOnSimObject";
+    default: break;
     }
     return nullptr;
 }
@@ -63,6 +64,7 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::u
     case scproto::FunctionId::AddToDataDefinition: return onAddToDataDefinition(in);
     case scproto::FunctionId::RequestDataOnSimObject: return onRequestData(in);
     case scproto::FunctionId::TransmitClientEvent: return onTransmitClientEvent(in);
+    default: break;  // callName() knows none other
     }
 }
 
