@@ -85,7 +85,8 @@ std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
         }
         folders.push_back({normal});
     };
-    for (const std::string& dir : given) add(std::filesystem::path(std::u8string(dir.begin(), dir.end())));
+    // As the command line has them: the system's own encoding.
+    for (const std::string& dir : given) add(std::filesystem::path(dir));
     const std::filesystem::path program = programFolder();
 #if defined(_WIN32)
     // Beside the .exe: the user's, and the zip's own.

@@ -572,8 +572,7 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
     }
     // Buttons the profile does not name, and those of no function (which the
     // verbose log names as such).
-    builtin |= pressed & ~(BTN_KNOB_PUSH | BTN_SWAP | BTN_DIRECT_TO | BTN_MENU | BTN_CLR | BTN_ENT | BTN_AP_CDI |
-                           BTN_HDG_OBS | BTN_NAV_MSG | BTN_APR_FPL | BTN_ALT_VNAV | BTN_VS_PROC);
+    builtin |= pressed & ~kNamedButtons;
     if (builtin != 0) {
         PanelReport second = report;
         second.outer_delta = 0;
