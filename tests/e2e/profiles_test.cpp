@@ -290,32 +290,47 @@ TEST_F(ProfilesE2e, SwitchingAircraftSwitchesProfilesThenToTheBuiltInMapping) {
                         "--aircraft", "Jet Two|SimObjects/Two/a.cfg", "--aircraft", "Glider|SimObjects/Glider/a.cfg"}))
         << emulator.err();
     e2e::writeConfig(dir.path(), emulator.port());
+    // A press on AP/CDI every 1.5 s; the aircraft changes between them.
     const std::string press = "report 6 0x4000 0 0\nwait 100\nreport 6 0 0 0\n";
     e2e::writeFile(dir / "script.txt",
-                   "wait 700\n" + press + "wait 1000\n" + press + "wait 1000\n" + press + "wait 200\n");
+                   "wait 700\n" + press + "wait 1500\n" + press + "wait 1500\n" + press + "wait 200\n");
     const e2e::Child panel = e2e::spawn(
         {VIRTUAL_PANEL_BIN, "--script", dir / "script.txt", "--", MSFS_PANEL_BIN, "--profiles", dir / "profiles"},
         dir.path(), dir / "out.txt", dir / "err.txt");
     const auto said = [&](const std::string& part) {
         return e2e::readFile(dir / "err.txt").find(part) != std::string::npos;
     };
-    ASSERT_TRUE(e2e::waitUntil([&] { return said("profile \"One\""); }, 5s)) << e2e::readFile(dir / "err.txt");
-    std::this_thread::sleep_for(600ms);  // after the first press
+    const auto sent = [&](std::size_t n) {
+        return e2e::waitUntil(
+            [&] {
+                const std::string trace = e2e::readFile(dir / "trace.jsonl");
+                std::size_t count = 0;
+                for (std::size_t at = trace.find("TransmitClientEvent"); at != std::string::npos;
+                     at = trace.find("TransmitClientEvent", at + 1)) {
+                    ++count;
+                }
+                return count >= n;
+            },
+            5s);
+    };
+    ASSERT_TRUE(sent(1)) << e2e::readFile(dir / "err.txt");
     ::kill(emulator.pid(), SIGUSR1);
     ASSERT_TRUE(e2e::waitUntil([&] { return said("profile \"Two\""); }, 5s)) << e2e::readFile(dir / "err.txt");
-    std::this_thread::sleep_for(800ms);  // after the second press
+    ASSERT_TRUE(sent(2)) << e2e::readFile(dir / "err.txt");
     ::kill(emulator.pid(), SIGUSR1);
     ASSERT_TRUE(e2e::waitUntil([&] { return said("built-in mapping"); }, 5s)) << e2e::readFile(dir / "err.txt");
     EXPECT_EQ(e2e::waitFor(panel, 10s), 0) << e2e::readFile(dir / "err.txt");
     emulator.stop(SIGTERM);
-    EXPECT_EQ(e2e::readFile(dir / "err.txt"),
-              "msfs-panel: aircraft \"Jet One\" (SimObjects/One/a.cfg): profile \"One\" from " +
-                  dir /
-                      "profiles/one.toml\n"
-                      "msfs-panel: aircraft \"Jet Two\" (SimObjects/Two/a.cfg): profile \"Two\" from " +
-                  dir /
-                      "profiles/two.toml\n"
-                      "msfs-panel: aircraft \"Glider\" (SimObjects/Glider/a.cfg): built-in mapping\n");
+    std::string aircraft;  // the program's lines about the aircraft
+    std::istringstream err(e2e::readFile(dir / "err.txt"));
+    for (std::string line; std::getline(err, line);) {
+        if (line.starts_with("msfs-panel: aircraft")) aircraft += line + "\n";
+    }
+    EXPECT_EQ(aircraft, "msfs-panel: aircraft \"Jet One\" (SimObjects/One/a.cfg): profile \"One\" from " +
+                            dir / "profiles/one.toml\n" +
+                            "msfs-panel: aircraft \"Jet Two\" (SimObjects/Two/a.cfg): profile \"Two\" from " +
+                            dir / "profiles/two.toml\n" +
+                            "msfs-panel: aircraft \"Glider\" (SimObjects/Glider/a.cfg): built-in mapping\n");
     std::vector<std::string> events;
     std::istringstream trace(e2e::readFile(dir / "trace.jsonl"));
     for (std::string line; std::getline(trace, line);) {
