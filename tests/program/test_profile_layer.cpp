@@ -30,14 +30,14 @@ struct Layer : ::testing::Test {
 
     void SetUp() override {
         simconnect_double::reset();
-        profileLayer.use({}, false);
-        profileLayer.onDisconnected();
         profileLayer.connection = &handle;
         panel.linked = true;
     }
     void TearDown() override {
         profileLayer.use({}, false);
         profileLayer.onDisconnected();
+        profileLayer.verbose = false;
+        profileLayer.connection = nullptr;  // this fixture's handle goes with it
     }
 
     // Profiles from their text, as files named a.toml, b.toml ...
