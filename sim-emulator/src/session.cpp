@@ -5,8 +5,10 @@
 #include "server.h"
 
 #include "text.h"
+#include "value_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -72,10 +74,11 @@ std::optional<std::string_view> findSystemEvent(std::string_view name) {
     return std::nullopt;
 }
 
+// The shortest text that reads back as the same double.
 std::string shortest(double v) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
 }
 
 const char* callName(std::uint32_t function) {
@@ -419,9 +422,12 @@ void Server::onSetData(const Incoming& in) {
     if (const auto bad = writeData(sim_, datums, *values)) {
         return reject(in, ExceptionCode::DataError, 6);
     }
-    for (std::size_t i = 0; i < datums.size(); ++i) {
-        display_.changed(datumName(sim_, datums[i]) + " = " + shortest((*values)[i].number) + " (SetDataOnSimObject)",
-                         c.number, next_number_ > 1);
+    // As it now holds: a modelled variable in its own unit.
+    for (const Datum& d : datums) {
+        const std::string now = d.source == DatumSource::Model ? formatValue(d.var, sim_.model().value(d.var))
+                                                               : shortest(sim_.named().value(d.named));
+        display_.changed(printable(datumName(sim_, d)) + " = " + now + " (SetDataOnSimObject)", c.number,
+                         next_number_ > 1);
     }
 }
 

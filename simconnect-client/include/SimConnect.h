@@ -292,7 +292,9 @@ struct SIMCONNECT_RECV_LIST_TEMPLATE : public SIMCONNECT_RECV {
 
 struct SIMCONNECT_INPUT_EVENT_DESCRIPTOR {
     char Name[64];
-    UINT64 Hash;                // the ID that SimConnect_SetInputEvent takes
+    // The ID SimConnect_SetInputEvent takes. Packed, it is not 8-byte
+    // aligned: copy it (UINT64 h = d.Hash), never bind a reference to it.
+    UINT64 Hash;
     SIMCONNECT_DATATYPE eType;  // FLOAT64 or a string type
 };
 

@@ -101,11 +101,15 @@ TEST_F(ClientTest, ProfileRecordsReadThroughTheSdkStructs) {
     EXPECT_EQ(list->dwEntryNumber, 0u);
     EXPECT_EQ(list->dwOutOf, 1u);
     EXPECT_STREQ(list->rgData[0].Name, "AUTOPILOT_AP1");
-    EXPECT_EQ(list->rgData[0].Hash, 0x9E3779B97F4A7C15u);
+    // Packed: Hash sits at no 8-byte boundary, so it is read by value, never
+    // bound to a reference.
+    const UINT64 first_hash = list->rgData[0].Hash;
+    EXPECT_EQ(first_hash, 0x9E3779B97F4A7C15u);
     EXPECT_EQ(list->rgData[0].eType, SIMCONNECT_DATATYPE_FLOAT64);
     const SIMCONNECT_INPUT_EVENT_DESCRIPTOR* second = &list->rgData[0] + 1;
     EXPECT_STREQ(second->Name, "INSTRUMENT_BARO_KNOB");
-    EXPECT_EQ(second->Hash, 0x100000002u);
+    const UINT64 second_hash = second->Hash;
+    EXPECT_EQ(second_hash, 0x100000002u);
 
     // A string datum is its fixed width in the block, straight after the header.
     const auto* data = reinterpret_cast<const SIMCONNECT_RECV_SIMOBJECT_DATA*>(got.records[4].data());

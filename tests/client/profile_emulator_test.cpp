@@ -47,7 +47,8 @@ struct Seen {
         case SIMCONNECT_RECV_ID_ENUMERATE_INPUT_EVENTS: {
             const auto* list = reinterpret_cast<const SIMCONNECT_RECV_ENUMERATE_INPUT_EVENTS*>(data);
             for (DWORD i = 0; i < list->dwArraySize; ++i) {
-                self->input_events.emplace_back(list->rgData[i].Name, list->rgData[i].Hash);
+                const UINT64 hash = list->rgData[i].Hash;  // by value: the packed member is misaligned
+                self->input_events.emplace_back(list->rgData[i].Name, hash);
             }
             break;
         }

@@ -191,6 +191,8 @@ TEST(ProfileEmulator, AircraftCycleOnSigusr1WithAircraftLoadedTitleAndState) {
               std::string::npos);
     EXPECT_NE(emu.err().find("aircraft \"Fenix A320 CFM\" loaded (" + kFenixPath + ")"), std::string::npos)
         << emu.err();
+    // Beside the applied events, for whoever watches.
+    EXPECT_NE(emu.out().find("aircraft loaded: Fenix A320 CFM (" + kFenixPath + ")\n"), std::string::npos) << emu.out();
 }
 
 TEST(ProfileEmulator, WithoutAircraftItIsTheEmulatedOneAndOtherStatesAnswer) {
@@ -241,8 +243,8 @@ TEST(ProfileEmulator, WithoutAircraftItIsTheEmulatedOneAndOtherStatesAnswer) {
 
 TEST(ProfileEmulator, NamedVariablesAreReadThroughDefinitionsAndWrittenBySetData) {
     SimEmulator emu;
-    ASSERT_TRUE(emu.start({"--frame-ms", "5", "--quiet", "--set", "L:E_FCU_ALTITUDE=5", "--set", "A:SOME VAR:1=3",
-                           "--trace", emu.path("trace.jsonl"), "--state-out", emu.path("state.json")}));
+    ASSERT_TRUE(emu.start({"--frame-ms", "5", "--set", "L:E_FCU_ALTITUDE=5", "--set", "A:SOME VAR:1=3", "--trace",
+                           emu.path("trace.jsonl"), "--state-out", emu.path("state.json")}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
     c.open();
@@ -311,6 +313,10 @@ TEST(ProfileEmulator, NamedVariablesAreReadThroughDefinitionsAndWrittenBySetData
     EXPECT_EQ(sets[0].num("size"), 16);
     EXPECT_EQ(sets[2]["values"].kind, minijson::Value::Kind::Null);  // the short block
     EXPECT_EQ(sets[7]["values"].str("TITLE"), "X");
+    // The accepted write, a line a variable as it now holds, for whoever watches.
+    EXPECT_EQ(emu.out(),
+              "L:E_FCU_ALTITUDE = 12 (SetDataOnSimObject)\n"
+              "AUTOPILOT ALTITUDE LOCK VAR = 10000 (SetDataOnSimObject)\n");
     const std::string state = testproc::readFile(emu.path("state.json"));
     EXPECT_NE(state.find("\"AUTOPILOT ALTITUDE LOCK VAR\": 10000,"), std::string::npos) << state;
     EXPECT_NE(state.find("\"L:E_FCU_ALTITUDE\": 12,\n  \"A:NEVER SET VAR\": 0,\n  \"A:SOME VAR:1\": 3,"),
@@ -320,7 +326,7 @@ TEST(ProfileEmulator, NamedVariablesAreReadThroughDefinitionsAndWrittenBySetData
 
 TEST(ProfileEmulator, InputEventsAreEnumeratedByTheirHashAndSet) {
     SimEmulator emu;
-    ASSERT_TRUE(emu.start({"--quiet", "--input-event", "AUTOPILOT_AP1", "--input-event", "INSTRUMENT_BARO", "--trace",
+    ASSERT_TRUE(emu.start({"--input-event", "AUTOPILOT_AP1", "--input-event", "INSTRUMENT_BARO", "--trace",
                            emu.path("trace.jsonl"), "--state-out", emu.path("state.json")}));
     TestClient c;
     ASSERT_TRUE(c.connect(emu.port()));
@@ -358,6 +364,7 @@ TEST(ProfileEmulator, InputEventsAreEnumeratedByTheirHashAndSet) {
     EXPECT_NE(testproc::readFile(emu.path("state.json"))
                   .find(R"("input_events": {"AUTOPILOT_AP1": 1, "INSTRUMENT_BARO": 0})"),
               std::string::npos);
+    EXPECT_EQ(emu.out(), "B:AUTOPILOT_AP1 = 1 (SetInputEvent)\n");
 }
 
 TEST(ProfileEmulator, LongInputEventListsComeInSeveralRecordsAndNoneInAnEmptyOne) {
