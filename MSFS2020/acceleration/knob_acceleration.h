@@ -19,9 +19,11 @@
 //   knob a KnobId of its own choice (distinct per knob position and function),
 //   calls weigh() for every report that turned an accelerated knob, with the
 //   report's time, and reset() where a turn must not carry over: at start,
-//   on a change of mode and on each new connection (PanelAcceleration does
-//   these for the built-in mapping; a layer that shares its instance, through
-//   PanelAcceleration::runs(), shares them too).
+//   on a change of mode and on each new connection. The program does these
+//   on panelAcceleration (acceptReport, connect); a layer that weighs its
+//   knobs on panelAcceleration.runs() has them done for it.
+// - For the built-in knobs it hands on to the dispatcher, it says which
+//   accelerate through PanelAcceleration::knob_setting.
 // - It moves its value by Weighing::steps: a summed knob in one event, an
 //   L:var in one write adding steps, a per-detent event action run
 //   |steps| times. The per-detent weights are there for the log.

@@ -70,36 +70,40 @@ KnobId knobId(const PanelState& panel, bool inner) {
 
 WeighedReport PanelAcceleration::weigh(const PanelState& panel, const PanelReport& report) {
     WeighedReport weighed{.report = report, .outer = {}, .inner = {}};
-    if (!enabled) {
+    if (!enabled && knob_setting == nullptr) {
         return weighed;
     }
-    if (!seen_mode_ || panel.mode != mode_) {
-        runs_.reset();
-        seen_mode_ = true;
-        mode_ = panel.mode;
-    }
     const Fit fit = fitOf(knobOperation(panel.mode, panel.shift));
-    if (fit == Fit::None || (report.outer_delta == 0 && report.inner_delta == 0)) {
+    if (fit == Fit::None) {
+        return weighed;
+    }
+    const auto accelerates = [&](bool inner) {
+        const std::int8_t setting = knob_setting != nullptr ? knob_setting(panel.mode, panel.shift, inner) : -1;
+        return setting < 0 ? enabled : setting != 0;
+    };
+    const std::int32_t limit = fit == Fit::Linear ? kLinearLimit : KnobAcceleration::kNoLimit;
+    // A knob that is not weighed moves by its detents, as without acceleration.
+    std::int32_t outer = report.outer_delta;
+    std::int32_t inner = report.inner_delta;
+    const bool weighOuter = outer != 0 && accelerates(false);
+    const bool weighInner = inner != 0 && accelerates(true);
+    if (!weighOuter && !weighInner) {
         return weighed;
     }
     const AccelerationClock::time_point now = clock();
-    const std::int32_t limit = fit == Fit::Linear ? kLinearLimit : KnobAcceleration::kNoLimit;
-    if (report.outer_delta != 0) {
+    if (weighOuter) {
         weighed.outer = runs_.weigh(knobId(panel, false), report.outer_delta, now, limit);
+        outer = weighed.outer.steps;
     }
-    if (report.inner_delta != 0) {
+    if (weighInner) {
         weighed.inner = runs_.weigh(knobId(panel, true), report.inner_delta, now, limit);
+        inner = weighed.inner.steps;
     }
     if (fit == Fit::Linear) {
-        weighed.report.outer_delta = static_cast<std::int8_t>(weighed.outer.steps);
-        weighed.report.inner_delta = static_cast<std::int8_t>(weighed.inner.steps);
+        weighed.report.outer_delta = static_cast<std::int8_t>(outer);
+        weighed.report.inner_delta = static_cast<std::int8_t>(inner);
     } else {
-        fitDegrees(weighed.outer.steps, weighed.inner.steps, weighed.report);
+        fitDegrees(outer, inner, weighed.report);
     }
     return weighed;
-}
-
-void PanelAcceleration::reset() {
-    runs_.reset();
-    seen_mode_ = false;
 }

@@ -24,29 +24,36 @@ struct WeighedReport {
     Weighing inner;
 };
 
+// What a layer that decides knob by knob (a profile) says of one knob
+// position: 1 weigh it, 0 do not, -1 as PanelAcceleration::enabled says.
+using KnobSetting = std::int8_t (*)(std::uint8_t mode, bool shift, bool inner);
+
 class PanelAcceleration {
 public:
-    // Off unless --accelerate: then every report passes unchanged.
+    // --accelerate. Off: every report passes unchanged (unless knob_setting
+    // says otherwise).
     bool enabled = false;
+    // Null: `enabled` decides for every built-in knob. Set, it is asked for
+    // each knob turned; a knob it says yes to is still weighed only where
+    // its operation steps a value.
+    KnobSetting knob_setting = nullptr;
     // The clock the detents are timed by; tests replace it.
     AccelerationClock::time_point (*clock)() = &AccelerationClock::now;
 
     // What the dispatcher gets for `report`, which the panel (its mode and
-    // shift already updated for this report) is about to dispatch. A change
-    // of mode since the previous report ends the run.
+    // shift already updated for this report) is about to dispatch.
     WeighedReport weigh(const PanelState& panel, const PanelReport& report);
 
-    // Ends the run: at start and on each new connection.
-    void reset();
+    // Ends the run: at start, on each new connection and on each change of
+    // mode (acceptReport).
+    void reset() { runs_.reset(); }
 
-    // The runs themselves, for a layer that weighs knobs of its own and must
-    // share the resets with the built-in ones.
+    // The runs themselves, for a layer that weighs knobs of its own: sharing
+    // them, it shares the resets with the built-in knobs.
     KnobAcceleration& runs() { return runs_; }
 
 private:
     KnobAcceleration runs_;
-    bool seen_mode_ = false;
-    std::uint8_t mode_ = 0;
 };
 
 // The process's one instance, used by acceptReport.

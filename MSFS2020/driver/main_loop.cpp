@@ -136,6 +136,8 @@ void acceptReport(PanelState& panel, const PanelReport& report) {
     if (report.mode != panel.mode) {
         panel.shift = false;
         panel.mode = report.mode;
+        // Nor does a knob carry its speed into the new mode.
+        panelAcceleration.reset();
         logModeChange(panel);
     }
     if (!panel.linked) {

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <numeric>
 #include <random>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -194,20 +194,22 @@ TEST(AccelerationRule, ALimitCutsTheLastWeightsButEveryDetentStillMoves) {
 TEST(AccelerationRule, TheControlsPageGivesTheseFigures) {
     std::ifstream page(CONTROLS_PAGE);
     const std::string text{std::istreambuf_iterator<char>(page), std::istreambuf_iterator<char>()};
-    const std::regex row(R"(\n\| [^|]+ \| (\d+)( ms| steps)? \|)");
+    // The table's rows, "| what | 300 ms |": the number of each.
     std::vector<int> values;
-    const auto table = text.find("| Parameter | Value |");
-    ASSERT_NE(table, std::string::npos);
-    for (auto it = std::sregex_iterator(text.begin() + static_cast<std::ptrdiff_t>(table), text.end(), row);
-         it != std::sregex_iterator() && values.size() < 4; ++it) {
-        values.push_back(std::stoi((*it)[1]));
+    std::istringstream lines(text.substr(text.find("| Parameter | Value |")));
+    std::string row;
+    std::getline(lines, row);  // the header
+    std::getline(lines, row);  // |---|---|
+    while (std::getline(lines, row) && row.rfind("| ", 0) == 0) {
+        values.push_back(std::atoi(row.c_str() + row.find(" | ") + 3));
     }
     EXPECT_EQ(values, (std::vector<int>{static_cast<int>(kRunGap.count()), kPlainDetents,
                                         static_cast<int>(kFastGap.count()), kMaxWeight}));
-    std::smatch example;
-    ASSERT_TRUE(std::regex_search(text, example, std::regex(R"(thirty detents move (\d+) steps)")));
+    const std::string example = "thirty detents move ";
+    const std::size_t at = text.find(example);
+    ASSERT_NE(at, std::string::npos);
     Rule rule;
-    EXPECT_EQ(sum(rule.weights(spin(30, 50ms))), std::stoi(example[1]));
+    EXPECT_EQ(sum(rule.weights(spin(30, 50ms))), std::atoi(text.c_str() + at + example.size()));
 }
 
 // ---- The built-in mapping ------------------------------------------------------
@@ -323,6 +325,54 @@ TEST_F(AcceleratedRecording, AModeChangeAShiftPushAndANewConnectionEndTheRun) {
     EXPECT_EQ(spinThenOne([&] { accept(report(NAV1, 0, 0)); }), one);
     EXPECT_EQ(spinThenOne([&] { pushKnob(AP); }), one);
     EXPECT_EQ(spinThenOne([] { panelAcceleration.reset(); }), one);
+}
+
+// A layer's own knobs, weighed on the shared runs, are reset with the
+// built-in ones: by a report of another mode, whatever handles it.
+TEST_F(AcceleratedRecording, ALayersKnobsShareTheResets) {
+    constexpr KnobId kLayerKnob = 0x10000;
+    accept(report(AP, 0, 0));
+    for (int i = 0; i < 12; ++i) {
+        panelAcceleration.runs().weigh(kLayerKnob, 1, steppingClock());
+    }
+    ASSERT_EQ(panelAcceleration.runs().weigh(kLayerKnob, 1, steppingClock()).steps, kMaxWeight);
+    accept(report(NAV1, 0, 0));
+    EXPECT_EQ(panelAcceleration.runs().weigh(kLayerKnob, 1, steppingClock()).steps, 1);
+}
+
+// A profile says knob by knob: its setting wins over --accelerate, and still
+// only the knobs that step a value are weighed.
+std::int8_t apOuterOnly(std::uint8_t mode, bool /*shift*/, bool inner) {
+    if (mode == AP) {
+        return inner ? 0 : 1;
+    }
+    return mode == COM1 ? 1 : -1;
+}
+
+TEST_F(AcceleratedRecording, AKnobSettingWinsOverTheOption) {
+    panelAcceleration.knob_setting = &apOuterOnly;
+    for (const bool option : {false, true}) {
+        panelAcceleration.enabled = option;
+        sim.calls.clear();
+        accept(report(XPDR, 0, 0));
+        for (int i = 0; i < 4; ++i) {
+            accept(report(AP, 1, -1));
+        }
+        accept(report(COM1, 0, 0));
+        for (int i = 0; i < 4; ++i) {
+            accept(report(COM1, 1, 0));  // COM1 whole megahertz: never weighed
+        }
+        pushKnob(COM1);
+        for (int i = 0; i < 4; ++i) {
+            accept(report(COM1, 1, 0));  // the heading bug: weighed
+        }
+        std::vector<std::string> expected(3, "adjustAltitudeAndVerticalSpeed(1,1,-1)");
+        expected.push_back("adjustAltitudeAndVerticalSpeed(1,2,-1)");
+        expected.insert(expected.end(), 4, "tuneCom(1,1,0)");
+        expected.insert(expected.end(), 3, "adjustHeadingBug(1,1,0)");
+        expected.push_back("adjustHeadingBug(1,2,0)");
+        EXPECT_EQ(sim.calls, expected) << "--accelerate " << option;
+    }
 }
 
 // The steps reach the real operations whole: each report sends one event
