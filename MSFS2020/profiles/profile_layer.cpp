@@ -20,6 +20,10 @@ ProfileLayer profileLayer;
 
 namespace {
 
+std::int8_t knobSettingOfProfileLayer(std::uint8_t mode, bool shift, bool inner) {
+    return profileLayer.knobSetting(mode, shift, inner);
+}
+
 // Where the string fields start (the records are packed): the path follows
 // the event record's fields, the state's string is its last field.
 constexpr std::size_t kFileNameAt = sizeof(SIMCONNECT_RECV_EVENT);
@@ -508,10 +512,10 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
     const std::uint8_t mode = panel.mode;
     char action[160] = "";
     PanelReport rest = report;
-    // The profile's acceleration setting holds for the built-in knobs too,
-    // while it is in force; --accelerate where it has none.
-    const bool option = panelAcceleration.enabled;
-    if (current_->accelerate) panelAcceleration.enabled = *current_->accelerate;
+    // The profile's acceleration settings hold for the built-in knobs it
+    // hands on too; --accelerate where it has none.
+    const KnobSetting before = panelAcceleration.knob_setting;
+    panelAcceleration.knob_setting = &knobSettingOfProfileLayer;
     // The knobs read the shift flag as it was before this report's push.
     const std::int8_t deltas[2] = {report.outer_delta, report.inner_delta};
     for (int knob = 0; knob < 2; ++knob) {
@@ -580,7 +584,12 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
         second.buttons = builtin;
         next(panel, second);
     }
-    panelAcceleration.enabled = option;
+    panelAcceleration.knob_setting = before;
+}
+
+std::int8_t ProfileLayer::knobSetting(std::uint8_t mode, bool shift, bool inner) const {
+    if (current_ == nullptr || mode >= kModeCount) return -1;
+    return knob_accelerate_[mode][shift ? 1 : 0][inner ? 1 : 0];
 }
 
 std::uint8_t ProfileLayer::leds(std::uint8_t builtin) const {

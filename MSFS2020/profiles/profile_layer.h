@@ -78,6 +78,10 @@ public:
     // names replaced.
     std::uint8_t leds(std::uint8_t builtin) const;
 
+    // Whether the knob at this position accelerates by the profile in force:
+    // 1 yes, 0 no, -1 as --accelerate says (also without a profile).
+    std::int8_t knobSetting(std::uint8_t mode, bool shift, bool inner) const;
+
     // What is in force, for tests and messages: the profile (null for the
     // built-in mapping) and the aircraft it was chosen for.
     const Profile* current() const { return current_; }

@@ -484,7 +484,8 @@ outer.accelerate = false
 }
 
 TEST_F(AcceleratedLayer, TheProfilesSettingWinsOverTheOptionForBuiltInKnobsToo) {
-    useProfiles({"match = [\"Calm\"]\naccelerate = false\n", "match = [\"Other\"]\n"});
+    useProfiles({"match = [\"Calm\"]\naccelerate = false\n", "match = [\"Other\"]\n",
+                 "match = [\"Knob\"]\n[AP]\ninner.accelerate = false\n"});
     loadAircraft("Calm", "c");
     for (int i = 0; i < 5; ++i) report(0, 1, 0, AP);
     switchAircraft("Other", "o");
@@ -495,6 +496,12 @@ TEST_F(AcceleratedLayer, TheProfilesSettingWinsOverTheOptionForBuiltInKnobsToo) 
               (Calls{one, one, one, one, one,  // accelerate = false
                      one, one, one, "adjustAltitudeAndVerticalSpeed(1,2,0)", "adjustAltitudeAndVerticalSpeed(1,3,0)"}));
     EXPECT_TRUE(panelAcceleration.enabled) << "the option itself is left as it was";
+    // A knob's own setting, for the built-in knob it leaves unnamed.
+    sim.calls.clear();
+    switchAircraft("Knob", "k");
+    report(0, 0, 0, COM1);
+    for (int i = 0; i < 5; ++i) report(0, 0, 1, AP);
+    EXPECT_EQ(sim.calls, Calls(5, "adjustAltitudeAndVerticalSpeed(1,0,1)"));
 }
 
 }  // namespace
