@@ -11,10 +11,7 @@
 
 #include "driver/panel_state.h"
 
-// By the mode byte; the selector sends 0 to 7.
-inline constexpr std::array<const char*, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
-
-// "NAV1", or "mode 9" (written into `spare`) for a byte without a name.
+// "NAV1" (kModeNames, beside PanelMode), or "mode 9" (written into `spare`) for a byte without a name.
 inline const char* modeName(std::uint8_t mode, char (&spare)[16]) {
     if (mode < kModeNames.size()) {
         return kModeNames[mode];

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <hidapi.h>
@@ -11,6 +12,7 @@
 #include "driver/main_loop.h"
 #include "panel_check/panel_check.h"
 #include "simconnect_protocol/protocol.h"
+#include "profiles/profile_options.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 #if !defined(_WIN32)
@@ -121,10 +123,9 @@ const char* linkLost() {
 #endif
 }
 
-constexpr const char* kUsage =
-    "usage: msfs-panel [--keep-running] [--verbose] [--accelerate]\n"
-    "       msfs-panel --test-panel\n"
-    "       msfs-panel --help | --version\n";
+const std::string kUsage = std::string("usage: msfs-panel [--keep-running] [--verbose] [--accelerate]\n") +
+                           profiles::kUsageLines + "       msfs-panel --test-panel\n" +
+                           "       msfs-panel --help | --version\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -149,6 +150,7 @@ constexpr const char* kHelp =
     "                  each detent < 150 ms after the last weighs 1 more, up to\n"
     "                  10 steps; slower ones halve it. Leave it off for aircraft\n"
     "                  that accelerate their knobs themselves (FBW, PMDG, CRJ)\n"
+    "%s"
     "  --help          this text\n"
     "  --version       the version\n"
     "\n"
@@ -161,7 +163,7 @@ static_assert(kPlainDetents == 3 && kRunGap.count() == 300 && kFastGap.count() =
 
 enum class Command { Run, TestPanel, Help, Version, BadArgument };
 
-Command parseArguments(int argc, char** argv, RunOptions& options) {
+Command parseArguments(int argc, char** argv, RunOptions& options, profiles::Options& profileOptions) {
     bool testPanel = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -177,10 +179,16 @@ Command parseArguments(int argc, char** argv, RunOptions& options) {
             return Command::Help;
         } else if (std::strcmp(arg, "--version") == 0) {
             return Command::Version;
+        } else if (const profiles::Taken taken = profiles::takeArgument(argc, argv, i, profileOptions);
+                   taken != profiles::Taken::No) {
+            if (taken == profiles::Taken::Bad) {
+                std::fputs(kUsage.c_str(), stderr);
+                return Command::BadArgument;
+            }
         } else {
             // Only its start is quoted, escaped: it may be anything.
             std::fprintf(stderr, "msfs-panel: unknown argument \"%s\"\n%s", scproto::printable(arg, 40).c_str(),
-                         kUsage);
+                         kUsage.c_str());
             return Command::BadArgument;
         }
     }
@@ -206,7 +214,8 @@ void reportLoopEnded() {
 
 int main(int argc, char** argv) {
     RunOptions options;
-    switch (parseArguments(argc, argv, options)) {
+    profiles::Options profileOptions;
+    switch (parseArguments(argc, argv, options, profileOptions)) {
     case Command::Run: break;
     case Command::TestPanel: {
         installStopHandlers();
@@ -215,9 +224,15 @@ int main(int argc, char** argv) {
         reportLoopEnded();
         return status;
     }
-    case Command::Help: std::printf("%s%s", kUsage, kHelp); return 0;
+    case Command::Help:
+        std::fputs(kUsage.c_str(), stdout);
+        std::printf(kHelp, profiles::kHelpLines);
+        return 0;
     case Command::Version: std::printf("msfs-panel %s\n", MSFS_PANEL_VERSION); return 0;
     case Command::BadArgument: return 2;
+    }
+    if (const std::optional<int> status = profiles::prepareProfiles(profileOptions, options.verbose)) {
+        return *status;
     }
     options.last_error = &simConnectFailure;
     options.link_lost = &linkLost;

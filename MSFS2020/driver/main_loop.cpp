@@ -7,6 +7,7 @@
 #include "driver/link_health.h"
 #include "acceleration/panel_acceleration.h"
 #include "driver/verbose_log.h"
+#include "profiles/profile_layer.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 HANDLE simConnectHandle = nullptr;
@@ -66,6 +67,8 @@ bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
     // of this one.
     panelAcceleration.reset();
     panel.simInterface->setupConnection();
+    profiles::profileLayer.connection = &simConnectHandle;
+    profiles::profileLayer.onConnected();
     std::fputs("Connected to MSFS2020\n", stdout);
     // Whoever reads our output through a pipe sees the line at once.
     std::fflush(stdout);
@@ -112,6 +115,17 @@ void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
     updateLeds(panel);  // dark: nothing is known to be engaged
 }
 
+// The built-in mapping, logged with --verbose. With --accelerate, the knobs
+// that step a value count their detents' weights instead of their detents.
+void dispatchBuiltIn(PanelState& panel, const PanelReport& report) {
+    const WeighedReport weighed = panelAcceleration.weigh(panel, report);
+    if (verboseLogEnabled()) {
+        dispatchLogged(panel, weighed);
+    } else {
+        panel.dispatchReport(weighed.report);
+    }
+}
+
 }  // namespace
 
 void acceptReport(PanelState& panel, const PanelReport& report) {
@@ -127,14 +141,8 @@ void acceptReport(PanelState& panel, const PanelReport& report) {
     if (!panel.linked) {
         logDroppedReport(panel, report);
     } else {
-        // With --accelerate, the knobs that step a value count their
-        // detents' weights instead of their detents.
-        const WeighedReport weighed = panelAcceleration.weigh(panel, report);
-        if (verboseLogEnabled()) {
-            dispatchLogged(panel, weighed);
-        } else {
-            panel.dispatchReport(weighed.report);
-        }
+        // A profile answers for the controls it names, the rest go on.
+        profiles::profileLayer.dispatch(panel, report, &dispatchBuiltIn);
     }
     panel.previous_report = report;
 }
@@ -225,6 +233,7 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
         SimConnect_Close(simConnectHandle);
         simConnectHandle = nullptr;
         simulator.sayRepeatedExceptions();
+        profiles::profileLayer.onDisconnected();
         if (end == SessionEnd::Stopped) {
             break;
         }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "profiles/profile_layer.h"
+
 namespace {
 
 // hidapi's wide error text, narrowed for a message: ASCII kept, the rest '?'.
@@ -121,7 +123,7 @@ void updateLeds(PanelState& panel) {
     if (panel.device == nullptr) {
         return;
     }
-    const std::uint8_t leds = panel.simInterface->getLedState();
+    const std::uint8_t leds = profiles::profileLayer.leds(panel.simInterface->getLedState());
     if (panel.leds_refused) {
         // What the panel shows is unknown: a change does not make it worse,
         // and retrying more often would only flood a panel that refuses.

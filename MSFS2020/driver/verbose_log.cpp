@@ -98,6 +98,8 @@ void describeKnob(const char* name, std::int8_t count, const Weighing* weighing,
     }
 }
 
+}  // namespace
+
 // The knobs of a report as turned. `outer` and `inner` are the counts the
 // operation got; `weighed`, when given, says which of them were weighted and
 // from which detents.
@@ -128,6 +130,8 @@ void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[160
     }
     std::snprintf(out, sizeof out, "%s buttons 0x%08lx", mode, static_cast<unsigned long>(mask));
 }
+
+namespace {
 
 // Set-values go out as BCD or BCO16 (read in hex) or as signed numbers.
 void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data) {

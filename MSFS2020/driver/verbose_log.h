@@ -29,6 +29,12 @@ void dispatchLogged(PanelState& panel, const WeighedReport& weighed);
 // The events sent next are those of knob turns that waited for the
 // simulator's data.
 void logWaitingTurns();
+// How the log names a knob turn ("AP outer +3", with its weights where
+// `weighed` has them) or a button ("COM1 shift SWAP") in the panel's mode;
+// also for the profile layer's own lines.
+void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, const WeighedReport* weighed,
+                   char (&out)[160]);
+void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[160]);
 
 void logModeChange(const PanelState& panel);
 // A report read while no simulator is connected.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "simconnect/send_event.h"
+#include "profiles/profile_layer.h"
 #include "simconnect_protocol/vocabulary.h"
 #include "simulator/data_blocks.h"
 
@@ -370,6 +371,10 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
         return;
     }
     ++msfsInterface.records_received;
+    // The aircraft, and the variables and calls of its profile.
+    if (profiles::profileLayer.takeRecord(record, size)) {
+        return;
+    }
     switch (record->dwID) {
     case SIMCONNECT_RECV_ID_QUIT: msfsInterface.quit_received = true; break;
     case SIMCONNECT_RECV_ID_EXCEPTION:

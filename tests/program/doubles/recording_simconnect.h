@@ -14,7 +14,21 @@
 
 namespace simconnect_double {
 
-enum class Call { Open, Map, Define, Request, Dispatch, Transmit, Close };
+enum class Call {
+    Open,
+    Map,
+    Define,
+    Request,
+    Dispatch,
+    Transmit,
+    Close,
+    SetData,
+    ClearDefinition,
+    Subscribe,
+    SystemState,
+    EnumerateInputs,
+    SetInput,
+};
 
 struct Map {
     DWORD id;
@@ -47,6 +61,22 @@ struct Event {
     DWORD flags;
 };
 
+struct DataSet {
+    DWORD definition;
+    DWORD object;
+    std::vector<unsigned char> bytes;  // ArrayCount x cbUnitSize
+};
+
+struct Named {  // a subscription (event ID) or a state request (request ID)
+    DWORD id;
+    std::string name;
+};
+
+struct InputSet {
+    std::uint64_t hash;
+    std::vector<unsigned char> bytes;
+};
+
 struct Recorder {
     HRESULT openResult = S_OK;
     std::function<void()> duringOpen;  // runs inside SimConnect_Open, e.g. a Ctrl+C
@@ -57,6 +87,12 @@ struct Recorder {
     std::vector<Request> requests;
     std::vector<Event> events;
     int closes = 0;
+    std::vector<DataSet> dataSets;
+    std::vector<DWORD> cleared;  // definitions
+    std::vector<Named> subscriptions;
+    std::vector<Named> stateRequests;
+    std::vector<DWORD> enumerations;  // request IDs
+    std::vector<InputSet> inputSets;
     // Each SimConnect_CallDispatch delivers the front batch, every record
     // with its own size, and drops it; with no batch left it delivers nothing.
     std::deque<std::vector<std::vector<unsigned char>>> batches;
@@ -82,6 +118,18 @@ std::vector<std::string> traceLines();
 std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block);
 std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size);
 std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD index);
+std::vector<unsigned char> eventFilenameRecord(DWORD event, const std::string& path);
+std::vector<unsigned char> systemStateRecord(DWORD request, const std::string& text);
+// A data record of one STRING256 datum.
+std::vector<unsigned char> stringDataRecord(DWORD request, const std::string& text);
+// A data record of one FLOAT64 datum.
+std::vector<unsigned char> numberDataRecord(DWORD request, double value);
+struct InputEvent {
+    std::string name;
+    std::uint64_t hash;
+};
+std::vector<unsigned char> inputEventsRecord(DWORD request, const std::vector<InputEvent>& events, DWORD entry,
+                                             DWORD outOf);
 std::vector<unsigned char> radioBlock(const double (&values)[7]);
 std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed, std::uint32_t code,
                                           const std::int32_t (&states)[6]);
