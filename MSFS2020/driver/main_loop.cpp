@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "driver/verbose_log.h"
+#include "mobiflight/channel.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 HANDLE simConnectHandle = nullptr;
@@ -139,6 +140,7 @@ PassResult runPass(PanelState& panel, HANDLE connection) {
     if (dispatched < 0) {
         return PassResult::LinkLost;
     }
+    mobiflight::channel().poll();
     runIdlePass(panel);
     return PassResult::Running;
 }

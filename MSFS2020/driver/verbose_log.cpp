@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "mobiflight/channel.h"
 #include "simconnect/send_event.h"
 #include "simulator/client_events.h"
 
@@ -114,6 +115,12 @@ void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data) {
     }
 }
 
+// A command sent through the MobiFlight channel in place of an event.
+void onCommandSent(std::string_view command) {
+    ++log.events;
+    std::fprintf(stderr, "%s -> %.*s\n", log.action, static_cast<int>(command.size()), command.data());
+}
+
 // Forwards every operation to the real interface, naming the action first
 // and saying so when it sent nothing.
 class LoggingInterface final : public FlightSimInterface {
@@ -167,6 +174,7 @@ void enableVerboseLog(PanelState& panel) {
     log.inner = panel.simInterface;
     panel.simInterface = &loggingInterface;
     sentEventObserver = &onEventSent;
+    mobiflight::channel().enableLog(&onCommandSent);
 }
 
 void disableVerboseLog(PanelState& panel) {
@@ -175,6 +183,7 @@ void disableVerboseLog(PanelState& panel) {
     }
     panel.simInterface = log.inner;
     sentEventObserver = nullptr;
+    mobiflight::channel().disableLog();
     log = Log{};
 }
 
