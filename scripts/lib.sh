@@ -8,7 +8,7 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Packages the build and the tests need, as Debian names them.
-MSFS_PANEL_PACKAGES=(cmake ninja-build g++ pkg-config libhidapi-dev libgtest-dev libgmock-dev)
+MSFS_PANEL_PACKAGES=(cmake ninja-build g++ pkg-config libhidapi-dev libtomlplusplus-dev libgtest-dev libgmock-dev)
 # The fuzz targets' compiler and libFuzzer.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 

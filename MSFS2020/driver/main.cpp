@@ -3,10 +3,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include <hidapi.h>
 
 #include "driver/main_loop.h"
+#include "profiles/profile_options.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 #if defined(MSFS_PANEL_NET_CLIENT)
@@ -60,9 +63,8 @@ const char* simConnectFailure() {
 #endif
 }
 
-constexpr const char* kUsage =
-    "usage: msfs-panel [--keep-running] [--verbose]\n"
-    "       msfs-panel --help | --version\n";
+const std::string kUsage = std::string("usage: msfs-panel [--keep-running] [--verbose]\n") + profiles::kUsageLines +
+                           "       msfs-panel --help | --version\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -77,6 +79,7 @@ constexpr const char* kHelp =
     "                  closing the console ends it (status 0)\n"
     "  --verbose       one line on standard error for each panel action and each\n"
     "                  event it sends, e.g. \"NAV1 outer +1 -> NAV1_STBY_SET 0x11445\"\n"
+    "%s"
     "  --help          this text\n"
     "  --version       the version\n"
     "\n"
@@ -85,7 +88,7 @@ constexpr const char* kHelp =
 
 enum class Command { Run, Help, Version, BadArgument };
 
-Command parseArguments(int argc, char** argv, RunOptions& options) {
+Command parseArguments(int argc, char** argv, RunOptions& options, profiles::Options& profileOptions) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--keep-running") == 0) {
@@ -96,9 +99,15 @@ Command parseArguments(int argc, char** argv, RunOptions& options) {
             return Command::Help;
         } else if (std::strcmp(arg, "--version") == 0) {
             return Command::Version;
+        } else if (const profiles::Taken taken = profiles::takeArgument(argc, argv, i, profileOptions);
+                   taken != profiles::Taken::No) {
+            if (taken == profiles::Taken::Bad) {
+                std::fputs(kUsage.c_str(), stderr);
+                return Command::BadArgument;
+            }
         } else {
             // Only the start of an argument is quoted: it may be anything.
-            std::fprintf(stderr, "msfs-panel: unknown argument \"%.40s\"\n%s", arg, kUsage);
+            std::fprintf(stderr, "msfs-panel: unknown argument \"%.40s\"\n%s", arg, kUsage.c_str());
             return Command::BadArgument;
         }
     }
@@ -124,11 +133,18 @@ void reportLoopEnded() {
 
 int main(int argc, char** argv) {
     RunOptions options;
-    switch (parseArguments(argc, argv, options)) {
+    profiles::Options profileOptions;
+    switch (parseArguments(argc, argv, options, profileOptions)) {
     case Command::Run: break;
-    case Command::Help: std::printf("%s%s", kUsage, kHelp); return 0;
+    case Command::Help:
+        std::fputs(kUsage.c_str(), stdout);
+        std::printf(kHelp, profiles::kHelpLines);
+        return 0;
     case Command::Version: std::printf("msfs-panel %s\n", MSFS_PANEL_VERSION); return 0;
     case Command::BadArgument: return 2;
+    }
+    if (const std::optional<int> status = profiles::prepareProfiles(profileOptions, options.verbose)) {
+        return *status;
     }
     options.last_error = &simConnectFailure;
     installStopHandlers();

@@ -6,6 +6,7 @@
 
 #include "driver/verbose_log.h"
 #include "mobiflight/channel.h"
+#include "profiles/profile_layer.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 HANDLE simConnectHandle = nullptr;
@@ -67,6 +68,8 @@ bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
     }
     simulator.connection = &simConnectHandle;
     panel.simInterface->setupConnection();
+    profiles::profileLayer.connection = &simConnectHandle;
+    profiles::profileLayer.onConnected();
     std::fputs("Connected to MSFS2020\n", stdout);
     // Whoever reads our output through a pipe sees the line at once.
     std::fflush(stdout);
@@ -111,6 +114,15 @@ void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd
     updateLeds(panel);  // dark: nothing is known to be engaged
 }
 
+// The built-in mapping, logged with --verbose.
+void dispatchBuiltIn(PanelState& panel, const PanelReport& report) {
+    if (verboseLogEnabled()) {
+        dispatchLogged(panel, report);
+    } else {
+        panel.dispatchReport(report);
+    }
+}
+
 }  // namespace
 
 void acceptReport(PanelState& panel, const PanelReport& report) {
@@ -123,10 +135,9 @@ void acceptReport(PanelState& panel, const PanelReport& report) {
     }
     if (!panel.linked) {
         logDroppedReport(panel, report);
-    } else if (verboseLogEnabled()) {
-        dispatchLogged(panel, report);
     } else {
-        panel.dispatchReport(report);
+        // A profile answers for the controls it names, the rest go on.
+        profiles::profileLayer.dispatch(panel, report, &dispatchBuiltIn);
     }
     panel.previous_report = report;
 }
@@ -211,6 +222,7 @@ RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const 
         const SessionEnd end = runSession(panel);
         SimConnect_Close(simConnectHandle);
         simConnectHandle = nullptr;
+        profiles::profileLayer.onDisconnected();
         if (end == SessionEnd::Stopped) {
             break;
         }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "profiles/profile_layer.h"
+
 namespace {
 
 // hidapi's wide error text, narrowed for a message: ASCII kept, the rest '?'.
@@ -101,7 +103,7 @@ void updateLeds(PanelState& panel) {
     if (panel.device == nullptr) {
         return;
     }
-    const std::uint8_t leds = panel.simInterface->getLedState();
+    const std::uint8_t leds = profiles::profileLayer.leds(panel.simInterface->getLedState());
     if (leds != panel.led_state) {
         writeLeds(panel, leds);
     }

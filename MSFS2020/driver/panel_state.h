@@ -22,6 +22,8 @@ enum PanelMode : std::uint8_t {
     AP = 6,
     XPDR = 7,
 };
+// Their names, as the verbose log and profiles write them.
+inline constexpr std::array<const char*, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
 
 // Buttons with a function (bit masks of PanelReport::buttons).
 enum PanelButton : std::uint32_t {

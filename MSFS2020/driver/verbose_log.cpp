@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr std::array<const char*, 8> kModeNames{"COM1", "COM2", "NAV1", "NAV2", "FMS1", "FMS2", "AP", "XPDR"};
-
 // The buttons with a function, by bit; the others are named by their bit.
 constexpr std::array<const char*, 32> kButtonNames{
     nullptr, nullptr, nullptr, nullptr,  "DIRECT_TO", "MENU",    "CLR",     "ENT",      "SWAP",    "KNOB_PUSH", nullptr,
@@ -63,36 +61,6 @@ const char* modeName(std::uint8_t mode, char (&spare)[16]) {
 void describeMode(const PanelState& panel, char (&out)[32]) {
     char spare[16];
     std::snprintf(out, sizeof out, "%s%s", modeName(panel.mode, spare), panel.shift ? " shift" : "");
-}
-
-void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96]) {
-    char mode[32];
-    describeMode(panel, mode);
-    char outerText[16] = "";
-    char innerText[16] = "";
-    if (outer != 0) {
-        std::snprintf(outerText, sizeof outerText, " outer %+d", outer);
-    }
-    if (inner != 0) {
-        std::snprintf(innerText, sizeof innerText, " inner %+d", inner);
-    }
-    std::snprintf(out, sizeof out, "%s%s%s", mode, outerText, innerText);
-}
-
-void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]) {
-    char mode[32];
-    describeMode(panel, mode);
-    for (unsigned bit = 0; bit < 32; ++bit) {
-        if (mask == (1U << bit)) {
-            if (kButtonNames[bit] != nullptr) {
-                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
-            } else {
-                std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
-            }
-            return;
-        }
-    }
-    std::snprintf(out, sizeof out, "%s buttons 0x%08lx", mode, static_cast<unsigned long>(mask));
 }
 
 // Set-values go out as BCD or BCO16 (read in hex) or as signed numbers.
@@ -164,6 +132,36 @@ private:
 constinit LoggingInterface loggingInterface;
 
 }  // namespace
+
+void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96]) {
+    char mode[32];
+    describeMode(panel, mode);
+    char outerText[16] = "";
+    char innerText[16] = "";
+    if (outer != 0) {
+        std::snprintf(outerText, sizeof outerText, " outer %+d", outer);
+    }
+    if (inner != 0) {
+        std::snprintf(innerText, sizeof innerText, " inner %+d", inner);
+    }
+    std::snprintf(out, sizeof out, "%s%s%s", mode, outerText, innerText);
+}
+
+void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]) {
+    char mode[32];
+    describeMode(panel, mode);
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        if (mask == (1U << bit)) {
+            if (kButtonNames[bit] != nullptr) {
+                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
+            } else {
+                std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
+            }
+            return;
+        }
+    }
+    std::snprintf(out, sizeof out, "%s buttons 0x%08lx", mode, static_cast<unsigned long>(mask));
+}
 
 void enableVerboseLog(PanelState& panel) {
     if (log.enabled) {

@@ -20,6 +20,11 @@ bool verboseLogEnabled();
 // did nothing (a shift toggle, a button without a function in this mode).
 void dispatchLogged(PanelState& panel, const PanelReport& report);
 
+// How the log names a knob turn ("AP outer +3") or a button ("COM1 shift
+// SWAP") in the panel's mode, for the profile layer's own lines.
+void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96]);
+void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]);
+
 void logModeChange(const PanelState& panel);
 // A report read while no simulator is connected.
 void logDroppedReport(const PanelState& panel, const PanelReport& report);

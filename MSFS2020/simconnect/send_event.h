@@ -9,6 +9,10 @@
 // with it, and server-side errors arrive later as exception records anyway.
 void sendEvent(HANDLE connection, SIMCONNECT_CLIENT_EVENT_ID event, DWORD data);
 
+// The same without telling sentEventObserver: for senders that log their
+// events themselves (profiles, whose events the table does not name).
+void transmitEvent(HANDLE connection, SIMCONNECT_CLIENT_EVENT_ID event, DWORD data);
+
 // When set, told of every event sent (the verbose log); null otherwise.
 using SentEventObserver = void (*)(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data);
 extern SentEventObserver sentEventObserver;

@@ -7,6 +7,7 @@
 
 #include "mobiflight/channel.h"
 #include "simconnect/send_event.h"
+#include "profiles/profile_layer.h"
 #include "simconnect_protocol/vocabulary.h"
 #include "simulator/data_blocks.h"
 #include "simulator/which_simulator.h"
@@ -222,6 +223,10 @@ std::uint8_t FlightSimInterfaceMSFS::getLedState() {
 void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*context*/) {
     // `size` is what was actually delivered; nothing past it is read.
     if (record == nullptr || size < sizeof(SIMCONNECT_RECV)) {
+        return;
+    }
+    // The aircraft, and the variables and calls of its profile.
+    if (profiles::profileLayer.takeRecord(record, size)) {
         return;
     }
     switch (record->dwID) {

@@ -80,7 +80,7 @@ std::size_t buildDataBlock(const Model& model, std::span<const Datum> datums, st
             putLittleEndian(p, bits, 8);
             break;
         }
-        case DatumType::Invalid:  // refused by resolveDatum
+        default:  // refused by resolveDatum
             break;
         }
         p += scproto::dataTypeWidth(d.type);

@@ -34,6 +34,7 @@ typedef unsigned char BYTE;
 typedef void* HANDLE;
 typedef void* HWND;
 typedef const char* LPCSTR;
+typedef uint64_t UINT64;
 #ifndef CALLBACK
 #define CALLBACK
 #endif
@@ -94,6 +95,11 @@ static const DWORD SIMCONNECT_DATA_REQUEST_FLAG_DEFAULT = 0x00000000;
 static const DWORD SIMCONNECT_DATA_REQUEST_FLAG_CHANGED = 0x00000001;
 static const DWORD SIMCONNECT_DATA_REQUEST_FLAG_TAGGED = 0x00000002;
 
+// --- Setting data on a sim object
+typedef DWORD SIMCONNECT_DATA_SET_FLAG;
+static const DWORD SIMCONNECT_DATA_SET_FLAG_DEFAULT = 0x00000000;
+static const DWORD SIMCONNECT_DATA_SET_FLAG_TAGGED = 0x00000001;
+
 enum SIMCONNECT_RECV_ID {
     SIMCONNECT_RECV_ID_NULL,
     SIMCONNECT_RECV_ID_EXCEPTION,
@@ -122,6 +128,17 @@ enum SIMCONNECT_RECV_ID {
     SIMCONNECT_RECV_ID_EVENT_MULTIPLAYER_SESSION_ENDED,
     SIMCONNECT_RECV_ID_EVENT_RACE_END,
     SIMCONNECT_RECV_ID_EVENT_RACE_LAP,
+    SIMCONNECT_RECV_ID_EVENT_EX1,
+    SIMCONNECT_RECV_ID_FACILITY_DATA,
+    SIMCONNECT_RECV_ID_FACILITY_DATA_END,
+    SIMCONNECT_RECV_ID_FACILITY_MINIMAL_LIST,
+    SIMCONNECT_RECV_ID_JETWAY_DATA,
+    SIMCONNECT_RECV_ID_CONTROLLERS_LIST,
+    SIMCONNECT_RECV_ID_ACTION_CALLBACK,
+    SIMCONNECT_RECV_ID_ENUMERATE_INPUT_EVENTS,
+    SIMCONNECT_RECV_ID_GET_INPUT_EVENT,
+    SIMCONNECT_RECV_ID_SUBSCRIBE_INPUT_EVENT,
+    SIMCONNECT_RECV_ID_ENUMERATE_INPUT_EVENT_PARAMS,
 };
 
 enum SIMCONNECT_DATATYPE {
@@ -244,6 +261,45 @@ struct SIMCONNECT_RECV_SIMOBJECT_DATA : public SIMCONNECT_RECV {
     DWORD dwData;         // first DWORD of the data; the rest follows the struct
 };
 
+// --- System events and state
+
+// A system event that names a file, e.g. AircraftLoaded with the loaded
+// aircraft's aircraft.cfg path.
+struct SIMCONNECT_RECV_EVENT_FILENAME : public SIMCONNECT_RECV_EVENT {
+    char szFileName[MAX_PATH];  // uEventID is the ID of the event
+    DWORD dwFlags;
+};
+
+// The answer to SimConnect_RequestSystemState; which of the three fields
+// holds the state depends on the state asked for.
+struct SIMCONNECT_RECV_SYSTEM_STATE : public SIMCONNECT_RECV {
+    DWORD dwRequestID;
+    DWORD dwInteger;
+    float fFloat;
+    char szString[MAX_PATH];
+};
+
+// --- Input events
+
+// The header of the records that carry a list, cut into several records
+// when it is long.
+struct SIMCONNECT_RECV_LIST_TEMPLATE : public SIMCONNECT_RECV {
+    DWORD dwRequestID;
+    DWORD dwArraySize;    // entries in this record
+    DWORD dwEntryNumber;  // which record of the list this is, 0-based
+    DWORD dwOutOf;        // records the list is cut into
+};
+
+struct SIMCONNECT_INPUT_EVENT_DESCRIPTOR {
+    char Name[64];
+    UINT64 Hash;                // the ID that SimConnect_SetInputEvent takes
+    SIMCONNECT_DATATYPE eType;  // FLOAT64 or a string type
+};
+
+struct SIMCONNECT_RECV_ENUMERATE_INPUT_EVENTS : public SIMCONNECT_RECV_LIST_TEMPLATE {
+    SIMCONNECT_INPUT_EVENT_DESCRIPTOR rgData[1];  // dwArraySize of them
+};
+
 #pragma pack(pop)
 // The record sizes are checked against the wire protocol's in
 // simconnect-client/src/vocabulary_check.cpp.
@@ -340,5 +396,24 @@ SIMCONNECTAPI SimConnect_SetClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DAT
                                        SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
                                        SIMCONNECT_CLIENT_DATA_SET_FLAG Flags, DWORD dwReserved, DWORD cbUnitSize,
                                        void* pDataSet);
+// --- Data definitions: clearing and setting
+SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID);
+// pDataSet holds ArrayCount units of cbUnitSize bytes, each the definition's
+// datums back to back (one unit for the user's aircraft).
+SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
+                                            SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_DATA_SET_FLAG Flags,
+                                            DWORD ArrayCount, DWORD cbUnitSize, void* pDataSet);
+
+// --- System events and state
+SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                const char* SystemEventName);
+SIMCONNECTAPI SimConnect_UnsubscribeFromSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID);
+SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                            const char* szState);
+
+// --- Input events
+SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID);
+// Value points to cbUnitSize bytes: a double, or a string with its NUL.
+SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE hSimConnect, UINT64 Hash, DWORD cbUnitSize, void* Value);
 
 #endif

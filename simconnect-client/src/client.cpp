@@ -435,3 +435,45 @@ SIMCONNECTAPI SimConnect_SetClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, SIMCON
     setLastError("SimConnect_SetClientData: not implemented yet");
     return E_FAIL;
 }
+
+// --- Data definitions: clearing and setting
+
+SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE, SIMCONNECT_DATA_DEFINITION_ID) {
+    setLastError("SimConnect_ClearDataDefinition: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE, SIMCONNECT_DATA_DEFINITION_ID, SIMCONNECT_OBJECT_ID,
+                                            SIMCONNECT_DATA_SET_FLAG, DWORD, DWORD, void*) {
+    setLastError("SimConnect_SetDataOnSimObject: not implemented yet");
+    return E_FAIL;
+}
+
+// --- System events and state
+
+SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE, SIMCONNECT_CLIENT_EVENT_ID, const char*) {
+    setLastError("SimConnect_SubscribeToSystemEvent: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_UnsubscribeFromSystemEvent(HANDLE, SIMCONNECT_CLIENT_EVENT_ID) {
+    setLastError("SimConnect_UnsubscribeFromSystemEvent: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE, SIMCONNECT_DATA_REQUEST_ID, const char*) {
+    setLastError("SimConnect_RequestSystemState: not implemented yet");
+    return E_FAIL;
+}
+
+// --- Input events
+
+SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE, SIMCONNECT_DATA_REQUEST_ID) {
+    setLastError("SimConnect_EnumerateInputEvents: not implemented yet");
+    return E_FAIL;
+}
+
+SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE, UINT64, DWORD, void*) {
+    setLastError("SimConnect_SetInputEvent: not implemented yet");
+    return E_FAIL;
+}

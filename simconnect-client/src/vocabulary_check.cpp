@@ -23,6 +23,9 @@ static_assert(SIMCONNECT_RECV_ID_OPEN == value(RecvId::Open));
 static_assert(SIMCONNECT_RECV_ID_QUIT == value(RecvId::Quit));
 static_assert(SIMCONNECT_RECV_ID_EVENT == value(RecvId::Event));
 static_assert(SIMCONNECT_RECV_ID_SIMOBJECT_DATA == value(RecvId::SimObjectData));
+static_assert(SIMCONNECT_RECV_ID_EVENT_FILENAME == value(RecvId::EventFilename));
+static_assert(SIMCONNECT_RECV_ID_SYSTEM_STATE == value(RecvId::SystemState));
+static_assert(SIMCONNECT_RECV_ID_ENUMERATE_INPUT_EVENTS == value(RecvId::EnumerateInputEvents));
 
 static_assert(SIMCONNECT_EXCEPTION_ERROR == value(Exception::Error));
 static_assert(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED == value(Exception::NameUnrecognized));
@@ -34,6 +37,11 @@ static_assert(SIMCONNECT_DATATYPE_INT32 == value(DataType::Int32));
 static_assert(SIMCONNECT_DATATYPE_INT64 == value(DataType::Int64));
 static_assert(SIMCONNECT_DATATYPE_FLOAT32 == value(DataType::Float32));
 static_assert(SIMCONNECT_DATATYPE_FLOAT64 == value(DataType::Float64));
+static_assert(SIMCONNECT_DATATYPE_STRING8 == value(DataType::String8));
+static_assert(SIMCONNECT_DATATYPE_STRING256 == value(DataType::String256));
+static_assert(SIMCONNECT_DATATYPE_STRING260 == value(DataType::String260));
+static_assert(SIMCONNECT_DATATYPE_STRINGV == value(DataType::StringV));
+static_assert(SIMCONNECT_DATA_SET_FLAG_TAGGED == scproto::kDataSetFlagTagged);
 
 static_assert(SIMCONNECT_PERIOD_NEVER == value(Period::Never));
 static_assert(SIMCONNECT_PERIOD_ONCE == value(Period::Once));
@@ -55,6 +63,14 @@ static_assert(sizeof(SIMCONNECT_RECV_QUIT) == scproto::kRecvQuitSize);
 static_assert(sizeof(SIMCONNECT_RECV_EVENT) == scproto::kRecvEventSize);
 // dwData, the last member, is the first word of the data block.
 static_assert(sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) - sizeof(DWORD) == scproto::kRecvSimObjectDataHeaderSize);
+static_assert(sizeof(SIMCONNECT_RECV_EVENT_FILENAME) == scproto::kRecvEventFilenameSize);
+static_assert(sizeof(SIMCONNECT_RECV_SYSTEM_STATE) == scproto::kRecvSystemStateSize);
+static_assert(sizeof(SIMCONNECT_RECV_LIST_TEMPLATE) == scproto::kRecvListHeaderSize);
+static_assert(sizeof(SIMCONNECT_INPUT_EVENT_DESCRIPTOR) == scproto::kInputEventDescriptorSize);
+static_assert(sizeof(SIMCONNECT_RECV_ENUMERATE_INPUT_EVENTS) ==
+              scproto::kRecvListHeaderSize + scproto::kInputEventDescriptorSize);
+static_assert(sizeof(SIMCONNECT_INPUT_EVENT_DESCRIPTOR::Name) == scproto::kInputEventNameSize);
+static_assert(sizeof(SIMCONNECT_RECV_EVENT_FILENAME::szFileName) == scproto::kPathFieldSize);
 
 // --- Client data
 static_assert(SIMCONNECT_RECV_ID_CLIENT_DATA == value(RecvId::ClientData));

@@ -33,6 +33,9 @@ std::size_t minimumSize(std::uint32_t id) {
     case RecvId::Event: return kRecvEventSize;
     case RecvId::SimObjectData:
     case RecvId::ClientData: return kRecvSimObjectDataHeaderSize;
+    case RecvId::EventFilename: return kRecvEventFilenameSize;
+    case RecvId::SystemState: return kRecvSystemStateSize;
+    case RecvId::EnumerateInputEvents: return kRecvListHeaderSize;
     }
     return 0;
 }

@@ -65,6 +65,14 @@ inline constexpr std::size_t kRecvQuitSize = 12;
 inline constexpr std::size_t kRecvEventSize = 24;
 inline constexpr std::size_t kRecvSimObjectDataHeaderSize = 40;  // data follows
 
+// --- System events and state, input events: sizes
+inline constexpr std::size_t kPathFieldSize = 260;  // MAX_PATH
+inline constexpr std::size_t kRecvEventFilenameSize = 288;
+inline constexpr std::size_t kRecvSystemStateSize = 284;
+inline constexpr std::size_t kRecvListHeaderSize = 28;  // entries follow
+inline constexpr std::size_t kInputEventNameSize = 64;
+inline constexpr std::size_t kInputEventDescriptorSize = 76;
+
 // --- Errors --------------------------------------------------------------
 
 enum class ErrorCode {

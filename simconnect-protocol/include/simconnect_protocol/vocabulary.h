@@ -18,8 +18,11 @@ enum class RecvId : std::uint32_t {
     Open = 2,
     Quit = 3,
     Event = 4,
+    EventFilename = 6,
     SimObjectData = 8,
+    SystemState = 15,
     ClientData = 16,
+    EnumerateInputEvents = 34,
 };
 
 // SIMCONNECT_EXCEPTION codes, in SimConnect's order (the order is the code).
@@ -113,19 +116,56 @@ constexpr const char* exceptionName(std::uint32_t code) {
 }
 
 // SIMCONNECT_DATATYPE values; the numeric ones are what a data block holds.
-enum class DataType : std::uint32_t { Invalid, Int32, Int64, Float32, Float64 };
+enum class DataType : std::uint32_t {
+    Invalid,
+    Int32,
+    Int64,
+    Float32,
+    Float64,
+    String8,
+    String32,
+    String64,
+    String128,
+    String256,
+    String260,
+    StringV,
+};
 
-// Bytes a datum of a numeric type takes in a data block; 0 for the others.
+// Bytes a datum of a numeric type takes in a data block; 0 for the others
+// (strings: see stringTypeWidth).
 constexpr std::size_t dataTypeWidth(DataType type) {
     switch (type) {
     case DataType::Int32:
     case DataType::Float32: return 4;
     case DataType::Int64:
     case DataType::Float64: return 8;
-    case DataType::Invalid: break;
+    default: break;
     }
     return 0;
 }
+
+// --- Strings in data blocks
+
+// Bytes a fixed-width string datum takes in a data block (NUL-padded); 0 for
+// the other types. A StringV datum is its bytes, a NUL, and zeros up to the
+// next multiple of 4 bytes.
+constexpr std::size_t stringTypeWidth(DataType type) {
+    switch (type) {
+    case DataType::String8: return 8;
+    case DataType::String32: return 32;
+    case DataType::String64: return 64;
+    case DataType::String128: return 128;
+    case DataType::String256: return 256;
+    case DataType::String260: return 260;
+    default: break;
+    }
+    return 0;
+}
+
+constexpr bool isStringType(DataType type) { return stringTypeWidth(type) > 0 || type == DataType::StringV; }
+
+// SIMCONNECT_DATA_SET_FLAG bits.
+inline constexpr std::uint32_t kDataSetFlagTagged = 0x1;
 
 // SIMCONNECT_PERIOD values, and the SIMCONNECT_DATA_REQUEST_FLAG bits.
 enum class Period : std::uint32_t { Never, Once, VisualFrame, SimFrame, Second };

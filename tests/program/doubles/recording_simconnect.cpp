@@ -148,6 +148,73 @@ std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD 
     return bytes;
 }
 
+std::vector<unsigned char> eventFilenameRecord(DWORD event, const std::string& path) {
+    std::vector<unsigned char> bytes;
+    put<DWORD>(bytes, 0);  // dwSize, set below
+    put<DWORD>(bytes, 4);
+    put<DWORD>(bytes, SIMCONNECT_RECV_ID_EVENT_FILENAME);
+    put<DWORD>(bytes, SIMCONNECT_RECV_EVENT::UNKNOWN_GROUP);
+    put<DWORD>(bytes, event);
+    put<DWORD>(bytes, 0);  // dwData
+    std::vector<unsigned char> name(MAX_PATH, 0);
+    std::memcpy(name.data(), path.data(), std::min<std::size_t>(path.size(), MAX_PATH - 1));
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    put<DWORD>(bytes, 0);  // dwFlags
+    const auto size = static_cast<DWORD>(bytes.size());
+    std::memcpy(bytes.data(), &size, sizeof size);
+    return bytes;
+}
+
+std::vector<unsigned char> systemStateRecord(DWORD request, const std::string& text) {
+    std::vector<unsigned char> bytes;
+    put<DWORD>(bytes, 0);
+    put<DWORD>(bytes, 4);
+    put<DWORD>(bytes, SIMCONNECT_RECV_ID_SYSTEM_STATE);
+    put<DWORD>(bytes, request);
+    put<DWORD>(bytes, 0);     // dwInteger
+    put<float>(bytes, 0.0F);  // fFloat
+    std::vector<unsigned char> name(MAX_PATH, 0);
+    std::memcpy(name.data(), text.data(), std::min<std::size_t>(text.size(), MAX_PATH - 1));
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    const auto size = static_cast<DWORD>(bytes.size());
+    std::memcpy(bytes.data(), &size, sizeof size);
+    return bytes;
+}
+
+std::vector<unsigned char> stringDataRecord(DWORD request, const std::string& text) {
+    std::vector<unsigned char> block(256, 0);
+    std::memcpy(block.data(), text.data(), std::min<std::size_t>(text.size(), 255));
+    return dataRecord(request, block);
+}
+
+std::vector<unsigned char> numberDataRecord(DWORD request, double value) {
+    std::vector<unsigned char> block;
+    put(block, value);
+    return dataRecord(request, block);
+}
+
+std::vector<unsigned char> inputEventsRecord(DWORD request, const std::vector<InputEvent>& events, DWORD entry,
+                                             DWORD outOf) {
+    std::vector<unsigned char> bytes;
+    put<DWORD>(bytes, 0);
+    put<DWORD>(bytes, 4);
+    put<DWORD>(bytes, SIMCONNECT_RECV_ID_ENUMERATE_INPUT_EVENTS);
+    put<DWORD>(bytes, request);
+    put<DWORD>(bytes, static_cast<DWORD>(events.size()));
+    put<DWORD>(bytes, entry);
+    put<DWORD>(bytes, outOf);
+    for (const InputEvent& event : events) {
+        std::vector<unsigned char> name(64, 0);
+        std::memcpy(name.data(), event.name.data(), std::min<std::size_t>(event.name.size(), 63));
+        bytes.insert(bytes.end(), name.begin(), name.end());
+        put<std::uint64_t>(bytes, event.hash);
+        put<DWORD>(bytes, SIMCONNECT_DATATYPE_FLOAT64);
+    }
+    const auto size = static_cast<DWORD>(bytes.size());
+    std::memcpy(bytes.data(), &size, sizeof size);
+    return bytes;
+}
+
 std::vector<unsigned char> radioBlock(const double (&values)[7]) {
     std::vector<unsigned char> bytes;
     for (double value : values) {
@@ -203,7 +270,8 @@ SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE /*hSimConnect*/, SIMCONNECT_
                                              const char* DatumName, const char* UnitsName,
                                              SIMCONNECT_DATATYPE DatumType, float fEpsilon, DWORD DatumID) {
     recorder().calls.push_back(Call::Define);
-    recorder().definitions.push_back({DefineID, DatumName, UnitsName, DatumType, fEpsilon, DatumID});
+    recorder().definitions.push_back(
+        {DefineID, DatumName, UnitsName != nullptr ? UnitsName : "", DatumType, fEpsilon, DatumID});
     return S_OK;
 }
 
@@ -294,5 +362,48 @@ SIMCONNECTAPI SimConnect_SetClientData(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT
     const char* bytes = static_cast<const char*>(pDataSet);
     recorder().clientDataSets.push_back(
         {ClientDataID, DefineID, Flags, dwReserved, cbUnitSize, std::string(bytes, strnlen(bytes, cbUnitSize))});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_DEFINITION_ID DefineID,
+                                            SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_DATA_SET_FLAG /*Flags*/,
+                                            DWORD ArrayCount, DWORD cbUnitSize, void* pDataSet) {
+    recorder().calls.push_back(Call::SetData);
+    const auto* bytes = static_cast<const unsigned char*>(pDataSet);
+    const std::size_t length = std::size_t{ArrayCount == 0 ? 1U : ArrayCount} * cbUnitSize;
+    recorder().dataSets.push_back({DefineID, ObjectID, std::vector<unsigned char>(bytes, bytes + length)});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_DEFINITION_ID DefineID) {
+    recorder().calls.push_back(Call::ClearDefinition);
+    recorder().cleared.push_back(DefineID);
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                const char* SystemEventName) {
+    recorder().calls.push_back(Call::Subscribe);
+    recorder().subscriptions.push_back({EventID, SystemEventName});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                            const char* szState) {
+    recorder().calls.push_back(Call::SystemState);
+    recorder().stateRequests.push_back({RequestID, szState});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_REQUEST_ID RequestID) {
+    recorder().calls.push_back(Call::EnumerateInputs);
+    recorder().enumerations.push_back(RequestID);
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE /*hSimConnect*/, UINT64 Hash, DWORD cbUnitSize, void* Value) {
+    recorder().calls.push_back(Call::SetInput);
+    const auto* bytes = static_cast<const unsigned char*>(Value);
+    recorder().inputSets.push_back({Hash, std::vector<unsigned char>(bytes, bytes + cbUnitSize)});
     return S_OK;
 }

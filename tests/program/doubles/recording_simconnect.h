@@ -27,6 +27,12 @@ enum class Call {
     DefineClientData,
     RequestClientData,
     SetClientData,
+    SetData,
+    ClearDefinition,
+    Subscribe,
+    SystemState,
+    EnumerateInputs,
+    SetInput,
 };
 
 struct Map {
@@ -80,6 +86,22 @@ struct ClientDataSet {
     std::string text;  // the bytes up to the first NUL
 };
 
+struct DataSet {
+    DWORD definition;
+    DWORD object;
+    std::vector<unsigned char> bytes;  // ArrayCount x cbUnitSize
+};
+
+struct Named {  // a subscription (event ID) or a state request (request ID)
+    DWORD id;
+    std::string name;
+};
+
+struct InputSet {
+    std::uint64_t hash;
+    std::vector<unsigned char> bytes;
+};
+
 struct Recorder {
     HRESULT openResult = S_OK;
     std::function<void()> duringOpen;  // runs inside SimConnect_Open, e.g. a Ctrl+C
@@ -95,6 +117,12 @@ struct Recorder {
     std::vector<ClientDataRequest> clientDataRequests;
     std::vector<ClientDataSet> clientDataSets;
     int closes = 0;
+    std::vector<DataSet> dataSets;
+    std::vector<DWORD> cleared;  // definitions
+    std::vector<Named> subscriptions;
+    std::vector<Named> stateRequests;
+    std::vector<DWORD> enumerations;  // request IDs
+    std::vector<InputSet> inputSets;
     // Each SimConnect_CallDispatch delivers the front batch, every record
     // with its own size, and drops it; with no batch left it delivers nothing.
     std::deque<std::vector<std::vector<unsigned char>>> batches;
@@ -129,6 +157,18 @@ std::vector<unsigned char> responseRecord(DWORD request, const std::string& text
 std::vector<unsigned char> openRecord(const std::string& application, DWORD major, DWORD minor, DWORD simconnectMajor,
                                       DWORD simconnectMinor);
 std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD index);
+std::vector<unsigned char> eventFilenameRecord(DWORD event, const std::string& path);
+std::vector<unsigned char> systemStateRecord(DWORD request, const std::string& text);
+// A data record of one STRING256 datum.
+std::vector<unsigned char> stringDataRecord(DWORD request, const std::string& text);
+// A data record of one FLOAT64 datum.
+std::vector<unsigned char> numberDataRecord(DWORD request, double value);
+struct InputEvent {
+    std::string name;
+    std::uint64_t hash;
+};
+std::vector<unsigned char> inputEventsRecord(DWORD request, const std::vector<InputEvent>& events, DWORD entry,
+                                             DWORD outOf);
 std::vector<unsigned char> radioBlock(const double (&values)[7]);
 std::vector<unsigned char> autopilotBlock(double altitude, double verticalSpeed, std::uint32_t code,
                                           const std::int32_t (&states)[6]);
