@@ -67,15 +67,21 @@ void Channel::open(HANDLE connection) {
     own_command_.known = false;
     version_length_ = 0;
     calls_ = {};  // send IDs start again with each connection
+    // What relied on the last connection (a profile and its values) comes
+    // again with the aircraft's profile on this one.
+    variables_.clear();
+    values_.clear();
     variables_sent_ = 0;
-    std::fill(values_.begin(), values_.end(), std::nullopt);
+    variables_read_ = 0;
+    user_.clear();
+    user_said_ = false;
     map(kDefaultCommandArea, ".Command", false);
     map(kDefaultResponseArea, ".Response", false);
     record(
         CallKind::Define, kDefaultResponseArea,
         SimConnect_AddToClientDataDefinition(connection_, kTextDefinition, 0, kTextAreaSize, 0.0F, SIMCONNECT_UNUSED));
     listen(kDefaultResponseArea, kDefaultResponseRequest);
-    write(default_command_, kPing, false);
+    write(default_command_, kPing, Origin::Channel);
 }
 
 void Channel::close() {
@@ -99,6 +105,29 @@ void Channel::poll() {
                      "FMS2 keys go out as MobiFlight events, which only a module with an events.txt knows %s\n",
                      static_cast<int>(kClientName.size()), kClientName.data(), kReadme);
     }
+    sayUserLeftOut();
+}
+
+void Channel::neededBy(std::string_view user) {
+    if (user != user_) {
+        user_ = user;
+        user_said_ = false;
+    }
+    if (absence_said_ && !up()) {
+        sayUserLeftOut();
+    }
+}
+
+void Channel::sayUserLeftOut() {
+    if (user_.empty() || user_said_) {
+        return;
+    }
+    user_said_ = true;
+    const std::string shown = scproto::printable(user_, 200);
+    std::fprintf(stderr,
+                 "msfs-panel: %s uses the MobiFlight channel, which no module opened: its H:, RPN: and R: entries "
+                 "do nothing %s\n",
+                 shown.c_str(), kReadme);
 }
 
 void Channel::receive(const SIMCONNECT_RECV* record, DWORD size) {
@@ -130,8 +159,8 @@ void Channel::onResponse(std::string_view response, bool own) {
     }
     if (response == kPong && state_ == State::Pinging) {
         state_ = State::Adding;
-        write(default_command_, kVersionGet, false);
-        send(kClientsAdd, kClientName, false);
+        write(default_command_, kVersionGet, Origin::Channel);
+        send(kClientsAdd, kClientName, Origin::Channel);
     } else if (startsWith(response, kVersionPrefix)) {
         const std::string_view version = response.substr(kVersionPrefix.size());
         version_length_ = std::min(version.size(), version_.size());
@@ -148,7 +177,7 @@ void Channel::openOwnChannel() {
     listen(kOwnResponseArea, kOwnResponseRequest);
     state_ = State::Up;
     // A reconnect finds the variables of the last connection still there.
-    write(own_command_, kClear, false);
+    write(own_command_, kClear, Origin::Channel);
     for (std::size_t index = 0; index < variables_.size(); ++index) {
         addVariable(index);
     }
@@ -177,23 +206,28 @@ bool Channel::takeException(const SIMCONNECT_RECV_EXCEPTION& exception) const {
 }
 
 bool Channel::runCustomEvent(std::string_view event_name) {
-    if (!up() || !startsWith(event_name, kCustomEventPrefix) || event_name.size() == kCustomEventPrefix.size()) {
+    if (!startsWith(event_name, kCustomEventPrefix) || event_name.size() == kCustomEventPrefix.size()) {
         return false;
     }
     // What the module's events.txt made of such a line: (>H:NAME).
-    const std::string_view name = event_name.substr(kCustomEventPrefix.size());
-    char code[128];
+    return runHEvent(event_name.substr(kCustomEventPrefix.size()));
+}
+
+bool Channel::runHEvent(std::string_view name, bool tell) {
+    char code[kTextAreaSize];
     const int length = std::snprintf(code, sizeof code, "(>H:%.*s)", static_cast<int>(name.size()), name.data());
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof code) {
         return false;
     }
-    return send(kSet, {code, static_cast<std::size_t>(length)}, true);
+    return runCode({code, static_cast<std::size_t>(length)}, tell);
 }
 
-bool Channel::runCode(std::string_view code) { return up() && send(kSet, code, true); }
+bool Channel::runCode(std::string_view code, bool tell) {
+    return up() && send(kSet, code, tell ? Origin::Action : Origin::CallerLogs);
+}
 
 std::optional<std::size_t> Channel::watch(std::string_view code) {
-    if (variables_.size() == kMaxVariables || kAdd.size() + code.size() >= kTextAreaSize) {
+    if (variables_.size() == kMaxVariables || code.size() > kMaxCodeBytes) {
         return std::nullopt;
     }
     const auto known = std::find(variables_.begin(), variables_.end(), code);
@@ -214,15 +248,29 @@ std::optional<float> Channel::value(std::size_t index) const {
 }
 
 void Channel::addVariable(std::size_t index) {
-    const DWORD id = kFirstVariableId + static_cast<DWORD>(index);
-    record(CallKind::Define, kOwnValueArea,
-           SimConnect_AddToClientDataDefinition(connection_, id, static_cast<DWORD>(index * sizeof(float)),
-                                                sizeof(float), 0.0F, SIMCONNECT_UNUSED));
-    record(CallKind::Request, kOwnValueArea,
-           SimConnect_RequestClientData(connection_, kOwnValueArea, id, id, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
-                                        SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0));
-    send(kAdd, variables_[index], false);
+    // Variable k is the float at 4k of the value area, read through a
+    // definition and a request of its own, made once per connection.
+    if (index >= variables_read_) {
+        const DWORD id = kFirstVariableId + static_cast<DWORD>(index);
+        record(CallKind::Define, kOwnValueArea,
+               SimConnect_AddToClientDataDefinition(connection_, id, static_cast<DWORD>(index * sizeof(float)),
+                                                    sizeof(float), 0.0F, SIMCONNECT_UNUSED));
+        record(CallKind::Request, kOwnValueArea,
+               SimConnect_RequestClientData(connection_, kOwnValueArea, id, id, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+                                            SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0));
+        variables_read_ = index + 1;
+    }
+    send(kAdd, variables_[index], Origin::Channel);
     variables_sent_ = index + 1;
+}
+
+void Channel::unwatchAll() {
+    variables_.clear();
+    values_.clear();
+    if (up() && variables_sent_ > 0) {
+        write(own_command_, kClear, Origin::Channel);
+    }
+    variables_sent_ = 0;
 }
 
 void Channel::enableLog(ActionObserver observer) {
@@ -264,7 +312,7 @@ void Channel::listen(SIMCONNECT_CLIENT_DATA_ID area, SIMCONNECT_DATA_REQUEST_ID 
                                      SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0));
 }
 
-bool Channel::send(std::string_view prefix, std::string_view code, bool for_action) {
+bool Channel::send(std::string_view prefix, std::string_view code, Origin origin) {
     // The command and its NUL must fit the area.
     if (prefix.size() + code.size() >= kTextAreaSize) {
         return false;
@@ -273,20 +321,26 @@ bool Channel::send(std::string_view prefix, std::string_view code, bool for_acti
     std::copy(prefix.begin(), prefix.end(), command);
     std::copy(code.begin(), code.end(), command + prefix.size());
     CommandArea& area = state_ == State::Up ? own_command_ : default_command_;
-    return write(area, {command, prefix.size() + code.size()}, for_action);
+    return write(area, {command, prefix.size() + code.size()}, origin);
 }
 
-bool Channel::write(CommandArea& area, std::string_view command, bool for_action) {
+bool Channel::write(CommandArea& area, std::string_view command, Origin origin) {
     if (!area.known || std::string_view(area.last.data()) == command) {
         put(area, kDummy);
     }
     if (!put(area, command)) {
         return false;
     }
-    if (for_action && observer_ != nullptr) {
+    if (origin == Origin::Channel) {
+        if (log_) {
+            std::fprintf(stderr, "%s <- %.*s\n", areaName(area.id), static_cast<int>(command.size()), command.data());
+        }
+        return true;
+    }
+    std::copy(command.begin(), command.end(), last_command_.begin());
+    last_command_length_ = command.size();
+    if (origin == Origin::Action && observer_ != nullptr) {
         observer_(command);
-    } else if (log_) {
-        std::fprintf(stderr, "%s <- %.*s\n", areaName(area.id), static_cast<int>(command.size()), command.data());
     }
     return true;
 }

@@ -39,6 +39,9 @@ inline constexpr std::chrono::seconds kAnswerTimeout{3};
 inline constexpr std::size_t kTextAreaSize = 1024;   // Command and Response
 inline constexpr std::size_t kValueAreaSize = 4096;  // float32 per variable
 inline constexpr std::size_t kMaxVariables = kValueAreaSize / sizeof(float);
+// The longest calculator code a command carries: the area less the command's
+// name ("MF.SimVars.Set." and "MF.SimVars.Add." alike) and the NUL.
+inline constexpr std::size_t kMaxCodeBytes = kTextAreaSize - 15 - 1;
 
 // The IDs the channel's calls use. Client data has its own ID spaces, but
 // definition and request IDs are kept clear of the program's data
@@ -61,8 +64,8 @@ using ActionObserver = void (*)(std::string_view command);
 class Channel {
 public:
     // A new connection, just opened (its start-up sent): forgets the last
-    // one, maps the default channel's areas, listens to its responses and
-    // pings the module.
+    // one (its values watched and who needed the channel too), maps the
+    // default channel's areas, listens to its responses and pings the module.
     void open(HANDLE connection);
     // The connection has ended: nothing goes through the channel until the
     // next one opens it.
@@ -86,20 +89,32 @@ public:
     // is not up or the name is not such an event: the caller sends the
     // event itself.
     bool runCustomEvent(std::string_view event_name);
-    // Runs calculator code (e.g. "(>H:NAME)", "1 (>L:X)") as
-    // MF.SimVars.Set.<code>. False when the channel is not up or the code
-    // does not fit the command area.
-    bool runCode(std::string_view code);
+    // Runs H: event NAME, as MF.SimVars.Set.(>H:NAME), and calculator code
+    // (e.g. "1 (>L:X)") as MF.SimVars.Set.<code>. False, with nothing sent,
+    // when the channel is not up or the command would not fit its area.
+    // `tell`: whether the action observer hears of it; a caller that logs
+    // its own actions says no and shows lastCommand().
+    bool runHEvent(std::string_view name, bool tell = true);
+    bool runCode(std::string_view code, bool tell = true);
+    // The last command written for an action.
+    std::string_view lastCommand() const { return {last_command_.data(), last_command_length_}; }
 
     // Registers a value the module reads for this program, e.g.
     // "(L:A32NX_AUTOPILOT_1_ACTIVE)" or "(A:AUTOPILOT MASTER, Bool)", and
-    // returns its index: sent at once while the channel is up, else when it
-    // comes up (on every connection). nullopt when kMaxVariables are taken
-    // or the code does not fit a command.
+    // returns its index, for this connection: sent at once while the
+    // channel is up, else when it comes up. nullopt when kMaxVariables are
+    // taken or the code is longer than kMaxCodeBytes.
     std::optional<std::size_t> watch(std::string_view code);
     // Its latest value; nullopt until the module has sent one on this
     // connection.
     std::optional<float> value(std::size_t index) const;
+    // Forgets every value watched, in the module too (MF.SimVars.Clear).
+    void unwatchAll();
+
+    // Who relies on the channel besides the FMS keys, as a person reads it
+    // (e.g. profile "FBW A32NX" (a32nx.toml)); empty: nobody. Said once per
+    // connection when no module answered, as what will not work.
+    void neededBy(std::string_view user);
 
     bool up() const { return state_ == State::Up; }
     // Whether the module's answer time is over without the channel.
@@ -136,15 +151,21 @@ private:
     };
     static constexpr std::size_t kRememberedCalls = 64;
 
+    // Who a command is for: the channel itself (shown by the verbose log
+    // here), a panel action (shown through the observer), or an action
+    // whose caller shows it.
+    enum class Origin : std::uint8_t { Channel, Action, CallerLogs };
+
     void record(CallKind kind, DWORD area, HRESULT result);
     void map(SIMCONNECT_CLIENT_DATA_ID area, std::string_view suffix, bool own);
     void listen(SIMCONNECT_CLIENT_DATA_ID area, SIMCONNECT_DATA_REQUEST_ID request);
     // Writes one command, after a dummy when the area may already hold it.
-    bool write(CommandArea& area, std::string_view command, bool for_action);
+    bool write(CommandArea& area, std::string_view command, Origin origin);
     // False when the call failed.
     bool put(CommandArea& area, std::string_view command);
-    bool send(std::string_view prefix, std::string_view code, bool for_action);
+    bool send(std::string_view prefix, std::string_view code, Origin origin);
     void addVariable(std::size_t index);
+    void sayUserLeftOut();
     void onResponse(std::string_view response, bool own);
     void openOwnChannel();
 
@@ -161,7 +182,12 @@ private:
     // Registered values, in the order the module numbers them.
     std::vector<std::string> variables_;
     std::vector<std::optional<float>> values_;
-    std::size_t variables_sent_ = 0;
+    std::size_t variables_sent_ = 0;  // registered with the module since the last clear
+    std::size_t variables_read_ = 0;  // with a definition and a request on this connection
+    std::string user_;
+    bool user_said_ = false;
+    std::array<char, kTextAreaSize> last_command_{};
+    std::size_t last_command_length_ = 0;
     bool log_ = false;
     ActionObserver observer_ = nullptr;
     std::array<char, kTextAreaSize> buffer_{};

@@ -337,12 +337,15 @@ TEST_F(Msfs, WithoutTheChannelTheFmsKeysSendTheirCustomEvents) {
 }
 
 // Values the module reads: registered on the own channel after the clear,
-// again on every connection, and read back by index.
-TEST_F(Channel, WatchedValuesAreRegisteredOnEveryConnectionAndReadBack) {
+// read back by index, forgotten with the connection.
+TEST_F(Channel, WatchedValuesAreRegisteredWhenTheChannelIsUpAndReadBack) {
+    channel.open(handle);
     const auto master = channel.watch("(L:A32NX_AUTOPILOT_1_ACTIVE)");
     ASSERT_TRUE(master.has_value());
     EXPECT_EQ(channel.watch("(L:A32NX_AUTOPILOT_1_ACTIVE)"), master);
-    bringUp(channel);
+    EXPECT_TRUE(ownCommands().empty());
+    answer(channel, "MF.Pong");
+    answer(channel, "MF.Clients.Add.msfs-panel.Finished");
     const auto loc = channel.watch("(A:AUTOPILOT NAV1 LOCK, Bool)");
     ASSERT_TRUE(loc.has_value());
     EXPECT_EQ(ownCommands(), (Strings{"MF.DummyCmd", "MF.SimVars.Clear", "MF.SimVars.Add.(L:A32NX_AUTOPILOT_1_ACTIVE)",
@@ -365,12 +368,20 @@ TEST_F(Channel, WatchedValuesAreRegisteredOnEveryConnectionAndReadBack) {
     EXPECT_FALSE(channel.value(*master).has_value());
     EXPECT_FALSE(channel.value(99).has_value());
 
-    // The next connection starts with no values and registers both again.
-    recorder().clientDataSets.clear();
-    bringUp(channel);
+    // Unwatched: cleared in the module; watched again, on the definitions
+    // this connection has.
+    channel.unwatchAll();
     EXPECT_FALSE(channel.value(*loc).has_value());
-    EXPECT_EQ(ownCommands(), (Strings{"MF.DummyCmd", "MF.SimVars.Clear", "MF.SimVars.Add.(L:A32NX_AUTOPILOT_1_ACTIVE)",
-                                      "MF.SimVars.Add.(A:AUTOPILOT NAV1 LOCK, Bool)"}));
+    EXPECT_EQ(ownCommands().back(), "MF.SimVars.Clear");
+    EXPECT_EQ(channel.watch("(L:OTHER)"), 0U);
+    EXPECT_EQ(ownCommands().back(), "MF.SimVars.Add.(L:OTHER)");
+    EXPECT_EQ(r.clientDataDefinitions.size(), 3U);
+
+    // The next connection starts from nothing.
+    channel.open(handle);
+    EXPECT_FALSE(channel.value(0).has_value());
+    EXPECT_EQ(channel.watch("(L:THIRD)"), 0U);
+    EXPECT_EQ(channel.watch(std::string(mobiflight::kMaxCodeBytes + 1, 'x')), std::nullopt);
 }
 
 TEST_F(Channel, TheVerboseLogShowsEachCommandAndResponse) {
