@@ -112,6 +112,13 @@ std::string stateJson(const Simulator& sim) {
         appendJsonNumber(out, sim.model().value(v));
         out += ",\n";
     }
+    for (const auto id : sim.named().sorted()) {
+        out += "  ";
+        appendJsonString(out, sim.named().displayName(id));
+        out += ": ";
+        appendJsonNumber(out, sim.named().value(id));
+        out += ",\n";
+    }
     out += "  \"custom_events\": ";
     appendCounts(out, sim.customCounts());
     out += ",\n  \"unknown_events\": ";

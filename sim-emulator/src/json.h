@@ -31,8 +31,9 @@ private:
     std::string text_ = "{";
 };
 
-// Every modelled variable by its SimConnect name, in its own unit, then
-// "custom_events" and "unknown_events" (transmission counts by name).
+// Every modelled variable by its SimConnect name, in its own unit, then the
+// named variables ("L:NAME", "A:NAME"), then "custom_events" and
+// "unknown_events" (transmission counts by name).
 std::string stateJson(const Simulator& sim);
 
 }  // namespace simemu

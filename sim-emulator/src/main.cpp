@@ -56,7 +56,12 @@ int main(int argc, char** argv) {
 
     simemu::Simulator sim(options.event_delay_frames);
     for (const auto& s : options.settings) {
-        sim.model().set(s.var, s.value);  // checked while parsing
+        // Checked while parsing, the number of named ones included.
+        if (s.var != simemu::Var::Count) {
+            sim.model().set(s.var, s.value);
+        } else if (const auto id = sim.named().define(s.kind, s.name)) {
+            sim.named().set(*id, s.value);
+        }
     }
     for (const auto& l : options.limits) {
         sim.model().limit(l);

@@ -1,7 +1,10 @@
 #include "options.h"
 
+#include "mobiflight/module.h"
+
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 
 namespace simemu {
@@ -66,6 +69,30 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
             if (auto e = flag(out.help)) return e;
             continue;
         }
+        if (option == "--mobiflight") {
+            // The version is optional: the next argument, unless an option.
+            std::string_view version = mobiflight::kDefaultVersion;
+            if (inlineValue) {
+                version = *inlineValue;
+            } else if (i + 1 < args.size() && !args[i + 1].starts_with("-")) {
+                version = args[++i];
+            }
+            if (!mobiflight::validVersion(version)) {
+                return usage(option, version, "not a version such as 1.0.1 (letters, digits, '.', '-', '_', '+')");
+            }
+            out.mobiflight = std::string(version);
+            continue;
+        }
+        if (option == "--sim") {
+            if (!takeValue()) {
+                return usage(option, "", "needs a value");
+            }
+            if (value != "2020" && value != "2024") {
+                return usage(option, value, "not 2020 or 2024");
+            }
+            out.sim = value == "2020" ? 2020 : 2024;
+            continue;
+        }
         const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
                            option == "--event-delay-frames" || option == "--set" || option == "--limit" ||
                            option == "--trace" || option == "--state-out" || option == "--port-file";
@@ -105,6 +132,9 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
                 return usage(option, value, error);
             }
             out.settings.push_back(*setting);
+            if (std::ranges::count(out.settings, Var::Count, &Setting::var) > std::ptrdiff_t{kMaxNamedVariables}) {
+                return usage(option, value, "more than " + std::to_string(kMaxNamedVariables) + " named variables");
+            }
         } else if (option == "--limit") {
             std::string error;
             const auto limit = parseLimit(value, error);
@@ -129,7 +159,7 @@ std::string helpText() {
     std::string text = R"(Usage: sim-emulator [options]
 
 An emulated Microsoft Flight Simulator 2020 for SimConnect clients over TCP:
-it answers Open as "KittyHawk", keeps the aircraft variables below, applies
+it answers Open as "KittyHawk" (or as MSFS 2024 with --sim 2024), keeps the aircraft variables below, applies
 the simulator events clients transmit, and streams SIMOBJECT_DATA records
 every frame.
 
@@ -141,18 +171,27 @@ Options:
                          frame boundary (default 0), like a slow simulator
   --set "NAME=VALUE"     starting value of a variable by its SimConnect name,
                          in the unit listed below; repeatable. Transponder as
-                         BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false
+                         BCO16 ("0x1200" or "1200"), Bools as 0/1/true/false.
+                         "L:NAME=VALUE" sets an L:var, "A:NAME=VALUE" a
+                         simulation variable not listed below (see Named
+                         variables)
   --limit "NAME=MIN:MAX" hold a variable within MIN..MAX (each written as for
                          --set) after every event and from the start, as an
                          aircraft holds an autopilot target to what it
                          allows; repeatable
   --trace FILE           JSON Lines, one object per client packet
-  --state-out FILE       at exit, every variable as one JSON object
+  --state-out FILE       at exit, every variable as one JSON object (the
+                         named variables as "L:NAME" and "A:NAME")
   --once                 exit when the first client (the first connection
                          that sent a packet) has disconnected
   --quiet                no listening message, no live view, no line per
                          client; refusals and failures are still said
   --port-file FILE       write the bound port number there once listening
+  --sim 2020|2024        the simulator that answers Open (default 2020); 2024
+                         answers as "SunRise" 12.1 and writes version 6 in
+                         every record's header, as MSFS 2024 does
+  --mobiflight [VERSION] run a model of the MobiFlight WASM module, version
+                         1.0.1 unless given (see Client data)
   --help                 this text
 
 Variables (SimConnect name, unit, starting value):
@@ -172,6 +211,12 @@ which --state-out writes as the integer 4608.
 Variables are read in any unit of their family: MHz/kHz/Hz/Frequency BCD16,
 degrees/radians, feet/meters, feet/minute/feet/second/meters/second, BCO16,
 Bool, inHg/millibars/hPa; as INT32 (truncated), INT64, FLOAT32 or FLOAT64.
+
+Named variables: L:vars, and simulation variables not listed above (a
+client's datum "A:NAME" or "NAME", an index as in "NAME:1"), are plain
+numbers that read 0 until set, in whatever unit a client names; names match
+case-insensitively. At most 4096 of them exist at once (all clients and
+--set together); a datum naming one more draws DEFINITION_ERROR (28).
 
 Events and their effect:
   COM_RADIO_WHOLE_INC/DEC, COM2_...   standby +-1 MHz, wrapping 118..136
@@ -219,6 +264,41 @@ Requests: period NEVER stops a request, ONCE sends once, VISUAL_FRAME and
 SIM_FRAME send every frame, SECOND every second; flag CHANGED sends only
 when the block differs from the last one sent; origin, interval and limit
 count periods as in SimConnect. TAGGED is not supported (sent untagged).
+
+Client data: areas are found by their exact name. Mapping a name is always
+accepted (DUPLICATE_ID (29) for an ID used for another name, index 2);
+CreateClientData answers ALREADY_CREATED (32) for a name that exists and
+OUT_OF_BOUNDS (31) for a size outside 1..8192; an area goes when the client
+that created it leaves (at most 256 areas in all). A request on a name no
+one created is accepted and sends nothing until the area exists; writing
+there draws UNRECOGNIZED_ID (3), index 1. SetClientData must carry exactly
+its definition's bytes (SIZE_MISMATCH (2), index 5); a read-only area takes
+writes from its creator only (ILLEGAL_OPERATION (25)). Periods: ON_SET sends
+after every write of the area (by anyone), VISUAL_FRAME every frame, SECOND
+every second, ONCE once; CHANGED, origin, interval and limit as for
+requests; TAGGED is not supported. Records have object ID 0. A client-data
+packet of the wrong size draws SIZE_MISMATCH without ending the connection.
+Trace lines: "MapClientDataNameToID", "CreateClientData",
+"AddToClientDataDefinition", "ClearClientDataDefinition",
+"RequestClientData" and "SetClientData" with their fields ("text": the data
+written, up to its first NUL byte).
+
+With --mobiflight the model keeps the channel "MobiFlight" (areas
+MobiFlight.LVars 4096 bytes, .Command 1024, .Response 1024, .StringVars
+8192) and those clients add with MF.Clients.Add.NAME (at most 32, NAME 1 to
+64 letters, digits, '_' or '-'; an existing one is reused with its
+variables). It answers MF.Ping with MF.Pong and MF.Version.Get with
+MF.Version.VERSION; MF.SimVars.Add.CODE registers a float32 at offset 4k of
+NAME.LVars (at most 1024), written at once and then when it changes (up to
+MF.Config.MAX_VARS_PER_FRAME.Set.N per frame, 30 at first); MF.SimVars.Clear
+zeroes and forgets them; MF.SimVars.Set.CODE runs calculator code. CODE may
+hold numbers, + - * /, (L:NAME), (A:NAME, UNIT), (>L:NAME), (>K:NAME) (the
+event applied as a TransmitClientEvent of it would be, with the value before
+it as data, else 0) and (>H:NAME); other code is refused, said once. A
+command equal to the channel's previous one is ignored, as the real module
+does. Each command acted on is traced as {"call":"MobiFlight","command":...}
+and each H: event run as {"call":"HEvent","name":...} (with "t_ns", without
+"client"). Without --mobiflight nothing answers MF.Ping.
 
 Exit status: 0 after SIGINT/SIGTERM or --once, 1 on a runtime error (e.g.
 port in use, or a write to the trace, the state file or standard output

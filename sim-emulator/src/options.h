@@ -27,6 +27,9 @@ struct Options {
     bool once = false;
     bool quiet = false;
     bool help = false;
+    // --- The simulator that answers, and the add-on inside it
+    unsigned sim = 2020;                    // --sim: 2020 or 2024
+    std::optional<std::string> mobiflight;  // --mobiflight: the module's version
 };
 
 // Parses the arguments after the program name. On a usage error returns

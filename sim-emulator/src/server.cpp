@@ -1,5 +1,8 @@
 #include "server.h"
 
+#include "mobiflight/module.h"
+#include "module_host.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -41,7 +44,10 @@ Server::Server(const Options& options, Simulator& sim, Display& display, Output*
       trace_(trace),
       inbox_(scproto::kMaxPacketSize),
       scratch_(scproto::kMaxPacketSize),
-      block_(scproto::kMaxPacketSize) {}
+      block_(scproto::kMaxPacketSize),
+      version_(options.sim == 2024 ? scproto::kProtocolSunRise : scproto::kProtocolKittyHawk) {
+    startModule();
+}
 
 Server::~Server() {
     for (auto& c : clients_) {
@@ -360,6 +366,7 @@ void Server::dropClosed() {
             if (!(options_.once && c.number == 1)) {
                 sim_.forget(c.number);
             }
+            forgetClientData(c);
         }
         it = clients_.erase(it);
     }
@@ -370,7 +377,7 @@ void Server::dropClosed() {
 
 void Server::shutdown() {
     std::uint8_t quit[scproto::kRecvQuitSize];
-    const auto n = scproto::encode(quit, kServerVersion, scproto::RecvQuit{});
+    const auto n = scproto::encode(quit, version_, scproto::RecvQuit{});
     for (auto& c : clients_) {
         if (!c->closing) {
             queue(*c, std::span(quit, n));

@@ -5,6 +5,7 @@
 #ifndef SIM_EMULATOR_SERVER_H
 #define SIM_EMULATOR_SERVER_H
 
+#include "client_data.h"
 #include "datablock.h"
 #include "display.h"
 #include "json.h"
@@ -23,6 +24,11 @@
 #include <vector>
 
 namespace simemu {
+
+namespace mobiflight {
+class Module;
+}
+class ModuleHost;
 
 class Server {
 public:
@@ -45,9 +51,6 @@ public:
     void shutdown();
 
 private:
-    // Server header version: MSFS 2020 answers protocol 5 clients with 5.
-    static constexpr std::uint32_t kServerVersion = 5;
-
     struct Request {
         std::uint32_t define_id = 0;
         std::uint32_t period = 0;
@@ -76,6 +79,7 @@ private:
         std::map<std::uint32_t, Simulator::Name> events;
         std::map<std::uint32_t, std::vector<Datum>> defines;
         std::map<std::uint32_t, Request> requests;
+        ClientDataClient data;  // client data: its area IDs, definitions, requests
     };
 
     // server.cpp: connections, buffers, the trace.
@@ -119,6 +123,29 @@ private:
     void frame();
     void serveRequests(Client& c);
 
+    // client_data_session.cpp: client data, and the MobiFlight module's
+    // model (ModuleHost connects it to the server and the simulator).
+    friend class ModuleHost;
+    void onClientData(const Incoming& in, scproto::FunctionId function);
+    template <typename Packet>
+    bool decodeClientDataPacket(const Incoming& in, Packet& p);
+    void onMapClientDataName(const Incoming& in);
+    void onCreateClientData(const Incoming& in);
+    void onAddToClientDataDefinition(const Incoming& in);
+    void onClearClientDataDefinition(const Incoming& in);
+    void onRequestClientData(const Incoming& in);
+    void onSetClientData(const Incoming& in);
+    // After area `name` was written: its readers (ON_SET requests), then
+    // the module. `writer` is the client, kSimulatorOwner for the module.
+    void areaWritten(const std::string& name, int writer);
+    // Requests with a period counted in frames or seconds.
+    void serveClientData(Client& c);
+    // Sends request `id`'s data when it is due and (with CHANGED) new;
+    // false when the request has finished and is to be dropped.
+    bool sendClientData(Client& c, std::uint32_t id, ClientDataRequest& r, bool due);
+    void startModule();
+    void forgetClientData(Client& c);
+
     const Options& options_;
     Simulator& sim_;
     Display& display_;
@@ -137,6 +164,12 @@ private:
     scproto::StreamReassembler cutter_{scproto::kClientHeaderSize};
     std::vector<std::uint8_t> scratch_;
     std::vector<std::uint8_t> block_;
+    // Record headers' version: 5 as MSFS 2020 writes it, 6 as MSFS 2024
+    // does (for protocol-5 clients too).
+    std::uint32_t version_ = scproto::kProtocolKittyHawk;
+    ClientDataAreas areas_;
+    std::unique_ptr<ModuleHost> module_host_;
+    std::unique_ptr<mobiflight::Module> module_;
 };
 
 std::uint64_t monotonicNs();

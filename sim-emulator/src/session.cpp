@@ -6,6 +6,8 @@
 
 #include "text.h"
 
+#include "mobiflight/module.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -32,6 +34,12 @@ const char* callName(std::uint32_t function) {
     case scproto::FunctionId::TransmitClientEvent: return "TransmitClientEvent";
     case scproto::FunctionId::AddToDataDefinition: return "AddToDataDefinition";
     case scproto::FunctionId::RequestDataOnSimObject: return "RequestDataOnSimObject";
+    case scproto::FunctionId::MapClientDataNameToID: return "MapClientDataNameToID";
+    case scproto::FunctionId::CreateClientData: return "CreateClientData";
+    case scproto::FunctionId::AddToClientDataDefinition: return "AddToClientDataDefinition";
+    case scproto::FunctionId::ClearClientDataDefinition: return "ClearClientDataDefinition";
+    case scproto::FunctionId::RequestClientData: return "RequestClientData";
+    case scproto::FunctionId::SetClientData: return "SetClientData";
     }
     return nullptr;
 }
@@ -63,6 +71,12 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::u
     case scproto::FunctionId::AddToDataDefinition: return onAddToDataDefinition(in);
     case scproto::FunctionId::RequestDataOnSimObject: return onRequestData(in);
     case scproto::FunctionId::TransmitClientEvent: return onTransmitClientEvent(in);
+    case scproto::FunctionId::MapClientDataNameToID:
+    case scproto::FunctionId::CreateClientData:
+    case scproto::FunctionId::AddToClientDataDefinition:
+    case scproto::FunctionId::ClearClientDataDefinition:
+    case scproto::FunctionId::RequestClientData:
+    case scproto::FunctionId::SetClientData: return onClientData(in, static_cast<scproto::FunctionId>(function));
     }
 }
 
@@ -96,7 +110,8 @@ void Server::onOpen(const Incoming& in) {
     Client& c = in.client;
     c.opened = true;
     c.name = std::string(p.app_name);
-    const auto n = scproto::encode(scratch_, kServerVersion, scproto::kittyHawkOpen());
+    const auto n =
+        scproto::encode(scratch_, version_, options_.sim == 2024 ? scproto::sunRiseOpen() : scproto::kittyHawkOpen());
     queue(c, std::span(scratch_).first(n));
     if (!options_.quiet && !display_.live()) {
         std::fprintf(stderr, "sim-emulator: client %d opened as \"%s\"\n", c.number, printable(c.name).c_str());
@@ -284,7 +299,7 @@ void Server::malformed(Client& c, const std::string& reason, std::optional<std::
 
 void Server::sendException(Client& c, ExceptionCode code, std::uint32_t send_id, std::uint32_t index) {
     const scproto::RecvException r{.exception = static_cast<std::uint32_t>(code), .send_id = send_id, .index = index};
-    const auto n = scproto::encode(scratch_, kServerVersion, r);
+    const auto n = scproto::encode(scratch_, version_, r);
     queue(c, std::span(scratch_).first(n));
 }
 
@@ -293,9 +308,13 @@ void Server::frame() {
     for (const auto& applied : sim_.advanceFrame()) {
         display_.applied(applied, next_number_ > 1);
     }
+    if (module_) {
+        module_->frame();
+    }
     for (auto& c : clients_) {
         if (c->opened && !c->closing) {
             serveRequests(*c);
+            serveClientData(*c);
         }
     }
 }
@@ -334,7 +353,7 @@ void Server::serveRequests(Client& c) {
                 rec.out_of = 1;
                 rec.define_count = static_cast<std::uint32_t>(define->second.size());
                 rec.data = data;
-                const auto n = scproto::encode(scratch_, kServerVersion, rec);
+                const auto n = scproto::encode(scratch_, version_, rec);
                 queue(c, std::span(scratch_).first(n));
                 ++r.sent;
             }

@@ -1,8 +1,35 @@
 #include "simulator.h"
 
+#include "text.h"
+
 #include <algorithm>
 
 namespace simemu {
+
+std::optional<double> Simulator::readVariable(std::string_view name, std::string_view unit) const {
+    const auto ref = parseNamedRef(name);
+    if (!ref) {
+        return std::nullopt;
+    }
+    if (ref->kind == NamedKind::Sim) {
+        if (const auto var = findVar(ref->name)) {
+            const auto u = findUnit(trim(unit).empty() ? info(*var).unit : unit);
+            return u ? model_.read(*var, *u) : std::nullopt;
+        }
+    }
+    const auto id = named_.find(ref->kind, ref->name);
+    return id ? named_.value(*id) : 0.0;
+}
+
+bool Simulator::writeLocal(std::string_view name, double value) {
+    name = trim(name);
+    const auto id = name.empty() ? std::nullopt : named_.define(NamedKind::Local, name);
+    if (!id) {
+        return false;
+    }
+    named_.set(*id, value);
+    return true;
+}
 
 bool Simulator::receive(int client, Name name, std::uint32_t data) {
     std::size_t& waiting = waiting_[client];

@@ -4,6 +4,7 @@
 #define SIM_EMULATOR_SIMULATOR_H
 
 #include "model.h"
+#include "named_variables.h"
 
 #include <cstdint>
 #include <deque>
@@ -46,6 +47,18 @@ public:
     Model& model() { return model_; }
     const Model& model() const { return model_; }
 
+    // --- Named variables: L:vars and the A:vars the model does not hold
+    NamedVariables& named() { return named_; }
+    const NamedVariables& named() const { return named_; }
+    // Any variable by the name a client gives ("L:NAME", "A:NAME:1", "NAME"):
+    // a modelled one in the unit asked (its own when empty; nothing when the
+    // unit is unknown or of another family), any other as it is held, in
+    // whatever unit (0 when never written). Nothing for an empty name.
+    std::optional<double> readVariable(std::string_view name, std::string_view unit) const;
+    // Sets an L:var, created when new. False when the name is empty or the
+    // store is full.
+    bool writeLocal(std::string_view name, double value);
+
     // Queues a transmitted event. It takes effect at the next frame
     // boundary plus the configured delay. False, and nothing queued, when
     // the client already has kMaxWaitingEvents waiting.
@@ -82,6 +95,7 @@ private:
     std::uint64_t count(std::map<std::string, std::uint64_t>& counts, const std::string& name);
 
     Model model_;
+    NamedVariables named_;
     unsigned delay_frames_ = 0;
     std::uint64_t frame_ = 0;
     std::deque<Pending> queue_;

@@ -4,6 +4,7 @@
 #include "text.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -67,7 +68,12 @@ std::optional<double> parseValue(Var var, std::string_view text, std::string& er
     return value;
 }
 
-// The variable named before the '=' of "NAME=...", and what follows it.
+bool hasPrefix(std::string_view name, char letter) {
+    return name.size() >= 2 && name[1] == ':' && (name[0] == letter || name[0] == letter - 'A' + 'a');
+}
+
+// The modelled variable named before the '=' of "NAME=..." (with or without
+// the "A:" prefix), and what follows it.
 std::optional<std::pair<Var, std::string_view>> splitName(std::string_view text, std::string_view form,
                                                           std::string& error) {
     const std::size_t eq = text.find('=');
@@ -75,18 +81,44 @@ std::optional<std::pair<Var, std::string_view>> splitName(std::string_view text,
         error = "expected " + std::string(form);
         return std::nullopt;
     }
-    const std::string_view name = trim(text.substr(0, eq));
-    const auto var = findVar(name);
+    std::string_view name = trim(text.substr(0, eq));
+    const auto var = findVar(hasPrefix(name, 'A') ? name.substr(2) : name);
     if (!var) {
         error = "unknown variable \"" + std::string(name) + "\"";
+        if (!hasPrefix(name, 'A') && !hasPrefix(name, 'L')) {
+            error += " (write A:NAME or L:NAME for a variable the emulator does not model)";
+        }
         return std::nullopt;
     }
     return std::pair{*var, text.substr(eq + 1)};
 }
 
+// "L:NAME=VALUE" or "A:NAME=VALUE" of a variable the model does not hold.
+std::optional<Setting> parseNamedSetting(std::string_view text, std::string& error) {
+    const std::size_t eq = text.find('=');
+    const auto ref = parseNamedRef(text.substr(0, eq));
+    if (!ref) {
+        error = "no variable name after the prefix";
+        return std::nullopt;
+    }
+    const std::string valueString(trim(text.substr(eq + 1)));
+    char* end = nullptr;
+    const double value = std::strtod(valueString.c_str(), &end);
+    if (valueString.empty() || end != valueString.c_str() + valueString.size() || !std::isfinite(value)) {
+        error = "\"" + valueString + "\" is not a finite number";
+        return std::nullopt;
+    }
+    return Setting{.var = Var::Count, .kind = ref->kind, .name = std::string(ref->name), .value = value};
+}
+
 }  // namespace
 
 std::optional<Setting> parseSetting(std::string_view text, std::string& error) {
+    const std::size_t eq = text.find('=');
+    const std::string_view name = trim(text.substr(0, eq));
+    if (eq != std::string_view::npos && (hasPrefix(name, 'L') || (hasPrefix(name, 'A') && !findVar(name.substr(2))))) {
+        return parseNamedSetting(text, error);
+    }
     const auto named = splitName(text, "NAME=VALUE", error);
     if (!named) {
         return std::nullopt;
@@ -95,7 +127,7 @@ std::optional<Setting> parseSetting(std::string_view text, std::string& error) {
     if (!value) {
         return std::nullopt;
     }
-    return Setting{named->first, *value};
+    return Setting{.var = named->first, .kind = NamedKind::Sim, .name = {}, .value = *value};
 }
 
 std::optional<Limit> parseLimit(std::string_view text, std::string& error) {

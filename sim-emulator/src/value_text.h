@@ -4,6 +4,7 @@
 #define SIM_EMULATOR_VALUE_TEXT_H
 
 #include "model.h"
+#include "named_variables.h"
 
 #include <optional>
 #include <string>
@@ -14,9 +15,13 @@ namespace simemu {
 // Parses "NAME=VALUE" as given to --set. Transponder values are BCO16,
 // written in hex ("0x1200") or as the four squawk digits ("1200"); Bools
 // take 0/1/true/false/on/off; everything else is a decimal number in the
-// variable's own unit.
+// variable's own unit. "L:NAME=VALUE" sets an L:var and "A:NAME=VALUE" a
+// variable the model does not hold (a named variable, a plain number); a
+// modelled variable may carry the "A:" prefix too.
 struct Setting {
-    Var var = Var::Count;
+    Var var = Var::Count;  // Var::Count for a named variable
+    NamedKind kind = NamedKind::Sim;
+    std::string name;  // of a named variable, without its prefix
     double value = 0.0;
 };
 std::optional<Setting> parseSetting(std::string_view text, std::string& error);

@@ -327,6 +327,26 @@ SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJE
 // records name in dwSendID.
 SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwError);
 
+// --- Data definitions: clearing and setting
+SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID);
+// pDataSet holds ArrayCount units of cbUnitSize bytes, each the definition's
+// datums back to back (one unit for the user's aircraft).
+SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
+                                            SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_DATA_SET_FLAG Flags,
+                                            DWORD ArrayCount, DWORD cbUnitSize, void* pDataSet);
+
+// --- System events and state
+SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                const char* SystemEventName);
+SIMCONNECTAPI SimConnect_UnsubscribeFromSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID);
+SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                            const char* szState);
+
+// --- Input events
+SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID);
+// Value points to cbUnitSize bytes: a double, or a string with its NUL.
+SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE hSimConnect, UINT64 Hash, DWORD cbUnitSize, void* Value);
+
 // --- Client data --------------------------------------------------------
 // Memory areas that clients (and add-ons inside the simulator, such as the
 // MobiFlight WASM module) create by name and share: one side writes an area
@@ -396,24 +416,5 @@ SIMCONNECTAPI SimConnect_SetClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DAT
                                        SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
                                        SIMCONNECT_CLIENT_DATA_SET_FLAG Flags, DWORD dwReserved, DWORD cbUnitSize,
                                        void* pDataSet);
-// --- Data definitions: clearing and setting
-SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID);
-// pDataSet holds ArrayCount units of cbUnitSize bytes, each the definition's
-// datums back to back (one unit for the user's aircraft).
-SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
-                                            SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_DATA_SET_FLAG Flags,
-                                            DWORD ArrayCount, DWORD cbUnitSize, void* pDataSet);
-
-// --- System events and state
-SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
-                                                const char* SystemEventName);
-SIMCONNECTAPI SimConnect_UnsubscribeFromSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID);
-SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
-                                            const char* szState);
-
-// --- Input events
-SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID);
-// Value points to cbUnitSize bytes: a double, or a string with its NUL.
-SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE hSimConnect, UINT64 Hash, DWORD cbUnitSize, void* Value);
 
 #endif

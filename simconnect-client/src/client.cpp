@@ -1,4 +1,4 @@
-// The seven SimConnect functions over TCP. One Connection per handle, with
+// The SimConnect functions over TCP. One Connection per handle, with
 // every buffer it needs allocated at Open, so that requests and dispatch
 // allocate nothing afterwards.
 // On Windows SimConnect.h takes DWORD, HANDLE and HRESULT from <windows.h>,
@@ -43,7 +43,8 @@ struct Connection {
     bool dispatching = false;
     bool close_requested = false;
     char peer[128] = "";
-    std::array<std::uint8_t, 1024> send_buffer{};
+    // The largest packet: SetClientData writing a whole area.
+    std::array<std::uint8_t, scproto::kSetClientDataHeaderSize + scproto::kClientDataMaxSize> send_buffer{};
     scproto::StreamReassembler receiver{scproto::kServerHeaderSize};
     // Each record is copied here before the callback sees it: aligned like
     // the real library's buffers, so callers may read doubles in place.
@@ -399,43 +400,6 @@ SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwError
 
 extern "C" void SimConnectNet_SetCancelCheck(int (*cancelled)(void)) { cancel_check = cancelled; }
 
-// --- Client data
-
-SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE, const char*, SIMCONNECT_CLIENT_DATA_ID) {
-    setLastError("SimConnect_MapClientDataNameToID: not implemented yet");
-    return E_FAIL;
-}
-
-SIMCONNECTAPI SimConnect_CreateClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, DWORD,
-                                          SIMCONNECT_CREATE_CLIENT_DATA_FLAG) {
-    setLastError("SimConnect_CreateClientData: not implemented yet");
-    return E_FAIL;
-}
-
-SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE, SIMCONNECT_CLIENT_DATA_DEFINITION_ID, DWORD, DWORD, float,
-                                                   DWORD) {
-    setLastError("SimConnect_AddToClientDataDefinition: not implemented yet");
-    return E_FAIL;
-}
-
-SIMCONNECTAPI SimConnect_ClearClientDataDefinition(HANDLE, SIMCONNECT_CLIENT_DATA_DEFINITION_ID) {
-    setLastError("SimConnect_ClearClientDataDefinition: not implemented yet");
-    return E_FAIL;
-}
-
-SIMCONNECTAPI SimConnect_RequestClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, SIMCONNECT_DATA_REQUEST_ID,
-                                           SIMCONNECT_CLIENT_DATA_DEFINITION_ID, SIMCONNECT_CLIENT_DATA_PERIOD,
-                                           SIMCONNECT_CLIENT_DATA_REQUEST_FLAG, DWORD, DWORD, DWORD) {
-    setLastError("SimConnect_RequestClientData: not implemented yet");
-    return E_FAIL;
-}
-
-SIMCONNECTAPI SimConnect_SetClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, SIMCONNECT_CLIENT_DATA_DEFINITION_ID,
-                                       SIMCONNECT_CLIENT_DATA_SET_FLAG, DWORD, DWORD, void*) {
-    setLastError("SimConnect_SetClientData: not implemented yet");
-    return E_FAIL;
-}
-
 // --- Data definitions: clearing and setting
 
 SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE, SIMCONNECT_DATA_DEFINITION_ID) {
@@ -476,4 +440,74 @@ SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE, SIMCONNECT_DATA_REQUEST_ID
 SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE, UINT64, DWORD, void*) {
     setLastError("SimConnect_SetInputEvent: not implemented yet");
     return E_FAIL;
+}
+
+// --- Client data
+
+SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE hSimConnect, const char* szClientDataName,
+                                               SIMCONNECT_CLIENT_DATA_ID ClientDataID) {
+    return sendPacket(hSimConnect, "SimConnect_MapClientDataNameToID",
+                      scproto::MapClientDataNamePacket{.name = orEmpty(szClientDataName), .area_id = ClientDataID});
+}
+
+SIMCONNECTAPI SimConnect_CreateClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID, DWORD dwSize,
+                                          SIMCONNECT_CREATE_CLIENT_DATA_FLAG Flags) {
+    return sendPacket(hSimConnect, "SimConnect_CreateClientData",
+                      scproto::CreateClientDataPacket{.area_id = ClientDataID, .size = dwSize, .flags = Flags});
+}
+
+SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                                   DWORD dwOffset, DWORD dwSizeOrType, float fEpsilon, DWORD DatumID) {
+    return sendPacket(hSimConnect, "SimConnect_AddToClientDataDefinition",
+                      scproto::AddToClientDataDefinitionPacket{.define_id = DefineID,
+                                                               .offset = dwOffset,
+                                                               .size_or_type = dwSizeOrType,
+                                                               .epsilon = fEpsilon,
+                                                               .datum_id = DatumID});
+}
+
+SIMCONNECTAPI SimConnect_ClearClientDataDefinition(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID) {
+    return sendPacket(hSimConnect, "SimConnect_ClearClientDataDefinition",
+                      scproto::ClearClientDataDefinitionPacket{.define_id = DefineID});
+}
+
+SIMCONNECTAPI SimConnect_RequestClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                           SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                           SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                           SIMCONNECT_CLIENT_DATA_PERIOD Period,
+                                           SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags, DWORD origin, DWORD interval,
+                                           DWORD limit) {
+    return sendPacket(hSimConnect, "SimConnect_RequestClientData",
+                      scproto::RequestClientDataPacket{.area_id = ClientDataID,
+                                                       .request_id = RequestID,
+                                                       .define_id = DefineID,
+                                                       .period = static_cast<std::uint32_t>(Period),
+                                                       .flags = Flags,
+                                                       .origin = origin,
+                                                       .interval = interval,
+                                                       .limit = limit});
+}
+
+SIMCONNECTAPI SimConnect_SetClientData(HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                       SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                       SIMCONNECT_CLIENT_DATA_SET_FLAG Flags, DWORD dwReserved, DWORD cbUnitSize,
+                                       void* pDataSet) {
+    // No area is larger, so no larger write can be right; refused here
+    // rather than sent for the simulator to refuse.
+    if (cbUnitSize > SIMCONNECT_CLIENTDATA_MAX_SIZE) {
+        setLastError("SimConnect_SetClientData: %u bytes, more than an area holds (%u)",
+                     static_cast<unsigned>(cbUnitSize), static_cast<unsigned>(SIMCONNECT_CLIENTDATA_MAX_SIZE));
+        return E_INVALIDARG;
+    }
+    if (!pDataSet && cbUnitSize > 0) {
+        setLastError("SimConnect_SetClientData: null data");
+        return E_INVALIDARG;
+    }
+    const scproto::SetClientDataPacket p{
+        .area_id = ClientDataID,
+        .define_id = DefineID,
+        .flags = Flags,
+        .reserved = dwReserved,
+        .data = std::span(static_cast<const std::uint8_t*>(pDataSet), pDataSet ? cbUnitSize : 0)};
+    return sendPacket(hSimConnect, "SimConnect_SetClientData", p);
 }

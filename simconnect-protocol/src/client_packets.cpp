@@ -198,4 +198,170 @@ Error decode(std::span<const std::uint8_t> packet, RequestDataPacket& out) {
     return {};
 }
 
+// --- Client data ----------------------------------------------------------
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const MapClientDataNamePacket& p) {
+    std::uint8_t* b = begin(out, kMapClientDataNamePacketSize, protocol, send_id, FunctionId::MapClientDataNameToID);
+    if (!b) {
+        return 0;
+    }
+    wire::putName(b + 16, kNameFieldSize, p.name);
+    put32(b + 272, p.area_id);
+    return kMapClientDataNamePacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const CreateClientDataPacket& p) {
+    std::uint8_t* b = begin(out, kCreateClientDataPacketSize, protocol, send_id, FunctionId::CreateClientData);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, p.area_id);
+    put32(b + 20, p.size);
+    put32(b + 24, p.flags);
+    return kCreateClientDataPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const AddToClientDataDefinitionPacket& p) {
+    std::uint8_t* b =
+        begin(out, kAddToClientDataDefinitionPacketSize, protocol, send_id, FunctionId::AddToClientDataDefinition);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, p.define_id);
+    put32(b + 20, p.offset);
+    put32(b + 24, p.size_or_type);
+    wire::putFloat(b + 28, p.epsilon);
+    put32(b + 32, p.datum_id);
+    return kAddToClientDataDefinitionPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const ClearClientDataDefinitionPacket& p) {
+    std::uint8_t* b =
+        begin(out, kClearClientDataDefinitionPacketSize, protocol, send_id, FunctionId::ClearClientDataDefinition);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, p.define_id);
+    return kClearClientDataDefinitionPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const RequestClientDataPacket& p) {
+    std::uint8_t* b = begin(out, kRequestClientDataPacketSize, protocol, send_id, FunctionId::RequestClientData);
+    if (!b) {
+        return 0;
+    }
+    const std::uint32_t fields[] = {p.area_id, p.request_id, p.define_id, p.period,
+                                    p.flags,   p.origin,     p.interval,  p.limit};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        put32(b + 16 + 4 * i, fields[i]);
+    }
+    return kRequestClientDataPacketSize;
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const SetClientDataPacket& p) {
+    if (p.data.size() > kMaxPacketSize - kSetClientDataHeaderSize) {
+        return 0;
+    }
+    const std::size_t size = kSetClientDataHeaderSize + p.data.size();
+    std::uint8_t* b = begin(out, size, protocol, send_id, FunctionId::SetClientData);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, p.area_id);
+    put32(b + 20, p.define_id);
+    put32(b + 24, p.flags);
+    put32(b + 28, p.reserved);
+    put32(b + 32, static_cast<std::uint32_t>(p.data.size()));
+    if (!p.data.empty()) {
+        std::memcpy(b + kSetClientDataHeaderSize, p.data.data(), p.data.size());
+    }
+    return size;
+}
+
+Error decode(std::span<const std::uint8_t> packet, MapClientDataNamePacket& out) {
+    if (Error e = expect(packet, FunctionId::MapClientDataNameToID, kMapClientDataNamePacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.name = wire::getName(b + 16, kNameFieldSize);
+    out.area_id = get32(b + 272);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, CreateClientDataPacket& out) {
+    if (Error e = expect(packet, FunctionId::CreateClientData, kCreateClientDataPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.area_id = get32(b + 16);
+    out.size = get32(b + 20);
+    out.flags = get32(b + 24);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, AddToClientDataDefinitionPacket& out) {
+    if (Error e = expect(packet, FunctionId::AddToClientDataDefinition, kAddToClientDataDefinitionPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.define_id = get32(b + 16);
+    out.offset = get32(b + 20);
+    out.size_or_type = get32(b + 24);
+    out.epsilon = wire::getFloat(b + 28);
+    out.datum_id = get32(b + 32);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, ClearClientDataDefinitionPacket& out) {
+    if (Error e = expect(packet, FunctionId::ClearClientDataDefinition, kClearClientDataDefinitionPacketSize)) {
+        return e;
+    }
+    out.define_id = get32(packet.data() + 16);
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, RequestClientDataPacket& out) {
+    if (Error e = expect(packet, FunctionId::RequestClientData, kRequestClientDataPacketSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    std::uint32_t* fields[] = {&out.area_id, &out.request_id, &out.define_id, &out.period,
+                               &out.flags,   &out.origin,     &out.interval,  &out.limit};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        *fields[i] = get32(b + 16 + 4 * i);
+    }
+    return {};
+}
+
+Error decode(std::span<const std::uint8_t> packet, SetClientDataPacket& out) {
+    ClientHeader h;
+    if (Error e = decodeClientHeader(packet, h)) {
+        return e;
+    }
+    const std::uint32_t id = h.type & ~kFunctionTypeBase;
+    if (id != static_cast<std::uint32_t>(FunctionId::SetClientData)) {
+        return {ErrorCode::UnknownFunction, id};
+    }
+    if (h.size < kSetClientDataHeaderSize) {
+        return {ErrorCode::WrongSize, h.size};
+    }
+    const std::uint8_t* b = packet.data();
+    // The size field must account for exactly the bytes after it.
+    if (get32(b + 32) != h.size - kSetClientDataHeaderSize) {
+        return {ErrorCode::WrongSize, h.size};
+    }
+    out.area_id = get32(b + 16);
+    out.define_id = get32(b + 20);
+    out.flags = get32(b + 24);
+    out.reserved = get32(b + 28);
+    out.data = packet.subspan(kSetClientDataHeaderSize);
+    return {};
+}
+
 }  // namespace scproto

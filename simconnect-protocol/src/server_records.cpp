@@ -51,6 +51,19 @@ Error expect(std::span<const std::uint8_t> record, RecvId id) {
     return {};
 }
 
+// The fields of a record laid out as SIMOBJECT_DATA, its ID checked.
+void readObjectData(std::span<const std::uint8_t> record, RecvSimObjectData& out) {
+    const std::uint8_t* b = record.data();
+    out.request_id = get32(b + 12);
+    out.object_id = get32(b + 16);
+    out.define_id = get32(b + 20);
+    out.flags = get32(b + 24);
+    out.entry_number = get32(b + 28);
+    out.out_of = get32(b + 32);
+    out.define_count = get32(b + 36);
+    out.data = record.subspan(kRecvSimObjectDataHeaderSize);
+}
+
 }  // namespace
 
 RecvOpen kittyHawkOpen() {
@@ -200,16 +213,40 @@ Error decode(std::span<const std::uint8_t> record, RecvSimObjectData& out) {
     if (Error e = expect(record, RecvId::SimObjectData)) {
         return e;
     }
-    const std::uint8_t* b = record.data();
-    out.request_id = get32(b + 12);
-    out.object_id = get32(b + 16);
-    out.define_id = get32(b + 20);
-    out.flags = get32(b + 24);
-    out.entry_number = get32(b + 28);
-    out.out_of = get32(b + 32);
-    out.define_count = get32(b + 36);
-    out.data = record.subspan(kRecvSimObjectDataHeaderSize);
+    readObjectData(record, out);
     return {};
+}
+
+// --- Client data ----------------------------------------------------------
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvClientData& r) {
+    const std::size_t n = encode(out, version, static_cast<const RecvSimObjectData&>(r));
+    if (n != 0) {
+        put32(out.data() + 8, static_cast<std::uint32_t>(RecvId::ClientData));
+    }
+    return n;
+}
+
+Error decode(std::span<const std::uint8_t> record, RecvClientData& out) {
+    if (Error e = expect(record, RecvId::ClientData)) {
+        return e;
+    }
+    readObjectData(record, out);
+    return {};
+}
+
+// --- MSFS 2024 -------------------------------------------------------------
+
+RecvOpen sunRiseOpen() {
+    RecvOpen r;
+    r.application_name = "SunRise";
+    r.application_version_major = 12;
+    r.application_version_minor = 1;
+    r.application_build_major = 282174;
+    r.application_build_minor = 999;
+    r.simconnect_version_major = 12;
+    r.simconnect_version_minor = 1;
+    return r;
 }
 
 }  // namespace scproto

@@ -51,6 +51,12 @@ enum class FunctionId : std::uint32_t {
     TransmitClientEvent = 0x05,
     AddToDataDefinition = 0x0C,
     RequestDataOnSimObject = 0x0E,
+    MapClientDataNameToID = 0x37,
+    CreateClientData = 0x38,
+    AddToClientDataDefinition = 0x39,
+    ClearClientDataDefinition = 0x3A,
+    RequestClientData = 0x3B,
+    SetClientData = 0x3C,
 };
 
 // Exact sizes of the fixed-size packets and records.
@@ -285,6 +291,101 @@ private:
     std::size_t end_ = 0;    // one past the last received byte
     Error failure_{};
 };
+
+// --- Client data ---------------------------------------------------------
+// Named memory areas shared between clients and add-ons inside the
+// simulator. A definition picks bytes of an area (an offset and a size or
+// a ClientDataType); a request delivers them as RECV_CLIENT_DATA records,
+// laid out as SIMOBJECT_DATA.
+
+inline constexpr std::size_t kMapClientDataNamePacketSize = 276;
+inline constexpr std::size_t kCreateClientDataPacketSize = 28;
+inline constexpr std::size_t kAddToClientDataDefinitionPacketSize = 36;
+inline constexpr std::size_t kClearClientDataDefinitionPacketSize = 20;
+inline constexpr std::size_t kRequestClientDataPacketSize = 48;
+inline constexpr std::size_t kSetClientDataHeaderSize = 36;  // the data follows
+
+struct MapClientDataNamePacket {
+    std::string_view name;
+    std::uint32_t area_id = 0;
+};
+
+struct CreateClientDataPacket {
+    std::uint32_t area_id = 0;
+    std::uint32_t size = 0;
+    std::uint32_t flags = 0;  // kCreateClientDataFlagReadOnly
+};
+
+struct AddToClientDataDefinitionPacket {
+    std::uint32_t define_id = 0;
+    std::uint32_t offset = 0;        // or kClientDataOffsetAuto
+    std::uint32_t size_or_type = 0;  // bytes, or a ClientDataType
+    float epsilon = 0.0f;
+    std::uint32_t datum_id = kUnused;
+};
+
+struct ClearClientDataDefinitionPacket {
+    std::uint32_t define_id = 0;
+};
+
+struct RequestClientDataPacket {
+    std::uint32_t area_id = 0;
+    std::uint32_t request_id = 0;
+    std::uint32_t define_id = 0;
+    std::uint32_t period = 0;  // a ClientDataPeriod
+    std::uint32_t flags = 0;
+    std::uint32_t origin = 0;
+    std::uint32_t interval = 0;
+    std::uint32_t limit = 0;
+};
+
+// The data's size is written before it; SimConnect_SetClientData's
+// dwReserved goes on the wire as given.
+struct SetClientDataPacket {
+    std::uint32_t area_id = 0;
+    std::uint32_t define_id = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t reserved = 0;
+    std::span<const std::uint8_t> data;
+};
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const MapClientDataNamePacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const CreateClientDataPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const AddToClientDataDefinitionPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const ClearClientDataDefinitionPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const RequestClientDataPacket& p);
+// 0 also when the data would make the packet larger than kMaxPacketSize.
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const SetClientDataPacket& p);
+
+Error decode(std::span<const std::uint8_t> packet, MapClientDataNamePacket& out);
+Error decode(std::span<const std::uint8_t> packet, CreateClientDataPacket& out);
+Error decode(std::span<const std::uint8_t> packet, AddToClientDataDefinitionPacket& out);
+Error decode(std::span<const std::uint8_t> packet, ClearClientDataDefinitionPacket& out);
+Error decode(std::span<const std::uint8_t> packet, RequestClientDataPacket& out);
+// WrongSize when the size field disagrees with the bytes after it; `data`
+// is a view into the packet.
+Error decode(std::span<const std::uint8_t> packet, SetClientDataPacket& out);
+
+// SIMCONNECT_RECV_CLIENT_DATA: a SIMOBJECT_DATA record with its own ID.
+struct RecvClientData : RecvSimObjectData {};
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvClientData& r);
+Error decode(std::span<const std::uint8_t> record, RecvClientData& out);
+
+// --- MSFS 2024 -----------------------------------------------------------
+
+// MSFS 2024 ("SunRise") accepts protocol-5 clients, but writes version 6 in
+// the header of every record it sends them.
+inline constexpr std::uint32_t kProtocolSunRise = 6;
+
+// What MSFS 2024 reports in its RECV_OPEN.
+RecvOpen sunRiseOpen();
 
 }  // namespace scproto
 
