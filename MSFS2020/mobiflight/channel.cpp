@@ -102,7 +102,8 @@ void Channel::poll() {
     } else {
         std::fprintf(stderr,
                      "msfs-panel: the MobiFlight WASM module answered but added no channel for %.*s: the FMS1 and "
-                     "FMS2 keys go out as MobiFlight events, which only a module with an events.txt knows %s\n",
+                     "FMS2 knobs and keys go out as MobiFlight events, which only a module with an events.txt "
+                     "knows %s\n",
                      static_cast<int>(kClientName.size()), kClientName.data(), kReadme);
     }
     sayUserLeftOut();

@@ -177,10 +177,11 @@ TEST_F(Channel, APongWithoutTheOwnChannelIsSaidAsSuch) {
     ::testing::internal::CaptureStderr();
     fakeNow += mobiflight::kAnswerTimeout;
     channel.poll();
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "msfs-panel: the MobiFlight WASM module answered but added no channel for msfs-panel: the FMS1 and FMS2 "
-              "keys go out as MobiFlight events, which only a module with an events.txt knows (see README: FMS "
-              "modes)\n");
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStderr(),
+        "msfs-panel: the MobiFlight WASM module answered but added no channel for msfs-panel: the FMS1 and FMS2 "
+        "knobs and keys go out as MobiFlight events, which only a module with an events.txt knows (see README: FMS "
+        "modes)\n");
 }
 
 TEST_F(Channel, AClosedChannelSendsNothingAndNeverTimesOut) {

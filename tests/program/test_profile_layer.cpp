@@ -37,6 +37,8 @@ struct Layer : ::testing::Test {
     void TearDown() override {
         profileLayer.use({}, false);
         profileLayer.onDisconnected();
+        // `handle` goes with this test: the next one's SetUp must not reach it.
+        profileLayer.connection = nullptr;
     }
 
     // Profiles from their text, as files named a.toml, b.toml ...
