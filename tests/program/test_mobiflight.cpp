@@ -242,9 +242,8 @@ TEST_F(Channel, ItsExceptionsAreTakenQuietlyOthersAreNot) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
-// Knob turns and key presses through the program's own operations: the
-// AS530 and AS1000 H: events alternate, so none needs a dummy, and a key
-// pressed twice acts twice.
+// Key presses through the program's own operations; Direct-To twice and a
+// knob's 50 reports are checked end to end (tests/e2e/mobiflight_test.cpp).
 struct ProgramChannel : Channel {
     void SetUp() override {
         Channel::SetUp();
@@ -254,15 +253,6 @@ struct ProgramChannel : Channel {
     }
     void TearDown() override { mobiflight::channel().close(); }
 };
-
-TEST_F(ProgramChannel, DirectToTwiceRunsBothUnitsHEventsTwiceInOrder) {
-    sim.pressKey(key::Unit1DirectTo);
-    sim.pressKey(key::Unit1DirectTo);
-    EXPECT_EQ(ownCommands(),
-              (Strings{"MF.SimVars.Set.(>H:AS530_DirectTo_Push)", "MF.SimVars.Set.(>H:AS1000_PFD_DIRECTTO)",
-                       "MF.SimVars.Set.(>H:AS530_DirectTo_Push)", "MF.SimVars.Set.(>H:AS1000_PFD_DIRECTTO)"}));
-    EXPECT_TRUE(sent().empty());
-}
 
 TEST_F(ProgramChannel, KeysWithoutAnAs1000SideSendTheirEventsAsBefore) {
     // OBS: the AS530 key, and a nameless event for the AS1000; CDI: a stock
@@ -275,20 +265,6 @@ TEST_F(ProgramChannel, KeysWithoutAnAs1000SideSendTheirEventsAsBefore) {
     EXPECT_EQ(sent(), (Sent{{64, 0}, {64, 0}, {41, 0}, {63, 0}}));
 }
 
-TEST_F(ProgramChannel, FiftyOneDetentReportsRunFiftyOfEachHEvent) {
-    for (int i = 0; i < 50; ++i) {
-        sim.turnFmsKnobs(2, 0, -1);
-    }
-    const Strings commands = ownCommands();
-    ASSERT_EQ(commands.size(), 100U);
-    for (std::size_t i = 0; i < commands.size(); i += 2) {
-        EXPECT_EQ(commands[i], "MF.SimVars.Set.(>H:AS430_RightSmallKnob_Left)") << i;
-        EXPECT_EQ(commands[i + 1], "MF.SimVars.Set.(>H:AS1000_MFD_FMS_Upper_DEC)") << i;
-    }
-    EXPECT_TRUE(sent().empty());
-}
-
-// A command the library could not send is no success: the event goes out.
 TEST_F(ProgramChannel, AFailedWriteFallsBackToTheEvent) {
     recorder().setClientDataResult = E_FAIL;
     sim.pressKey(key::Unit1DirectTo);
