@@ -4,6 +4,7 @@
 // accepts must be self-consistent.
 #include "simconnect_protocol/protocol.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,6 +28,35 @@ void serverRoundTrip(std::span<const std::uint8_t> packet, std::uint32_t version
     }
 }
 
+// --- System events and state, input events, strings in data blocks
+void profileRecords(std::span<const std::uint8_t> packet) {
+    scproto::RecvEventFilename file;
+    if (!scproto::decode(packet, file)) {
+        check(file.file_name.size() <= scproto::kPathFieldSize);
+    }
+    scproto::RecvSystemState state;
+    if (!scproto::decode(packet, state)) {
+        check(state.string.size() <= scproto::kPathFieldSize);
+    }
+    scproto::RecvEnumerateInputEvents list;
+    if (!scproto::decode(packet, list)) {
+        check(list.entries.size() == list.array_size * scproto::kInputEventDescriptorSize);
+        for (std::size_t i = 0; i < list.array_size; ++i) {
+            check(scproto::inputEventAt(list, i).name.size() <= scproto::kInputEventNameSize);
+        }
+    }
+    // Any record's tail read as string datums of every type.
+    for (auto type = static_cast<std::uint32_t>(scproto::DataType::String8);
+         type <= static_cast<std::uint32_t>(scproto::DataType::StringV); ++type) {
+        std::span<const std::uint8_t> data = packet.subspan(std::min<std::size_t>(packet.size(), 12));
+        std::size_t size = 0;
+        while (const auto text = scproto::getStringDatum(data, static_cast<scproto::DataType>(type), size)) {
+            check(size > 0 && size <= data.size() && text->size() < size + 1);
+            data = data.subspan(size);
+        }
+    }
+}
+
 void serverPacket(std::span<const std::uint8_t> packet) {
     scproto::ServerHeader h;
     const scproto::Error e = scproto::decodeServerHeader(packet, h);
@@ -46,6 +76,8 @@ void serverPacket(std::span<const std::uint8_t> packet) {
     serverRoundTrip<scproto::RecvEvent>(packet, h.version);
     serverRoundTrip<scproto::RecvQuit>(packet, h.version);
     serverRoundTrip<scproto::RecvSimObjectData>(packet, h.version);
+    serverRoundTrip<scproto::RecvClientData>(packet, h.version);
+    profileRecords(packet);
 }
 
 template <typename Packet>
@@ -77,6 +109,30 @@ void clientPacket(std::span<const std::uint8_t> packet) {
     }
     clientRoundTrip<scproto::TransmitClientEventPacket>(packet, h);
     clientRoundTrip<scproto::RequestDataPacket>(packet, h);
+    // Client data.
+    scproto::MapClientDataNamePacket map_area;
+    if (!scproto::decode(packet, map_area)) {
+        check(map_area.name.size() <= scproto::kNameFieldSize);
+    }
+    clientRoundTrip<scproto::CreateClientDataPacket>(packet, h);
+    clientRoundTrip<scproto::AddToClientDataDefinitionPacket>(packet, h);
+    clientRoundTrip<scproto::ClearClientDataDefinitionPacket>(packet, h);
+    clientRoundTrip<scproto::RequestClientDataPacket>(packet, h);
+    clientRoundTrip<scproto::SetClientDataPacket>(packet, h);
+    // --- Data definitions, system events and state, input events
+    clientRoundTrip<scproto::ClearDataDefinitionPacket>(packet, h);
+    clientRoundTrip<scproto::SetDataPacket>(packet, h);
+    clientRoundTrip<scproto::UnsubscribeFromSystemEventPacket>(packet, h);
+    clientRoundTrip<scproto::EnumerateInputEventsPacket>(packet, h);
+    clientRoundTrip<scproto::SetInputEventPacket>(packet, h);
+    scproto::SubscribeToSystemEventPacket subscribe;
+    if (!scproto::decode(packet, subscribe)) {
+        check(subscribe.event_name.size() < scproto::kNameFieldSize + 1);
+    }
+    scproto::RequestSystemStatePacket state;
+    if (!scproto::decode(packet, state)) {
+        check(state.state.size() < scproto::kNameFieldSize + 1);
+    }
 }
 
 // Feeds `data` in chunks whose sizes come from a small LCG started from the

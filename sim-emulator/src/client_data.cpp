@@ -49,9 +49,9 @@ std::variant<ClientDatum, Rejection> resolveClientDatum(std::span<const ClientDa
                                                         std::uint32_t size_or_type) {
     const std::size_t size = scproto::clientDatumSize(size_or_type);
     if (size == 0) {
-        // -1 to -6 are the types; other "negative" values are types that do
+        // -1 to -6 are the types; other negative values are types that do
         // not exist, anything else a size no area has.
-        const bool type = size_or_type >= static_cast<std::uint32_t>(scproto::ClientDataType::Float64);
+        const bool type = static_cast<std::int32_t>(size_or_type) < 0;
         return Rejection{type ? ExceptionCode::InvalidDataType : ExceptionCode::InvalidDataSize, 3};
     }
     std::size_t at = offset;

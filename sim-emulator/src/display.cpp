@@ -64,12 +64,17 @@ std::string describeApplied(const AppliedEvent& a) {
 }
 
 void Display::applied(const AppliedEvent& a, bool show_client) {
+    if (!quiet_) {
+        changed(describeApplied(a), a.client, show_client);
+    }
+}
+
+void Display::changed(std::string line, int client, bool show_client) {
     if (quiet_) {
         return;
     }
-    std::string line = describeApplied(a);
-    if (show_client) {
-        line = "[client " + std::to_string(a.client) + "] " + line;
+    if (show_client && client > 0) {
+        line = "[client " + std::to_string(client) + "] " + line;
     }
     if (terminal_) {
         recent_.push_back(std::move(line));
@@ -91,6 +96,7 @@ void Display::redraw(const Simulator& sim, const ViewInfo& view) {
     std::snprintf(buf, sizeof buf, "sim-emulator on %s   frame %" PRIu64 " (%u ms, events +%u frames)\n",
                   view.address.c_str(), sim.frame(), view.frame_ms, view.delay_frames);
     s += buf;
+    s += "aircraft: " + printable(sim.aircraft().title) + " (" + printable(sim.aircraft().path) + ")\n";
     s += "clients:";
     if (view.clients.empty()) {
         s += " none";

@@ -35,6 +35,10 @@ public:
     // Records an applied event; in line mode prints it at once. The client
     // number is shown once more than one client has been seen.
     void applied(const AppliedEvent& applied, bool show_client);
+    // Records another change a client or the emulator made (a variable set
+    // with SetDataOnSimObject, an input event, an aircraft loaded), shown
+    // like an applied event. Client 0 is the emulator itself.
+    void changed(std::string line, int client, bool show_client);
 
     bool live() const { return terminal_ && !quiet_; }
     // Redraws the live view (terminal mode only; the caller paces it).

@@ -78,6 +78,13 @@ JsonLine& JsonLine::null(std::string_view k) {
     return *this;
 }
 
+JsonLine& JsonLine::object(std::string_view k, const JsonLine& inner) {
+    key(k);
+    text_ += inner.text_;
+    text_ += '}';
+    return *this;
+}
+
 std::string JsonLine::finish() {
     text_ += "}\n";
     return std::move(text_);
@@ -119,7 +126,20 @@ std::string stateJson(const Simulator& sim) {
         appendJsonNumber(out, sim.named().value(id));
         out += ",\n";
     }
-    out += "  \"custom_events\": ";
+    out += "  \"aircraft\": {\"title\": ";
+    appendJsonString(out, sim.aircraft().title);
+    out += ", \"path\": ";
+    appendJsonString(out, sim.aircraft().path);
+    out += "},\n  \"input_events\": {";
+    bool first = true;
+    for (const auto& e : sim.inputEvents().all()) {
+        out += first ? "" : ", ";
+        first = false;
+        appendJsonString(out, e.name);
+        out += ": ";
+        appendJsonNumber(out, e.value);
+    }
+    out += "},\n  \"custom_events\": ";
     appendCounts(out, sim.customCounts());
     out += ",\n  \"unknown_events\": ";
     appendCounts(out, sim.unknownCounts());

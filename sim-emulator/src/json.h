@@ -23,6 +23,8 @@ public:
     JsonLine& number(std::string_view key, double value);
     JsonLine& string(std::string_view key, std::string_view value);
     JsonLine& null(std::string_view key);
+    // Another JsonLine's fields as a nested object.
+    JsonLine& object(std::string_view key, const JsonLine& inner);
     // The object closed and a newline appended.
     std::string finish();
 
@@ -32,7 +34,8 @@ private:
 };
 
 // Every modelled variable by its SimConnect name, in its own unit, then the
-// named variables ("L:NAME", "A:NAME"), then "custom_events" and
+// named variables ("L:NAME", "A:NAME"), the loaded "aircraft" (title,
+// path), "input_events" (values by name), then "custom_events" and
 // "unknown_events" (transmission counts by name).
 std::string stateJson(const Simulator& sim);
 

@@ -18,6 +18,9 @@
 namespace {
 
 int g_stop_pipe[2] = {-1, -1};
+// SIGUSR1: load the next aircraft. A byte per signal, so that none is lost
+// while the server is busy (a full pipe drops further ones, harmlessly).
+int g_aircraft_pipe[2] = {-1, -1};
 
 extern "C" void onStopSignal(int) {
     const int saved = errno;
@@ -26,8 +29,15 @@ extern "C" void onStopSignal(int) {
     errno = saved;
 }
 
+extern "C" void onAircraftSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_aircraft_pipe[1], &byte, 1);
+    errno = saved;
+}
+
 bool installSignals(std::string& error) {
-    if (::pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(g_aircraft_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
@@ -36,6 +46,8 @@ bool installSignals(std::string& error) {
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = onAircraftSignal;
+    ::sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     return true;
 }
@@ -66,6 +78,8 @@ int main(int argc, char** argv) {
     for (const auto& l : options.limits) {
         sim.model().limit(l);
     }
+    sim.setAircraft(options.aircraft);
+    sim.inputEvents() = simemu::InputEvents(options.input_events);
 
     std::FILE* trace_file = nullptr;
     if (!options.trace_path.empty()) {
@@ -100,8 +114,13 @@ int main(int argc, char** argv) {
         }
         if (!options.quiet) {
             std::fprintf(stderr, "sim-emulator: listening on %s:%u\n", options.bind.c_str(), server.port());
+            if (options.sim == 2024 || options.mobiflight) {
+                std::fprintf(stderr, "sim-emulator: answering as MSFS %u%s%s\n", options.sim,
+                             options.mobiflight ? ", with a model of the MobiFlight WASM module " : "",
+                             options.mobiflight ? options.mobiflight->c_str() : "");
+            }
         }
-        server.run(g_stop_pipe[0]);
+        server.run(g_stop_pipe[0], g_aircraft_pipe[0]);
         server.shutdown();
     }
     // Events that arrived but whose frame never came still count.

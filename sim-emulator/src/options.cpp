@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "mobiflight/module.h"
+#include "text.h"
 
 #include <arpa/inet.h>
 
@@ -22,6 +23,45 @@ bool parseUnsigned(std::string_view text, unsigned long max, unsigned long& out)
 
 std::string usage(std::string_view option, std::string_view argument, std::string_view reason) {
     return std::string(option) + "(" + std::string(argument) + "): " + std::string(reason);
+}
+
+// "TITLE|PATH", as the simulator would name the aircraft: a TITLE that
+// fits a STRING256 datum and a path that fits MAX_PATH.
+std::optional<std::string> parseAircraft(std::string_view text, std::vector<LoadedAircraft>& out) {
+    const std::size_t bar = text.rfind('|');
+    if (bar == std::string_view::npos) {
+        return "expected TITLE|PATH, e.g. \"FlyByWire A320neo|SimObjects/Airplanes/FlyByWire_A320_NEO/aircraft.cfg\"";
+    }
+    const std::string_view title = trim(text.substr(0, bar));
+    const std::string_view path = trim(text.substr(bar + 1));
+    if (title.empty() || path.empty()) {
+        return std::string(title.empty() ? "empty TITLE" : "empty PATH");
+    }
+    if (title.size() > kMaxTitleBytes || path.size() > kMaxPathBytes) {
+        return "TITLE longer than " + std::to_string(kMaxTitleBytes) + " bytes or PATH longer than " +
+               std::to_string(kMaxPathBytes);
+    }
+    if (out.size() >= kMaxAircraft) {
+        return "more than " + std::to_string(kMaxAircraft) + " aircraft";
+    }
+    out.push_back(LoadedAircraft{std::string(title), std::string(path)});
+    return std::nullopt;
+}
+
+std::optional<std::string> parseInputEvent(std::string_view name, std::vector<std::string>& out) {
+    if (name.empty() || name.size() >= kInputEventNameField) {
+        return "an input event name of 1 to " + std::to_string(kInputEventNameField - 1) + " bytes";
+    }
+    if (out.size() >= kMaxInputEvents) {
+        return "more than " + std::to_string(kMaxInputEvents) + " input events";
+    }
+    for (const auto& other : out) {
+        if (other == name || inputEventHash(other) == inputEventHash(name)) {
+            return "given twice" + std::string(other == name ? "" : " (its hash is that of " + other + ")");
+        }
+    }
+    out.emplace_back(name);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -95,7 +135,8 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
         }
         const bool known = option == "--port" || option == "--bind" || option == "--frame-ms" ||
                            option == "--event-delay-frames" || option == "--set" || option == "--limit" ||
-                           option == "--trace" || option == "--state-out" || option == "--port-file";
+                           option == "--trace" || option == "--state-out" || option == "--port-file" ||
+                           option == "--aircraft" || option == "--input-event";
         if (!known) {
             return usage("option", option, "unknown");
         }
@@ -142,6 +183,14 @@ std::optional<std::string> parseOptions(std::span<const std::string_view> args, 
                 return usage(option, value, error);
             }
             out.limits.push_back(*limit);
+        } else if (option == "--aircraft") {
+            if (auto e = parseAircraft(value, out.aircraft)) {
+                return usage(option, value, *e);
+            }
+        } else if (option == "--input-event") {
+            if (auto e = parseInputEvent(value, out.input_events)) {
+                return usage(option, value, *e);
+            }
         } else if (value.empty()) {
             return usage(option, value, "needs a file name");
         } else if (option == "--trace") {
@@ -179,6 +228,14 @@ Options:
                          --set) after every event and from the start, as an
                          aircraft holds an autopilot target to what it
                          allows; repeatable
+  --aircraft "TITLE|PATH"
+                         an aircraft by its TITLE and aircraft.cfg path;
+                         repeatable: the first is loaded at the start, each
+                         SIGUSR1 loads the next (after the last, the first).
+                         Default "Emulated Aircraft|SimObjects/Airplanes/
+                         Emulated/aircraft.cfg"
+  --input-event NAME     an input event (B: event) of the aircraft, set to 0;
+                         repeatable
   --trace FILE           JSON Lines, one object per client packet
   --state-out FILE       at exit, every variable as one JSON object (the
                          named variables as "L:NAME" and "A:NAME")
@@ -216,7 +273,8 @@ Named variables: L:vars, and simulation variables not listed above (a
 client's datum "A:NAME" or "NAME", an index as in "NAME:1"), are plain
 numbers that read 0 until set, in whatever unit a client names; names match
 case-insensitively. At most 4096 of them exist at once (all clients and
---set together); a datum naming one more draws DEFINITION_ERROR (28).
+--set together); a datum naming one more draws DEFINITION_ERROR (28),
+index 2.
 
 Events and their effect:
   COM_RADIO_WHOLE_INC/DEC, COM2_...   standby +-1 MHz, wrapping 118..136
@@ -243,9 +301,11 @@ data is not valid BCD/BCO or lies outside the band changes nothing; the
 barometer stops at its limits; an event that is applied is applied once per
 transmission whatever its data. Event names are matched case-insensitively.
 
-Names: an unknown plain event name or variable draws exception
-NAME_UNRECOGNIZED (7) with the packet's send ID (index 2); an unknown unit
-or one of another family draws 7 with index 3. Empty, dotted ("Custom.Event")
+Names: an unknown plain event name or an empty variable name draws
+exception NAME_UNRECOGNIZED (7) with the packet's send ID (index 2); for a
+listed variable an unknown unit or one of another family draws 7 with index
+3. TITLE takes a string type, every other variable a number type; the other
+kind draws INVALID_DATA_TYPE (18), index 4. Empty, dotted ("Custom.Event")
 and "#nnnn" event names are accepted and their transmissions counted. An
 event ID never mapped draws ERROR (1), index 2, on transmission.
 TOGGLE_GPS_DRIVES_NAV2 does not exist in MSFS and is unknown here too.
@@ -258,7 +318,38 @@ waiting for their frame, more draw ERROR (1), index 0, and their trace line
 has "refused". A client's waiting events are dropped when it disconnects,
 except the first client's under --once, whose leaving ends the run. Custom
 and unknown names are counted one by one up to 4096 names, further ones
-together as "(other names)".
+together as "(other names)". At most 1000 system event subscriptions per
+client, more draw TOO_MANY_EVENT_NAMES (8), index 1; 1024 definitions per
+client and 1024 datums per definition, more draw DEFINITION_ERROR (28),
+index 1, as does a datum whose definition's data would no longer fit a
+record (index 4); 4096 named variables for all clients and --set together
+(index 2). At most 64 --aircraft and 1024 --input-event.
+
+Aircraft: a client that subscribed to the system event AircraftLoaded gets
+EVENT_FILENAME with the aircraft.cfg path at each load (SIGUSR1); the TITLE
+variable (a string type: STRING8 to STRING260, STRINGV) and the system state
+AircraftLoaded follow. The trace has {"call":"LoadAircraft","title",
+"path"} and standard error a line. System events SimConnect documents are
+subscribed to (only AircraftLoaded happens here), others draw
+NAME_UNRECOGNIZED (7), index 2, and an event ID already mapped or
+subscribed draws EVENT_ID_DUPLICATE (9), index 1. RequestSystemState
+answers AircraftLoaded (the path), Sim (1), DialogMode (0), FlightLoaded
+and FlightPlan (empty); other names draw 7, index 2.
+
+Input events: EnumerateInputEvents lists them (name, hash, type FLOAT64) in
+records of at most 64, one empty record when there are none. The hash is
+the 64-bit FNV-1a of the name's bytes. SetInputEvent takes an 8-byte double
+and sets the value (in the trace and --state-out); an unknown hash draws
+NAME_UNRECOGNIZED (7), index 1, another size INVALID_DATA_SIZE (19), index 2.
+
+SetDataOnSimObject writes one unit of a definition's datums, all or none:
+L:vars and unmodelled variables take any number; modelled ones what --set
+takes, in the datum's unit (not BCD16); TITLE is read-only. An unknown
+definition draws UNRECOGNIZED_ID (3), index 1; TAGGED DATA_ERROR (20),
+index 3; a count other than 1 INVALID_ARRAY (21), index 4; a block that is
+not the definition's SIZE_MISMATCH (2), index 5; a value refused
+DATA_ERROR (20), index 6. ClearDataDefinition removes a definition and its
+requests.
 
 Requests: period NEVER stops a request, ONCE sends once, VISUAL_FRAME and
 SIM_FRAME send every frame, SECOND every second; flag CHANGED sends only

@@ -3,6 +3,7 @@
 #ifndef SIM_EMULATOR_OPTIONS_H
 #define SIM_EMULATOR_OPTIONS_H
 
+#include "simulator.h"
 #include "value_text.h"
 
 #include <cstdint>
@@ -19,8 +20,10 @@ struct Options {
     std::string bind = "127.0.0.1";
     unsigned frame_ms = 16;
     unsigned event_delay_frames = 0;
-    std::vector<Setting> settings;  // --set, in order
-    std::vector<Limit> limits;      // --limit, in order
+    std::vector<Setting> settings;          // --set, in order
+    std::vector<Limit> limits;              // --limit, in order
+    std::vector<LoadedAircraft> aircraft;   // --aircraft, in order
+    std::vector<std::string> input_events;  // --input-event, in order
     std::string trace_path;
     std::string state_out_path;
     std::string port_file;

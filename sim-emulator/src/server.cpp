@@ -110,7 +110,7 @@ ViewInfo Server::view() const {
     return v;
 }
 
-void Server::run(int stop_fd) {
+void Server::run(int stop_fd, int aircraft_fd) {
     const std::uint64_t period = static_cast<std::uint64_t>(options_.frame_ms) * 1000000u;
     std::uint64_t next_frame = monotonicNs() + period;
     std::uint64_t next_redraw = 0;
@@ -120,6 +120,7 @@ void Server::run(int stop_fd) {
         fds.push_back({stop_fd, POLLIN, 0});
         // poll() skips a negative descriptor: the listener while it rests.
         fds.push_back({monotonicNs() >= accept_resume_ns_ ? listen_fd_ : -1, POLLIN, 0});
+        fds.push_back({aircraft_fd, POLLIN, 0});
         for (const auto& c : clients_) {
             fds.push_back({c->fd, static_cast<short>(POLLIN | (c->tx.empty() ? 0 : POLLOUT)), 0});
         }
@@ -140,9 +141,17 @@ void Server::run(int stop_fd) {
             if (fds[1].revents & POLLIN) {
                 acceptClients();
             }
+            if (fds[2].revents & POLLIN) {
+                char signals[64];
+                const ssize_t got = ::read(aircraft_fd, signals, sizeof signals);
+                for (ssize_t k = 0; k < got; ++k) {
+                    loadNextAircraft();
+                }
+            }
             // New clients were appended after the polled ones.
-            for (std::size_t i = 2; i < fds.size(); ++i) {
-                Client& c = *clients_[i - 2];
+            constexpr std::size_t kFirstClient = 3;
+            for (std::size_t i = kFirstClient; i < fds.size(); ++i) {
+                Client& c = *clients_[i - kFirstClient];
                 if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
                     readClient(c);
                 }

@@ -44,8 +44,9 @@ public:
     std::uint16_t port() const { return port_; }
 
     // Serves until stop_fd becomes readable (the signal handler writes to
-    // it) or, with --once, until the first client has gone.
-    void run(int stop_fd);
+    // it) or, with --once, until the first client has gone. Each byte that
+    // arrives on aircraft_fd (SIGUSR1) loads the next aircraft.
+    void run(int stop_fd, int aircraft_fd = -1);
 
     // Sends RECV_QUIT to every client and closes the connections.
     void shutdown();
@@ -80,6 +81,9 @@ private:
         std::map<std::uint32_t, std::vector<Datum>> defines;
         std::map<std::uint32_t, Request> requests;
         ClientDataClient data;  // client data: its area IDs, definitions, requests
+        // System events subscribed to, by client event ID: the name as the
+        // simulator lists it.
+        std::map<std::uint32_t, std::string_view> subscriptions;
     };
 
     // server.cpp: connections, buffers, the trace.
@@ -115,6 +119,17 @@ private:
     void onAddToDataDefinition(const Incoming& in);
     void onRequestData(const Incoming& in);
     void onTransmitClientEvent(const Incoming& in);
+    // --- Data definitions: clearing and setting
+    void onClearDataDefinition(const Incoming& in);
+    void onSetData(const Incoming& in);
+    // --- System events and state
+    void onSubscribeToSystemEvent(const Incoming& in);
+    void onUnsubscribeFromSystemEvent(const Incoming& in);
+    void onRequestSystemState(const Incoming& in);
+    void loadNextAircraft();
+    // --- Input events
+    void onEnumerateInputEvents(const Incoming& in);
+    void onSetInputEvent(const Incoming& in);
     void traceTransmit(const Incoming& in, const scproto::TransmitClientEventPacket& p, const Simulator::Name* name,
                        bool queued);
     void reject(const Incoming& in, ExceptionCode code, std::uint32_t index);
@@ -156,6 +171,7 @@ private:
     bool first_gone_ = false;
     bool refusing_clients_ = false;
     bool accept_failing_ = false;
+    bool named_full_said_ = false;
     std::uint64_t accept_resume_ns_ = 0;  // the listener rests until then
     std::vector<std::unique_ptr<Client>> clients_;
     // One buffer to receive into and one reassembler to cut packets, shared

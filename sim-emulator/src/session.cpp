@@ -9,7 +9,9 @@
 #include "mobiflight/module.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace simemu {
 namespace {
@@ -24,8 +26,59 @@ constexpr std::uint32_t kFlagChanged = scproto::kRequestFlagChanged;
 constexpr std::size_t kMaxDefines = 1024;
 constexpr std::size_t kMaxDatums = 1024;
 constexpr std::size_t kMaxRequests = 1024;
-// MSFS's own limit on the event names one client maps.
+// MSFS's own limit on the event names one client maps; the same bounds
+// the system events it subscribes to.
 constexpr std::size_t kMaxEventNames = 1000;
+constexpr std::size_t kMaxSubscriptions = kMaxEventNames;
+// What one definition's data may take: a record of it must fit a packet.
+constexpr std::size_t kMaxBlockBytes = scproto::kMaxPacketSize - scproto::kRecvSimObjectDataHeaderSize;
+
+// The system events SimConnect documents. Subscriptions to any are taken;
+// the emulator sends AircraftLoaded, the others never happen here.
+constexpr std::string_view kSystemEvents[] = {
+    "1sec",
+    "4sec",
+    "6Hz",
+    "AircraftLoaded",
+    "Crashed",
+    "CrashReset",
+    "CustomMissionActionExecuted",
+    "FlightLoaded",
+    "FlightSaved",
+    "FlightPlanActivated",
+    "FlightPlanDeactivated",
+    "Frame",
+    "ObjectAdded",
+    "ObjectRemoved",
+    "Pause",
+    "Pause_EX1",
+    "Paused",
+    "PauseFrame",
+    "PositionChanged",
+    "Sim",
+    "SimStart",
+    "SimStop",
+    "Sound",
+    "Unpaused",
+    "View",
+    "WeatherModeChanged",
+};
+constexpr std::string_view kAircraftLoaded = "AircraftLoaded";
+
+std::optional<std::string_view> findSystemEvent(std::string_view name) {
+    for (const std::string_view known : kSystemEvents) {
+        if (equalsIgnoreCase(known, name)) {
+            return known;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string shortest(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
 
 const char* callName(std::uint32_t function) {
     switch (static_cast<scproto::FunctionId>(function)) {
@@ -40,6 +93,13 @@ const char* callName(std::uint32_t function) {
     case scproto::FunctionId::ClearClientDataDefinition: return "ClearClientDataDefinition";
     case scproto::FunctionId::RequestClientData: return "RequestClientData";
     case scproto::FunctionId::SetClientData: return "SetClientData";
+    case scproto::FunctionId::ClearDataDefinition: return "ClearDataDefinition";
+    case scproto::FunctionId::SetDataOnSimObject: return "SetDataOnSimObject";
+    case scproto::FunctionId::SubscribeToSystemEvent: return "SubscribeToSystemEvent";
+    case scproto::FunctionId::UnsubscribeFromSystemEvent: return "UnsubscribeFromSystemEvent";
+    case scproto::FunctionId::RequestSystemState: return "RequestSystemState";
+    case scproto::FunctionId::EnumerateInputEvents: return "EnumerateInputEvents";
+    case scproto::FunctionId::SetInputEvent: return "SetInputEvent";
     }
     return nullptr;
 }
@@ -77,6 +137,13 @@ void Server::handlePacket(Client& c, std::span<const std::uint8_t> bytes, std::u
     case scproto::FunctionId::ClearClientDataDefinition:
     case scproto::FunctionId::RequestClientData:
     case scproto::FunctionId::SetClientData: return onClientData(in, static_cast<scproto::FunctionId>(function));
+    case scproto::FunctionId::ClearDataDefinition: return onClearDataDefinition(in);
+    case scproto::FunctionId::SetDataOnSimObject: return onSetData(in);
+    case scproto::FunctionId::SubscribeToSystemEvent: return onSubscribeToSystemEvent(in);
+    case scproto::FunctionId::UnsubscribeFromSystemEvent: return onUnsubscribeFromSystemEvent(in);
+    case scproto::FunctionId::RequestSystemState: return onRequestSystemState(in);
+    case scproto::FunctionId::EnumerateInputEvents: return onEnumerateInputEvents(in);
+    case scproto::FunctionId::SetInputEvent: return onSetInputEvent(in);
     }
 }
 
@@ -169,14 +236,28 @@ void Server::onAddToDataDefinition(const Incoming& in) {
         return reject(in, ExceptionCode::DefinitionError, 1);
     }
     auto& datums = c.defines[p.define_id];
-    const auto resolved = resolveDatum(p.datum_name, p.units_name, p.datum_type);
-    if (const auto* r = std::get_if<Rejection>(&resolved)) {
-        return reject(in, r->code, r->index);
-    }
     if (datums.size() >= kMaxDatums) {
         return reject(in, ExceptionCode::DefinitionError, 1);
     }
-    datums.push_back(std::get<Datum>(resolved));
+    const auto resolved = resolveDatum(sim_.named(), p.datum_name, p.units_name, p.datum_type);
+    if (const auto* r = std::get_if<Rejection>(&resolved)) {
+        if (r->code == ExceptionCode::DefinitionError && !named_full_said_) {
+            named_full_said_ = true;
+            say("the named variables are " + std::to_string(kMaxNamedVariables) + ", as many as the emulator holds; " +
+                "client " + std::to_string(c.number) + "'s \"" + printable(p.datum_name) + "\" draws DEFINITION_ERROR");
+        }
+        return reject(in, r->code, r->index);
+    }
+    const Datum& datum = std::get<Datum>(resolved);
+    std::size_t bytes = maxDatumSize(datum);
+    for (const Datum& d : datums) {
+        bytes += maxDatumSize(d);
+    }
+    if (bytes > kMaxBlockBytes) {
+        // Its records would not fit a packet.
+        return reject(in, ExceptionCode::DefinitionError, 4);
+    }
+    datums.push_back(datum);
 }
 
 void Server::onRequestData(const Incoming& in) {
@@ -280,6 +361,261 @@ void Server::traceTransmit(const Incoming& in, const scproto::TransmitClientEven
     writeTrace(line, in.t_ns);
 }
 
+// --- Data definitions: clearing and setting
+
+void Server::onClearDataDefinition(const Incoming& in) {
+    scproto::ClearDataDefinitionPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("define", p.define_id);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (c.defines.erase(p.define_id) == 0) {
+        return reject(in, ExceptionCode::UnrecognizedId, 1);
+    }
+    // Requests of the definition end with it.
+    std::erase_if(c.requests, [&](const auto& r) { return r.second.define_id == p.define_id; });
+}
+
+void Server::onSetData(const Incoming& in) {
+    scproto::SetDataPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    Client& c = in.client;
+    JsonLine line = callLine(in);
+    line.uint("define", p.define_id)
+        .uint("object", p.object_id)
+        .uint("flags", p.flags)
+        .uint("count", p.array_count)
+        .uint("size", p.unit_size);
+    const auto define = c.defines.find(p.define_id);
+    const std::span<const Datum> datums =
+        define != c.defines.end() ? std::span<const Datum>(define->second) : std::span<const Datum>();
+    const bool one_unit = p.array_count == 1 && p.unit_size == p.data.size();
+    const auto values = one_unit && !datums.empty() ? readDataBlock(datums, p.data) : std::nullopt;
+    if (values) {
+        JsonLine named;
+        for (std::size_t i = 0; i < datums.size(); ++i) {
+            if (scproto::isStringType(datums[i].type)) {
+                named.string(datumName(sim_, datums[i]), (*values)[i].text);
+            } else {
+                named.number(datumName(sim_, datums[i]), (*values)[i].number);
+            }
+        }
+        line.object("values", named);
+    } else {
+        line.null("values");
+    }
+    writeTrace(line, in.t_ns);
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (define == c.defines.end()) {
+        return reject(in, ExceptionCode::UnrecognizedId, 1);
+    }
+    if (p.object_id != 0 && p.object_id != kUserObjectId) {
+        return reject(in, ExceptionCode::UnrecognizedId, 2);
+    }
+    if (p.flags & scproto::kDataSetFlagTagged) {
+        return reject(in, ExceptionCode::DataError, 3);  // TAGGED is not supported
+    }
+    if (p.array_count != 1) {
+        return reject(in, ExceptionCode::InvalidArray, 4);  // one user aircraft, one unit
+    }
+    if (!values) {
+        return reject(in, ExceptionCode::SizeMismatch, 5);
+    }
+    if (const auto bad = writeData(sim_, datums, *values)) {
+        return reject(in, ExceptionCode::DataError, 6);
+    }
+    for (std::size_t i = 0; i < datums.size(); ++i) {
+        display_.changed(datumName(sim_, datums[i]) + " = " + shortest((*values)[i].number) + " (SetDataOnSimObject)",
+                         c.number, next_number_ > 1);
+    }
+}
+
+// --- System events and state
+
+void Server::onSubscribeToSystemEvent(const Incoming& in) {
+    scproto::SubscribeToSystemEventPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("event", p.event_id).string("name", p.event_name);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    // Mapped events and system events share the client's event IDs.
+    if (c.events.contains(p.event_id) || c.subscriptions.contains(p.event_id)) {
+        return reject(in, ExceptionCode::EventIdDuplicate, 1);
+    }
+    const auto known = findSystemEvent(p.event_name);
+    if (!known) {
+        return reject(in, ExceptionCode::NameUnrecognized, 2);
+    }
+    if (c.subscriptions.size() >= kMaxSubscriptions) {
+        return reject(in, ExceptionCode::TooManyEventNames, 1);
+    }
+    c.subscriptions.emplace(p.event_id, *known);
+}
+
+void Server::onUnsubscribeFromSystemEvent(const Incoming& in) {
+    scproto::UnsubscribeFromSystemEventPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("event", p.event_id);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (c.subscriptions.erase(p.event_id) == 0) {
+        return reject(in, ExceptionCode::UnrecognizedId, 1);
+    }
+}
+
+void Server::onRequestSystemState(const Incoming& in) {
+    scproto::RequestSystemStatePacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("request", p.request_id).string("name", p.state);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    // The states SimConnect documents: the aircraft's path, the flight and
+    // flight plan files (none here), whether a dialog is up (no) and the
+    // simulation is running (yes).
+    scproto::RecvSystemState r;
+    r.request_id = p.request_id;
+    if (equalsIgnoreCase(p.state, kAircraftLoaded)) {
+        r.string = sim_.aircraft().path;
+    } else if (equalsIgnoreCase(p.state, "Sim")) {
+        r.integer = 1;
+    } else if (!equalsIgnoreCase(p.state, "DialogMode") && !equalsIgnoreCase(p.state, "FlightLoaded") &&
+               !equalsIgnoreCase(p.state, "FlightPlan")) {
+        return reject(in, ExceptionCode::NameUnrecognized, 2);
+    }
+    const auto n = scproto::encode(scratch_, version_, r);
+    queue(c, std::span(scratch_).first(n));
+}
+
+void Server::loadNextAircraft() {
+    const LoadedAircraft& now = sim_.loadNextAircraft();
+    const std::uint64_t t_ns = monotonicNs();
+    JsonLine line;
+    line.string("call", "LoadAircraft").string("title", now.title).string("path", now.path);
+    writeTrace(line, t_ns);
+    display_.changed("aircraft loaded: " + printable(now.title) + " (" + printable(now.path) + ")", 0, false);
+    if (!options_.quiet && !display_.live()) {
+        std::fprintf(stderr, "sim-emulator: aircraft \"%s\" loaded (%s)\n", printable(now.title).c_str(),
+                     printable(now.path).c_str());
+    }
+    for (auto& c : clients_) {
+        for (const auto& [event_id, name] : c->subscriptions) {
+            if (c->closing || name != kAircraftLoaded) {
+                continue;
+            }
+            const scproto::RecvEventFilename r{.event_id = event_id, .file_name = now.path};
+            const auto n = scproto::encode(scratch_, version_, r);
+            queue(*c, std::span(scratch_).first(n));
+        }
+    }
+    dropClosed();
+}
+
+// --- Input events
+
+void Server::onEnumerateInputEvents(const Incoming& in) {
+    scproto::EnumerateInputEventsPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    JsonLine line = callLine(in);
+    line.uint("request", p.request_id);
+    writeTrace(line, in.t_ns);
+    Client& c = in.client;
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    // Cut into records of kInputEventsPerRecord; an aircraft without input
+    // events answers with one empty record.
+    const auto& all = sim_.inputEvents().all();
+    const std::size_t records =
+        std::max<std::size_t>(1, (all.size() + kInputEventsPerRecord - 1) / kInputEventsPerRecord);
+    std::vector<scproto::InputEventDescriptor> part;
+    for (std::size_t k = 0; k < records && !c.closing; ++k) {
+        part.clear();
+        for (std::size_t i = k * kInputEventsPerRecord; i < std::min(all.size(), (k + 1) * kInputEventsPerRecord);
+             ++i) {
+            part.push_back({.name = all[i].name,
+                            .hash = all[i].hash,
+                            .type = static_cast<std::uint32_t>(scproto::DataType::Float64)});
+        }
+        scproto::RecvEnumerateInputEvents header;
+        header.request_id = p.request_id;
+        header.entry_number = static_cast<std::uint32_t>(k);
+        header.out_of = static_cast<std::uint32_t>(records);
+        const auto n = scproto::encode(scratch_, version_, header, part);
+        queue(c, std::span(scratch_).first(n));
+    }
+}
+
+void Server::onSetInputEvent(const Incoming& in) {
+    scproto::SetInputEventPacket p;
+    if (!decodePacket(in, p)) {
+        return;
+    }
+    Client& c = in.client;
+    InputEvent* event = sim_.inputEvents().find(p.hash);
+    std::optional<double> value;
+    if (p.value.size() == sizeof(double)) {
+        double v = 0;
+        std::memcpy(&v, p.value.data(), sizeof v);
+        value = v;
+    }
+    JsonLine line = callLine(in);
+    if (event) {
+        line.string("name", event->name);
+    } else {
+        line.null("name");
+    }
+    line.uint("hash", p.hash);
+    if (value) {
+        line.number("value", *value);
+    } else {
+        line.null("value");
+    }
+    writeTrace(line, in.t_ns);
+    if (!c.opened) {
+        return reject(in, ExceptionCode::Unopened, 0);
+    }
+    if (!event) {
+        return reject(in, ExceptionCode::NameUnrecognized, 1);
+    }
+    // The emulated input events take numbers (a double); a string is refused.
+    if (!value || !std::isfinite(*value)) {
+        return reject(in, ExceptionCode::InvalidDataSize, 2);
+    }
+    event->value = *value;
+    display_.changed("B:" + printable(event->name) + " = " + shortest(*value) + " (SetInputEvent)", c.number,
+                     next_number_ > 1);
+}
+
 void Server::malformed(Client& c, const std::string& reason, std::optional<std::uint32_t> send_id, std::uint64_t t_ns) {
     if (c.number == 0) {
         c.number = ++next_number_;
@@ -336,7 +672,7 @@ void Server::serveRequests(Client& c) {
         }
         std::size_t bytes = 0;
         if (due && define != c.defines.end()) {
-            bytes = buildDataBlock(sim_.model(), define->second, block_);
+            bytes = buildDataBlock(sim_, define->second, block_);
             const std::span<const std::uint8_t> data(block_.data(), bytes);
             if ((r.flags & kFlagChanged) && r.sent > 0 && std::ranges::equal(data, r.last)) {
                 due = false;

@@ -31,6 +31,18 @@ bool Simulator::writeLocal(std::string_view name, double value) {
     return true;
 }
 
+void Simulator::setAircraft(std::vector<LoadedAircraft> list) {
+    if (!list.empty()) {
+        aircraft_ = std::move(list);
+        current_ = 0;
+    }
+}
+
+const LoadedAircraft& Simulator::loadNextAircraft() {
+    current_ = (current_ + 1) % aircraft_.size();
+    return aircraft_[current_];
+}
+
 bool Simulator::receive(int client, Name name, std::uint32_t data) {
     std::size_t& waiting = waiting_[client];
     if (waiting >= kMaxWaitingEvents) {

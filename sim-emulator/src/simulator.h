@@ -3,6 +3,7 @@
 #ifndef SIM_EMULATOR_SIMULATOR_H
 #define SIM_EMULATOR_SIMULATOR_H
 
+#include "input_events.h"
 #include "model.h"
 #include "named_variables.h"
 
@@ -36,6 +37,19 @@ inline constexpr std::size_t kMaxWaitingEvents = 4096;
 inline constexpr std::size_t kMaxCountedNames = 4096;
 inline constexpr std::string_view kOtherNames = "(other names)";
 
+// An aircraft as the simulator names it: its TITLE and its aircraft.cfg path.
+struct LoadedAircraft {
+    std::string title;
+    std::string path;
+};
+// A TITLE fits a STRING256 datum, a path MAX_PATH; a list to cycle through
+// needs no more than a few.
+inline constexpr std::size_t kMaxTitleBytes = 255;
+inline constexpr std::size_t kMaxPathBytes = 259;
+inline constexpr std::size_t kMaxAircraft = 64;
+// The aircraft without --aircraft; no shipped profile matches it.
+inline const LoadedAircraft kDefaultAircraft{"Emulated Aircraft", "SimObjects/Airplanes/Emulated/aircraft.cfg"};
+
 class Simulator {
 public:
     // An event name as a client mapped it, shared by the client's table and
@@ -58,6 +72,16 @@ public:
     // Sets an L:var, created when new. False when the name is empty or the
     // store is full.
     bool writeLocal(std::string_view name, double value);
+
+    // --- The loaded aircraft and its input events
+    // The aircraft to cycle through, the first loaded now; none keeps
+    // kDefaultAircraft.
+    void setAircraft(std::vector<LoadedAircraft> list);
+    const LoadedAircraft& aircraft() const { return aircraft_[current_]; }
+    // Loads the next of the list, after the last the first again.
+    const LoadedAircraft& loadNextAircraft();
+    InputEvents& inputEvents() { return input_events_; }
+    const InputEvents& inputEvents() const { return input_events_; }
 
     // Queues a transmitted event. It takes effect at the next frame
     // boundary plus the configured delay. False, and nothing queued, when
@@ -96,6 +120,9 @@ private:
 
     Model model_;
     NamedVariables named_;
+    std::vector<LoadedAircraft> aircraft_{kDefaultAircraft};
+    std::size_t current_ = 0;
+    InputEvents input_events_;
     unsigned delay_frames_ = 0;
     std::uint64_t frame_ = 0;
     std::deque<Pending> queue_;

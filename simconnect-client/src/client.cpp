@@ -1,4 +1,4 @@
-// The SimConnect functions over TCP. One Connection per handle, with
+// The functions of SimConnect.h over TCP. One Connection per handle, with
 // every buffer it needs allocated at Open, so that requests and dispatch
 // allocate nothing afterwards.
 // On Windows SimConnect.h takes DWORD, HANDLE and HRESULT from <windows.h>,
@@ -32,6 +32,9 @@ constexpr int kSendTimeoutMs = 2000;
 constexpr int kMaxReadsPerDispatch = 64;
 
 constexpr HRESULT kRemoteDisconnect = SIMCONNECT_NET_REMOTE_DISCONNECT;
+// What the variable-size packets can carry after their headers.
+constexpr std::size_t kMaxSetDataBytes = scproto::kMaxPacketSize - scproto::kSetDataPacketHeaderSize;
+constexpr std::size_t kMaxInputEventValueBytes = scproto::kMaxPacketSize - scproto::kSetInputEventPacketHeaderSize;
 
 // Set by the program's main thread, read by whichever thread opens.
 std::atomic<int (*)(void)> cancel_check{nullptr};
@@ -43,8 +46,8 @@ struct Connection {
     bool dispatching = false;
     bool close_requested = false;
     char peer[128] = "";
-    // The largest packet: SetClientData writing a whole area.
-    std::array<std::uint8_t, scproto::kSetClientDataHeaderSize + scproto::kClientDataMaxSize> send_buffer{};
+    // Room for the largest packet: SetDataOnSimObject carries a whole block.
+    std::array<std::uint8_t, scproto::kMaxPacketSize> send_buffer{};
     scproto::StreamReassembler receiver{scproto::kServerHeaderSize};
     // Each record is copied here before the callback sees it: aligned like
     // the real library's buffers, so callers may read doubles in place.
@@ -402,44 +405,75 @@ extern "C" void SimConnectNet_SetCancelCheck(int (*cancelled)(void)) { cancel_ch
 
 // --- Data definitions: clearing and setting
 
-SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE, SIMCONNECT_DATA_DEFINITION_ID) {
-    setLastError("SimConnect_ClearDataDefinition: not implemented yet");
-    return E_FAIL;
+SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID) {
+    return sendPacket(hSimConnect, "SimConnect_ClearDataDefinition",
+                      scproto::ClearDataDefinitionPacket{.define_id = DefineID});
 }
 
-SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE, SIMCONNECT_DATA_DEFINITION_ID, SIMCONNECT_OBJECT_ID,
-                                            SIMCONNECT_DATA_SET_FLAG, DWORD, DWORD, void*) {
-    setLastError("SimConnect_SetDataOnSimObject: not implemented yet");
-    return E_FAIL;
+SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
+                                            SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_DATA_SET_FLAG Flags,
+                                            DWORD ArrayCount, DWORD cbUnitSize, void* pDataSet) {
+    // ArrayCount 0 means one unit, as in the SDK.
+    const std::uint64_t total = std::uint64_t{ArrayCount == 0 ? 1u : ArrayCount} * cbUnitSize;
+    if (total > kMaxSetDataBytes) {
+        setLastError("SimConnect_SetDataOnSimObject: %llu bytes of data, more than the %zu a packet carries",
+                     static_cast<unsigned long long>(total), kMaxSetDataBytes);
+        return E_INVALIDARG;
+    }
+    if (total > 0 && !pDataSet) {
+        setLastError("SimConnect_SetDataOnSimObject: null data");
+        return E_INVALIDARG;
+    }
+    return sendPacket(hSimConnect, "SimConnect_SetDataOnSimObject",
+                      scproto::SetDataPacket{.define_id = DefineID,
+                                             .object_id = ObjectID,
+                                             .flags = Flags,
+                                             .array_count = ArrayCount == 0 ? 1u : ArrayCount,
+                                             .unit_size = cbUnitSize,
+                                             .data = std::span(static_cast<const std::uint8_t*>(pDataSet),
+                                                               static_cast<std::size_t>(total))});
 }
 
 // --- System events and state
 
-SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE, SIMCONNECT_CLIENT_EVENT_ID, const char*) {
-    setLastError("SimConnect_SubscribeToSystemEvent: not implemented yet");
-    return E_FAIL;
+SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                const char* SystemEventName) {
+    return sendPacket(
+        hSimConnect, "SimConnect_SubscribeToSystemEvent",
+        scproto::SubscribeToSystemEventPacket{.event_id = EventID, .event_name = orEmpty(SystemEventName)});
 }
 
-SIMCONNECTAPI SimConnect_UnsubscribeFromSystemEvent(HANDLE, SIMCONNECT_CLIENT_EVENT_ID) {
-    setLastError("SimConnect_UnsubscribeFromSystemEvent: not implemented yet");
-    return E_FAIL;
+SIMCONNECTAPI SimConnect_UnsubscribeFromSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID) {
+    return sendPacket(hSimConnect, "SimConnect_UnsubscribeFromSystemEvent",
+                      scproto::UnsubscribeFromSystemEventPacket{.event_id = EventID});
 }
 
-SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE, SIMCONNECT_DATA_REQUEST_ID, const char*) {
-    setLastError("SimConnect_RequestSystemState: not implemented yet");
-    return E_FAIL;
+SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                            const char* szState) {
+    return sendPacket(hSimConnect, "SimConnect_RequestSystemState",
+                      scproto::RequestSystemStatePacket{.request_id = RequestID, .state = orEmpty(szState)});
 }
 
 // --- Input events
 
-SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE, SIMCONNECT_DATA_REQUEST_ID) {
-    setLastError("SimConnect_EnumerateInputEvents: not implemented yet");
-    return E_FAIL;
+SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID) {
+    return sendPacket(hSimConnect, "SimConnect_EnumerateInputEvents",
+                      scproto::EnumerateInputEventsPacket{.request_id = RequestID});
 }
 
-SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE, UINT64, DWORD, void*) {
-    setLastError("SimConnect_SetInputEvent: not implemented yet");
-    return E_FAIL;
+SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE hSimConnect, UINT64 Hash, DWORD cbUnitSize, void* Value) {
+    if (cbUnitSize > kMaxInputEventValueBytes) {
+        setLastError("SimConnect_SetInputEvent: a value of %lu bytes, more than the %zu a packet carries",
+                     static_cast<unsigned long>(cbUnitSize), kMaxInputEventValueBytes);
+        return E_INVALIDARG;
+    }
+    if (cbUnitSize > 0 && !Value) {
+        setLastError("SimConnect_SetInputEvent: null value");
+        return E_INVALIDARG;
+    }
+    return sendPacket(hSimConnect, "SimConnect_SetInputEvent",
+                      scproto::SetInputEventPacket{
+                          .hash = Hash, .value = std::span(static_cast<const std::uint8_t*>(Value), cbUnitSize)});
 }
 
 // --- Client data

@@ -43,6 +43,65 @@ Error expect(std::span<const std::uint8_t> packet, FunctionId function, std::siz
     return {};
 }
 
+// Header checks plus: the packet is of `function` and at least `size`
+// bytes (a header with a variable part after it).
+Error expectAtLeast(std::span<const std::uint8_t> packet, FunctionId function, std::size_t size) {
+    ClientHeader h;
+    if (Error e = decodeClientHeader(packet, h)) {
+        return e;
+    }
+    const std::uint32_t id = h.type & ~kFunctionTypeBase;
+    if (id != static_cast<std::uint32_t>(function)) {
+        return {ErrorCode::UnknownFunction, id};
+    }
+    if (h.size < size) {
+        return {ErrorCode::WrongSize, h.size};
+    }
+    return {};
+}
+
+// A packet of the header and one u32.
+std::size_t encodeOneWord(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                          FunctionId function, std::uint32_t word) {
+    std::uint8_t* b = begin(out, kClientHeaderSize + 4, protocol, send_id, function);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, word);
+    return kClientHeaderSize + 4;
+}
+
+Error decodeOneWord(std::span<const std::uint8_t> packet, FunctionId function, std::uint32_t& word) {
+    if (Error e = expect(packet, function, kClientHeaderSize + 4)) {
+        return e;
+    }
+    word = get32(packet.data() + 16);
+    return {};
+}
+
+// A packet of the header, one u32 and a 256-byte name.
+std::size_t encodeWordAndName(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                              FunctionId function, std::uint32_t word, std::string_view name) {
+    constexpr std::size_t kSize = kClientHeaderSize + 4 + kNameFieldSize;
+    std::uint8_t* b = begin(out, kSize, protocol, send_id, function);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 16, word);
+    wire::putName(b + 20, kNameFieldSize, name);
+    return kSize;
+}
+
+Error decodeWordAndName(std::span<const std::uint8_t> packet, FunctionId function, std::uint32_t& word,
+                        std::string_view& name) {
+    if (Error e = expect(packet, function, kClientHeaderSize + 4 + kNameFieldSize)) {
+        return e;
+    }
+    word = get32(packet.data() + 16);
+    name = wire::getName(packet.data() + 20, kNameFieldSize);
+    return {};
+}
+
 }  // namespace
 
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const OpenPacket& p) {
@@ -195,6 +254,123 @@ Error decode(std::span<const std::uint8_t> packet, RequestDataPacket& out) {
     out.origin = get32(b + 36);
     out.interval = get32(b + 40);
     out.limit = get32(b + 44);
+    return {};
+}
+
+// --- Data definitions: clearing and setting
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const ClearDataDefinitionPacket& p) {
+    return encodeOneWord(out, protocol, send_id, FunctionId::ClearDataDefinition, p.define_id);
+}
+
+Error decode(std::span<const std::uint8_t> packet, ClearDataDefinitionPacket& out) {
+    return decodeOneWord(packet, FunctionId::ClearDataDefinition, out.define_id);
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const SetDataPacket& p) {
+    const std::size_t size = kSetDataPacketHeaderSize + p.data.size();
+    if (size > kMaxPacketSize) {
+        return 0;
+    }
+    std::uint8_t* b = begin(out, size, protocol, send_id, FunctionId::SetDataOnSimObject);
+    if (!b) {
+        return 0;
+    }
+    const std::uint32_t fields[] = {p.define_id, p.object_id, p.flags, p.array_count, p.unit_size};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        put32(b + 16 + 4 * i, fields[i]);
+    }
+    if (!p.data.empty()) {
+        std::memcpy(b + kSetDataPacketHeaderSize, p.data.data(), p.data.size());
+    }
+    return size;
+}
+
+Error decode(std::span<const std::uint8_t> packet, SetDataPacket& out) {
+    if (Error e = expectAtLeast(packet, FunctionId::SetDataOnSimObject, kSetDataPacketHeaderSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    out.define_id = get32(b + 16);
+    out.object_id = get32(b + 20);
+    out.flags = get32(b + 24);
+    out.array_count = get32(b + 28);
+    out.unit_size = get32(b + 32);
+    out.data = packet.subspan(kSetDataPacketHeaderSize);
+    return {};
+}
+
+// --- System events and state
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const SubscribeToSystemEventPacket& p) {
+    return encodeWordAndName(out, protocol, send_id, FunctionId::SubscribeToSystemEvent, p.event_id, p.event_name);
+}
+
+Error decode(std::span<const std::uint8_t> packet, SubscribeToSystemEventPacket& out) {
+    return decodeWordAndName(packet, FunctionId::SubscribeToSystemEvent, out.event_id, out.event_name);
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const UnsubscribeFromSystemEventPacket& p) {
+    return encodeOneWord(out, protocol, send_id, FunctionId::UnsubscribeFromSystemEvent, p.event_id);
+}
+
+Error decode(std::span<const std::uint8_t> packet, UnsubscribeFromSystemEventPacket& out) {
+    return decodeOneWord(packet, FunctionId::UnsubscribeFromSystemEvent, out.event_id);
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const RequestSystemStatePacket& p) {
+    return encodeWordAndName(out, protocol, send_id, FunctionId::RequestSystemState, p.request_id, p.state);
+}
+
+Error decode(std::span<const std::uint8_t> packet, RequestSystemStatePacket& out) {
+    return decodeWordAndName(packet, FunctionId::RequestSystemState, out.request_id, out.state);
+}
+
+// --- Input events
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const EnumerateInputEventsPacket& p) {
+    return encodeOneWord(out, protocol, send_id, FunctionId::EnumerateInputEvents, p.request_id);
+}
+
+Error decode(std::span<const std::uint8_t> packet, EnumerateInputEventsPacket& out) {
+    return decodeOneWord(packet, FunctionId::EnumerateInputEvents, out.request_id);
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const SetInputEventPacket& p) {
+    const std::size_t size = kSetInputEventPacketHeaderSize + p.value.size();
+    if (size > kMaxPacketSize) {
+        return 0;
+    }
+    std::uint8_t* b = begin(out, size, protocol, send_id, FunctionId::SetInputEvent);
+    if (!b) {
+        return 0;
+    }
+    wire::put64(b + 16, p.hash);
+    put32(b + 24, static_cast<std::uint32_t>(p.value.size()));
+    if (!p.value.empty()) {
+        std::memcpy(b + kSetInputEventPacketHeaderSize, p.value.data(), p.value.size());
+    }
+    return size;
+}
+
+Error decode(std::span<const std::uint8_t> packet, SetInputEventPacket& out) {
+    if (Error e = expectAtLeast(packet, FunctionId::SetInputEvent, kSetInputEventPacketHeaderSize)) {
+        return e;
+    }
+    const std::uint8_t* b = packet.data();
+    // The value's size field must cover exactly the bytes after it.
+    const std::uint32_t value_size = get32(b + 24);
+    if (value_size != packet.size() - kSetInputEventPacketHeaderSize) {
+        return {ErrorCode::WrongSize, value_size};
+    }
+    out.hash = wire::get64(b + 16);
+    out.value = packet.subspan(kSetInputEventPacketHeaderSize);
     return {};
 }
 

@@ -4,6 +4,7 @@
 
 #include "wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace scproto {
@@ -215,6 +216,159 @@ Error decode(std::span<const std::uint8_t> record, RecvSimObjectData& out) {
     }
     readObjectData(record, out);
     return {};
+}
+
+// --- System events and state
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvEventFilename& r) {
+    std::uint8_t* b = begin(out, kRecvEventFilenameSize, version, RecvId::EventFilename);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 12, r.group_id);
+    put32(b + 16, r.event_id);
+    put32(b + 20, r.data);
+    wire::putName(b + 24, kPathFieldSize, r.file_name);
+    put32(b + 24 + kPathFieldSize, r.flags);
+    return kRecvEventFilenameSize;
+}
+
+Error decode(std::span<const std::uint8_t> record, RecvEventFilename& out) {
+    if (Error e = expect(record, RecvId::EventFilename)) {
+        return e;
+    }
+    const std::uint8_t* b = record.data();
+    out.group_id = get32(b + 12);
+    out.event_id = get32(b + 16);
+    out.data = get32(b + 20);
+    out.file_name = wire::getName(b + 24, kPathFieldSize);
+    out.flags = get32(b + 24 + kPathFieldSize);
+    return {};
+}
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvSystemState& r) {
+    std::uint8_t* b = begin(out, kRecvSystemStateSize, version, RecvId::SystemState);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 12, r.request_id);
+    put32(b + 16, r.integer);
+    wire::putFloat(b + 20, r.float_value);
+    wire::putName(b + 24, kPathFieldSize, r.string);
+    return kRecvSystemStateSize;
+}
+
+Error decode(std::span<const std::uint8_t> record, RecvSystemState& out) {
+    if (Error e = expect(record, RecvId::SystemState)) {
+        return e;
+    }
+    const std::uint8_t* b = record.data();
+    out.request_id = get32(b + 12);
+    out.integer = get32(b + 16);
+    out.float_value = wire::getFloat(b + 20);
+    out.string = wire::getName(b + 24, kPathFieldSize);
+    return {};
+}
+
+// --- Input events
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvEnumerateInputEvents& r,
+                   std::span<const InputEventDescriptor> descriptors) {
+    if (descriptors.size() > kMaxInputEventsPerRecord) {
+        return 0;
+    }
+    const std::size_t size = kRecvListHeaderSize + descriptors.size() * kInputEventDescriptorSize;
+    std::uint8_t* b = begin(out, size, version, RecvId::EnumerateInputEvents);
+    if (!b) {
+        return 0;
+    }
+    put32(b + 12, r.request_id);
+    put32(b + 16, static_cast<std::uint32_t>(descriptors.size()));
+    put32(b + 20, r.entry_number);
+    put32(b + 24, r.out_of);
+    std::uint8_t* d = b + kRecvListHeaderSize;
+    for (const InputEventDescriptor& e : descriptors) {
+        wire::putName(d, kInputEventNameSize, e.name);
+        wire::put64(d + kInputEventNameSize, e.hash);
+        put32(d + kInputEventNameSize + 8, e.type);
+        d += kInputEventDescriptorSize;
+    }
+    return size;
+}
+
+Error decode(std::span<const std::uint8_t> record, RecvEnumerateInputEvents& out) {
+    if (Error e = expect(record, RecvId::EnumerateInputEvents)) {
+        return e;
+    }
+    const std::uint8_t* b = record.data();
+    const std::uint32_t count = get32(b + 16);
+    // The size was checked against kMaxPacketSize, so this cannot overflow
+    // for any count that could match it.
+    if (count > kMaxInputEventsPerRecord || record.size() != kRecvListHeaderSize + count * kInputEventDescriptorSize) {
+        return {ErrorCode::WrongSize, static_cast<std::uint32_t>(record.size())};
+    }
+    out.request_id = get32(b + 12);
+    out.array_size = count;
+    out.entry_number = get32(b + 20);
+    out.out_of = get32(b + 24);
+    out.entries = record.subspan(kRecvListHeaderSize);
+    return {};
+}
+
+InputEventDescriptor inputEventAt(const RecvEnumerateInputEvents& r, std::size_t i) {
+    const std::uint8_t* d = r.entries.data() + i * kInputEventDescriptorSize;
+    return InputEventDescriptor{.name = wire::getName(d, kInputEventNameSize),
+                                .hash = wire::get64(d + kInputEventNameSize),
+                                .type = get32(d + kInputEventNameSize + 8)};
+}
+
+// --- Strings in data blocks
+
+namespace {
+
+// A StringV datum holds at most what a name field holds, then its NUL,
+// padded to a multiple of 4 bytes.
+std::size_t stringVText(std::string_view text) { return std::min(text.size(), kNameFieldSize - 1); }
+std::size_t roundUp4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
+
+}  // namespace
+
+std::size_t stringDatumSize(DataType type, std::string_view text) {
+    if (type == DataType::StringV) {
+        return roundUp4(stringVText(text) + 1);
+    }
+    return stringTypeWidth(type);
+}
+
+std::size_t putStringDatum(std::span<std::uint8_t> out, DataType type, std::string_view text) {
+    const std::size_t size = stringDatumSize(type, text);
+    if (size == 0 || out.size() < size) {
+        return 0;
+    }
+    const std::size_t field = type == DataType::StringV ? stringVText(text) + 1 : size;
+    wire::putName(out.data(), field, text);
+    std::memset(out.data() + field, 0, size - field);
+    return size;
+}
+
+std::optional<std::string_view> getStringDatum(std::span<const std::uint8_t> data, DataType type, std::size_t& size) {
+    const auto* c = reinterpret_cast<const char*>(data.data());
+    if (type == DataType::StringV) {
+        const void* nul = data.empty() ? nullptr : std::memchr(c, 0, data.size());
+        if (!nul) {
+            return std::nullopt;
+        }
+        const auto n = static_cast<std::size_t>(static_cast<const char*>(nul) - c);
+        // The padding may be cut short only by the end of the block.
+        size = std::min(roundUp4(n + 1), data.size());
+        return std::string_view(c, n);
+    }
+    const std::size_t width = stringTypeWidth(type);
+    if (width == 0 || data.size() < width) {
+        return std::nullopt;
+    }
+    size = width;
+    return wire::getName(data.data(), width);
 }
 
 // --- Client data ----------------------------------------------------------

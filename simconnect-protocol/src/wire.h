@@ -27,6 +27,15 @@ inline std::uint32_t get32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+inline void put64(std::uint8_t* p, std::uint64_t v) {
+    put32(p, static_cast<std::uint32_t>(v));
+    put32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+inline std::uint64_t get64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(get32(p)) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
+}
+
 inline void putFloat(std::uint8_t* p, float v) { put32(p, std::bit_cast<std::uint32_t>(v)); }
 inline float getFloat(const std::uint8_t* p) { return std::bit_cast<float>(get32(p)); }
 

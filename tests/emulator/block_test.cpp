@@ -2,6 +2,7 @@
 #include "display.h"
 #include "json.h"
 #include "options.h"
+#include "simulator.h"
 #include "text.h"
 #include "startup_golden.h"
 
@@ -28,8 +29,14 @@ std::vector<std::uint8_t> fromHex(std::string_view hex) {
     return out;
 }
 
+// The named variables the definitions below create (none of the program's).
+NamedVariables& store() {
+    static NamedVariables named;
+    return named;
+}
+
 void addResolved(std::vector<Datum>& out, std::string_view name, std::string_view units, std::uint32_t type) {
-    const auto r = resolveDatum(name, units, type);
+    const auto r = resolveDatum(store(), name, units, type);
     EXPECT_TRUE(std::holds_alternative<Datum>(r)) << name << " / " << units;
     if (std::holds_alternative<Datum>(r)) {
         out.push_back(std::get<Datum>(r));
@@ -58,7 +65,8 @@ std::vector<Datum> programDefinition(std::int64_t id) {
 // The two blocks the panel program reads, against the bytes that
 // node-simconnect decodes to these values.
 TEST(DataBlock, ProgramDefinitionsGiveTheReferenceBytes) {
-    Model m;
+    Simulator sim;
+    Model& m = sim.model();
     ASSERT_FALSE(m.set(Var::ComStandby1, 118.0));
     ASSERT_FALSE(m.set(Var::ComStandby2, 121.5));
     ASSERT_FALSE(m.set(Var::NavStandby1, 113.45));
@@ -76,18 +84,19 @@ TEST(DataBlock, ProgramDefinitionsGiveTheReferenceBytes) {
     const auto radios = programDefinition(0);
     const auto autopilot = programDefinition(1);
     std::vector<std::uint8_t> out(128);
-    ASSERT_EQ(buildDataBlock(m, radios, out), 56u);
+    ASSERT_EQ(buildDataBlock(sim, radios, out), 56u);
     EXPECT_EQ(std::vector(out.begin(), out.begin() + 56),
               fromHex("0000000000805d40 0000000000605e40 cdcccccccc5c5c40 0000000000a05b40 "
                       "0000000000e07040 0000000000805640 0000000000806640"));
-    ASSERT_EQ(buildDataBlock(m, autopilot, out), 44u);
+    ASSERT_EQ(buildDataBlock(sim, autopilot, out), 44u);
     EXPECT_EQ(std::vector(out.begin(), out.begin() + 44),
               fromHex("000000000088b340 0000000000407fc0 00120000 01000000 00000000 01000000 00000000 "
                       "01000000 00000000"));
 }
 
 TEST(DataBlock, WidthsUnitsAndTruncation) {
-    Model m;
+    Simulator sim;
+    Model& m = sim.model();
     ASSERT_FALSE(m.set(Var::HeadingBug, 270.7));
     ASSERT_FALSE(m.set(Var::ApVerticalSpeed, -650.5));
     const auto datums = define({{"AUTOPILOT HEADING LOCK DIR", "degrees", 1},
@@ -95,7 +104,7 @@ TEST(DataBlock, WidthsUnitsAndTruncation) {
                                 {"NAV STANDBY FREQUENCY:1", "kHz", 3},
                                 {"NAV STANDBY FREQUENCY:1", "", 4}});
     std::vector<std::uint8_t> out(64);
-    ASSERT_EQ(buildDataBlock(m, datums, out), 4u + 8u + 4u + 8u);
+    ASSERT_EQ(buildDataBlock(sim, datums, out), 4u + 8u + 4u + 8u);
     std::int32_t heading;
     std::int64_t vs;
     float khz;
@@ -108,7 +117,7 @@ TEST(DataBlock, WidthsUnitsAndTruncation) {
     EXPECT_EQ(vs, -650);      // toward zero
     EXPECT_FLOAT_EQ(khz, 110500.0f);
     EXPECT_DOUBLE_EQ(mhz, 110.5);  // empty unit: the variable's own
-    EXPECT_EQ(buildDataBlock(m, datums, std::span(out).first(23)), 0u);
+    EXPECT_EQ(buildDataBlock(sim, datums, std::span(out).first(23)), 0u);
 }
 
 TEST(DataBlock, RejectsWithTheOffendingParameter) {
@@ -119,14 +128,20 @@ TEST(DataBlock, RejectsWithTheOffendingParameter) {
         ExceptionCode code;
         std::uint32_t index;
     } cases[] = {
-        {"NO SUCH VARIABLE", "MHz", 4, ExceptionCode::NameUnrecognized, 2},
+        {"", "MHz", 4, ExceptionCode::NameUnrecognized, 2},
+        {"L:", "number", 4, ExceptionCode::NameUnrecognized, 2},
         {"COM STANDBY FREQUENCY:1", "parsecs", 4, ExceptionCode::NameUnrecognized, 3},
         {"TRANSPONDER CODE:1", "feet", 1, ExceptionCode::NameUnrecognized, 3},
         {"AUTOPILOT MASTER", "Bool", 8, ExceptionCode::InvalidDataType, 4},
         {"AUTOPILOT MASTER", "Bool", 0, ExceptionCode::InvalidDataType, 4},
+        {"AUTOPILOT MASTER", "Bool", 9, ExceptionCode::InvalidDataType, 4},  // numbers are not strings
+        {"L:E_FCU_ALTITUDE", "number", 11, ExceptionCode::InvalidDataType, 4},
+        {"A:SOME VAR", "number", 12, ExceptionCode::InvalidDataType, 4},
+        {"TITLE", "", 4, ExceptionCode::InvalidDataType, 4},  // a string is not a number
+        {"TITLE", "", 12, ExceptionCode::InvalidDataType, 4},
     };
     for (const auto& c : cases) {
-        const auto r = resolveDatum(c.name, c.units, c.type);
+        const auto r = resolveDatum(store(), c.name, c.units, c.type);
         ASSERT_TRUE(std::holds_alternative<Rejection>(r)) << c.name;
         EXPECT_EQ(std::get<Rejection>(r).code, c.code) << c.name;
         EXPECT_EQ(std::get<Rejection>(r).index, c.index) << c.name;

@@ -106,15 +106,6 @@ void TestClient::sendRaw(const Bytes& bytes) {
     }
 }
 
-template <typename Packet>
-std::uint32_t TestClient::send(const Packet& p) {
-    Bytes buf(scproto::kMaxPacketSize);
-    const std::size_t n = scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_, p);
-    buf.resize(n);
-    sendRaw(buf);
-    return send_id_;
-}
-
 std::uint32_t TestClient::open(const std::string& name) { return send(scproto::OpenPacket{.app_name = name}); }
 
 std::uint32_t TestClient::map(std::uint32_t event, const std::string& name) {
@@ -145,6 +136,38 @@ std::uint32_t TestClient::request(std::uint32_t request, std::uint32_t define, s
 }
 
 std::uint32_t TestClient::transmit(std::uint32_t event, std::uint32_t data) { return send(userTransmit(event, data)); }
+
+std::uint32_t TestClient::clear(std::uint32_t define) { return send(scproto::ClearDataDefinitionPacket{define}); }
+
+std::uint32_t TestClient::setData(std::uint32_t define, const Bytes& data, std::uint32_t count,
+                                  std::optional<std::uint32_t> unit_size, std::uint32_t flags) {
+    return send(scproto::SetDataPacket{.define_id = define,
+                                       .object_id = scproto::kObjectIdUser,
+                                       .flags = flags,
+                                       .array_count = count,
+                                       .unit_size = unit_size.value_or(static_cast<std::uint32_t>(data.size())),
+                                       .data = data});
+}
+
+std::uint32_t TestClient::subscribe(std::uint32_t event, const std::string& name) {
+    return send(scproto::SubscribeToSystemEventPacket{.event_id = event, .event_name = name});
+}
+
+std::uint32_t TestClient::unsubscribe(std::uint32_t event) {
+    return send(scproto::UnsubscribeFromSystemEventPacket{event});
+}
+
+std::uint32_t TestClient::requestState(std::uint32_t request, const std::string& name) {
+    return send(scproto::RequestSystemStatePacket{.request_id = request, .state = name});
+}
+
+std::uint32_t TestClient::enumerateInputEvents(std::uint32_t request) {
+    return send(scproto::EnumerateInputEventsPacket{request});
+}
+
+std::uint32_t TestClient::setInputEvent(std::uint64_t hash, const Bytes& value) {
+    return send(scproto::SetInputEventPacket{.hash = hash, .value = value});
+}
 
 std::uint32_t TestClient::replay(const minijson::Value& packet) {
     const std::string& call = packet.str("call");

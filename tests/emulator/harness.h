@@ -45,6 +45,16 @@ public:
     std::uint32_t request(std::uint32_t request, std::uint32_t define, std::uint32_t period, std::uint32_t flags = 0,
                           std::uint32_t origin = 0, std::uint32_t interval = 0, std::uint32_t limit = 0);
     std::uint32_t transmit(std::uint32_t event, std::uint32_t data);
+    // --- Data definitions, system events and state, input events
+    std::uint32_t clear(std::uint32_t define);
+    // One unit of `data` (its size the unit size) unless told otherwise.
+    std::uint32_t setData(std::uint32_t define, const Bytes& data, std::uint32_t count = 1,
+                          std::optional<std::uint32_t> unit_size = std::nullopt, std::uint32_t flags = 0);
+    std::uint32_t subscribe(std::uint32_t event, const std::string& name);
+    std::uint32_t unsubscribe(std::uint32_t event);
+    std::uint32_t requestState(std::uint32_t request, const std::string& name);
+    std::uint32_t enumerateInputEvents(std::uint32_t request);
+    std::uint32_t setInputEvent(std::uint64_t hash, const Bytes& value);
     // One packet of the golden start-up, sent as it stands there.
     std::uint32_t replay(const minijson::Value& packet);
     // The packet encoded, not sent (to send several in one write).
@@ -56,9 +66,16 @@ public:
     std::optional<Record> next(int wait_ms = 5000);
     bool peerClosed() const { return peer_closed_; }
 
-private:
+    // Any packet of the shared codec (the client-data ones among them).
     template <typename Packet>
-    std::uint32_t send(const Packet& p);
+    std::uint32_t send(const Packet& p) {
+        Bytes buf(scproto::kMaxPacketSize);
+        buf.resize(scproto::encode(buf, scproto::kProtocolKittyHawk, ++send_id_, p));
+        sendRaw(buf);
+        return send_id_;
+    }
+
+private:
     int fd_ = -1;
     std::uint32_t send_id_ = 0;
     bool peer_closed_ = false;

@@ -1,6 +1,8 @@
 // The named-variable store (L:vars and unmodelled A:vars) and how the
 // simulator reads any variable by name: the store alone, the --set texts and
 // the state output.
+#include "datablock.h"
+#include "input_events.h"
 #include "json.h"
 #include "named_variables.h"
 #include "options.h"
@@ -9,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace simemu {
@@ -132,8 +136,58 @@ TEST(NamedVariables, SetOnTheCommandLineAndWrittenInTheState) {
     sim.writeLocal("E_FCU_ALTITUDE", 5);
     sim.named().set(*sim.named().define(NamedKind::Sim, "SOME VAR:1"), 3);
     const std::string state = stateJson(sim);
-    EXPECT_NE(state.find("  \"L:E_FCU_ALTITUDE\": 5,\n  \"A:SOME VAR:1\": 3,\n  \"custom_events\""), std::string::npos)
+    EXPECT_NE(state.find("  \"L:E_FCU_ALTITUDE\": 5,\n  \"A:SOME VAR:1\": 3,\n  \"aircraft\""), std::string::npos)
         << state;
+}
+
+// SetDataOnSimObject's block, read by its definition and written all or
+// nothing.
+TEST(NamedVariables, DataBlocksAreReadWholeAndWrittenAllOrNothing) {
+    Simulator sim;
+    std::vector<Datum> datums;
+    for (const auto& [name, units, type] : {std::tuple{"L:COUNTER", "number", DatumType::Int32},
+                                            {"AUTOPILOT HEADING LOCK DIR", "radians", DatumType::Float64},
+                                            {"TRANSPONDER CODE:1", "BCO16", DatumType::Int32}}) {
+        const auto d = resolveDatum(sim.named(), name, units, static_cast<std::uint32_t>(type));
+        ASSERT_TRUE(std::holds_alternative<Datum>(d)) << name;
+        datums.push_back(std::get<Datum>(d));
+    }
+    std::vector<std::uint8_t> bytes(16);
+    const std::int32_t counter = -7;
+    const double half_turn = 3.14159265358979323846;
+    std::int32_t squawk = 0x7700;
+    std::memcpy(bytes.data(), &counter, 4);
+    std::memcpy(bytes.data() + 4, &half_turn, 8);
+    std::memcpy(bytes.data() + 12, &squawk, 4);
+    EXPECT_FALSE(readDataBlock(datums, std::span(bytes).first(15)).has_value());
+    std::vector<std::uint8_t> longer = bytes;
+    longer.push_back(0);
+    EXPECT_FALSE(readDataBlock(datums, longer).has_value());
+
+    auto values = readDataBlock(datums, bytes);
+    ASSERT_TRUE(values.has_value());
+    EXPECT_EQ((*values)[0].number, -7);
+    // A value the variable cannot hold: nothing at all is written.
+    (*values)[2].number = 0x1280;
+    EXPECT_EQ(writeData(sim, datums, *values), std::size_t{2});
+    EXPECT_EQ(sim.readVariable("L:COUNTER", "number"), 0.0);
+    EXPECT_EQ(sim.model().value(Var::HeadingBug), 270.0);
+    (*values)[2].number = 0x7700;
+    EXPECT_FALSE(writeData(sim, datums, *values).has_value());
+    EXPECT_EQ(sim.readVariable("L:COUNTER", "number"), -7.0);
+    EXPECT_NEAR(sim.model().value(Var::HeadingBug), 180.0, 1e-9);  // given in radians
+    EXPECT_EQ(sim.model().value(Var::Transponder), 0x7700);
+}
+
+TEST(NamedVariables, InputEventHashesAreFnv1a64) {
+    // The published FNV-1a test vectors.
+    EXPECT_EQ(inputEventHash(""), 0xcbf29ce484222325u);
+    EXPECT_EQ(inputEventHash("a"), 0xaf63dc4c8601ec8cu);
+    EXPECT_EQ(inputEventHash("foobar"), 0x85944171f73967e8u);
+    InputEvents events({"AUTOPILOT_AP1", "INSTRUMENT_BARO"});
+    ASSERT_NE(events.find(inputEventHash("INSTRUMENT_BARO")), nullptr);
+    EXPECT_EQ(events.find(inputEventHash("INSTRUMENT_BARO"))->name, "INSTRUMENT_BARO");
+    EXPECT_EQ(events.find(inputEventHash("instrument_baro")), nullptr);
 }
 
 }  // namespace

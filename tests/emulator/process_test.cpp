@@ -206,7 +206,7 @@ TEST(EmulatorProcess, ReportsBadNamesWithTheOffendingSendId) {
     c.map(63, "");
     c.map(20, "MobiFlight.AS530_RightLargeKnob_Right");
     c.map(2, "nav1_stby_set");
-    const auto badVar = c.add(0, "NO SUCH VARIABLE", "MHz", 4);
+    const auto badVar = c.add(0, "L:", "number", 4);  // any other name is a variable the model does not hold
     const auto badUnit = c.add(0, "NAV OBS:1", "parsecs", 4);
     c.add(0, "NAV OBS:1", "degrees", 4);
     c.transmit(63, 0);

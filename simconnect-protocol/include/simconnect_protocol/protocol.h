@@ -23,6 +23,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,6 +58,16 @@ enum class FunctionId : std::uint32_t {
     ClearClientDataDefinition = 0x3A,
     RequestClientData = 0x3B,
     SetClientData = 0x3C,
+    // --- Data definitions: clearing and setting
+    ClearDataDefinition = 0x0D,
+    SetDataOnSimObject = 0x10,
+    // --- System events and state
+    SubscribeToSystemEvent = 0x17,
+    UnsubscribeFromSystemEvent = 0x18,
+    RequestSystemState = 0x35,
+    // --- Input events
+    EnumerateInputEvents = 0x4F,
+    SetInputEvent = 0x51,
 };
 
 // Exact sizes of the fixed-size packets and records.
@@ -71,8 +82,15 @@ inline constexpr std::size_t kRecvQuitSize = 12;
 inline constexpr std::size_t kRecvEventSize = 24;
 inline constexpr std::size_t kRecvSimObjectDataHeaderSize = 40;  // data follows
 
-// --- System events and state, input events: sizes
-inline constexpr std::size_t kPathFieldSize = 260;  // MAX_PATH
+// --- Data definitions, system events and state, input events: sizes
+inline constexpr std::size_t kClearDataDefinitionPacketSize = 20;
+inline constexpr std::size_t kSetDataPacketHeaderSize = 36;  // data follows
+inline constexpr std::size_t kSubscribeToSystemEventPacketSize = 276;
+inline constexpr std::size_t kUnsubscribeFromSystemEventPacketSize = 20;
+inline constexpr std::size_t kRequestSystemStatePacketSize = 276;
+inline constexpr std::size_t kEnumerateInputEventsPacketSize = 20;
+inline constexpr std::size_t kSetInputEventPacketHeaderSize = 28;  // value follows
+inline constexpr std::size_t kPathFieldSize = 260;                 // MAX_PATH
 inline constexpr std::size_t kRecvEventFilenameSize = 288;
 inline constexpr std::size_t kRecvSystemStateSize = 284;
 inline constexpr std::size_t kRecvListHeaderSize = 28;  // entries follow
@@ -172,6 +190,77 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uin
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
                    const RequestDataPacket& p);
 
+// --- Data definitions: clearing and setting
+
+struct ClearDataDefinitionPacket {
+    std::uint32_t define_id = 0;
+};
+
+// SetDataOnSimObject: array_count units of unit_size bytes, each the
+// definition's datums back to back. The decoder checks only that the data
+// is there; whether it fits the definition is the server's to judge. (The
+// field at 32 is the unit size as the API names it; clients that send one
+// unit, as the panel does, cannot tell it from the total.)
+struct SetDataPacket {
+    std::uint32_t define_id = 0;
+    std::uint32_t object_id = 0;
+    std::uint32_t flags = 0;  // kDataSetFlagTagged or 0
+    std::uint32_t array_count = 1;
+    std::uint32_t unit_size = 0;
+    std::span<const std::uint8_t> data;  // everything after the 36-byte header
+};
+
+// --- System events and state
+
+struct SubscribeToSystemEventPacket {
+    std::uint32_t event_id = 0;
+    std::string_view event_name;  // e.g. "AircraftLoaded"
+};
+
+struct UnsubscribeFromSystemEventPacket {
+    std::uint32_t event_id = 0;
+};
+
+struct RequestSystemStatePacket {
+    std::uint32_t request_id = 0;
+    std::string_view state;  // e.g. "AircraftLoaded"
+};
+
+// --- Input events
+
+struct EnumerateInputEventsPacket {
+    std::uint32_t request_id = 0;
+};
+
+// SetInputEvent: the event's hash, then the value's size and bytes (8 for a
+// double; a string's bytes).
+struct SetInputEventPacket {
+    std::uint64_t hash = 0;
+    std::span<const std::uint8_t> value;
+};
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const ClearDataDefinitionPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id, const SetDataPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const SubscribeToSystemEventPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const UnsubscribeFromSystemEventPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const RequestSystemStatePacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const EnumerateInputEventsPacket& p);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t protocol, std::uint32_t send_id,
+                   const SetInputEventPacket& p);
+
+Error decode(std::span<const std::uint8_t> packet, ClearDataDefinitionPacket& out);
+Error decode(std::span<const std::uint8_t> packet, SetDataPacket& out);
+Error decode(std::span<const std::uint8_t> packet, SubscribeToSystemEventPacket& out);
+Error decode(std::span<const std::uint8_t> packet, UnsubscribeFromSystemEventPacket& out);
+Error decode(std::span<const std::uint8_t> packet, RequestSystemStatePacket& out);
+Error decode(std::span<const std::uint8_t> packet, EnumerateInputEventsPacket& out);
+Error decode(std::span<const std::uint8_t> packet, SetInputEventPacket& out);
+
 // Reads the 16-byte header of one whole client packet (as cut by the
 // reassembler) and checks its length field against the span.
 Error decodeClientHeader(std::span<const std::uint8_t> packet, ClientHeader& out);
@@ -239,6 +328,74 @@ std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const Rec
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvQuit& r);
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvEvent& r);
 std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvSimObjectData& r);
+
+// --- System events and state
+
+// A system event that names a file (AircraftLoaded: the aircraft.cfg path).
+struct RecvEventFilename {
+    std::uint32_t group_id = 0xFFFFFFFF;  // UNKNOWN_GROUP for system events
+    std::uint32_t event_id = 0;
+    std::uint32_t data = 0;
+    std::string_view file_name;  // at most 259 bytes
+    std::uint32_t flags = 0;
+};
+
+struct RecvSystemState {
+    std::uint32_t request_id = 0;
+    std::uint32_t integer = 0;
+    float float_value = 0.0f;
+    std::string_view string;  // at most 259 bytes
+};
+
+// --- Input events
+
+struct InputEventDescriptor {
+    std::string_view name;  // at most 63 bytes
+    std::uint64_t hash = 0;
+    std::uint32_t type = 0;  // a DataType: Float64, or a string type
+};
+
+// One record of a list of input events; a long list comes in several, each
+// saying which it is (entry_number from 0) of how many (out_of).
+struct RecvEnumerateInputEvents {
+    std::uint32_t request_id = 0;
+    std::uint32_t array_size = 0;  // descriptors in this record
+    std::uint32_t entry_number = 0;
+    std::uint32_t out_of = 1;
+    // Decoded: the array_size descriptors, read with inputEventAt().
+    std::span<const std::uint8_t> entries;
+};
+
+// Most descriptors one record can carry.
+inline constexpr std::size_t kMaxInputEventsPerRecord =
+    (kMaxPacketSize - kRecvListHeaderSize) / kInputEventDescriptorSize;
+
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvEventFilename& r);
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvSystemState& r);
+// The record with the given descriptors (r.array_size and r.entries are
+// ignored); 0 when more than kMaxInputEventsPerRecord or out is too small.
+std::size_t encode(std::span<std::uint8_t> out, std::uint32_t version, const RecvEnumerateInputEvents& r,
+                   std::span<const InputEventDescriptor> descriptors);
+
+Error decode(std::span<const std::uint8_t> record, RecvEventFilename& out);
+Error decode(std::span<const std::uint8_t> record, RecvSystemState& out);
+// Checks that the record holds exactly array_size descriptors.
+Error decode(std::span<const std::uint8_t> record, RecvEnumerateInputEvents& out);
+// Descriptor i (< array_size) of a decoded record.
+InputEventDescriptor inputEventAt(const RecvEnumerateInputEvents& r, std::size_t i);
+
+// --- Strings in data blocks
+
+// Writes a string datum of a string type (stringTypeWidth, or StringV) at
+// the front of `out`: the text cut to fit, NUL-padded. Returns the bytes
+// written, 0 when `out` is too small or the type is not a string type.
+std::size_t putStringDatum(std::span<std::uint8_t> out, DataType type, std::string_view text);
+// The size putStringDatum writes for this text, 0 for a non-string type.
+std::size_t stringDatumSize(DataType type, std::string_view text);
+// Reads a string datum of a string type at the front of `data`; `size`
+// receives the bytes it takes. Nothing when the type is not a string type,
+// a fixed-width datum does not fit or a StringV datum has no NUL.
+std::optional<std::string_view> getStringDatum(std::span<const std::uint8_t> data, DataType type, std::size_t& size);
 
 // Reads the 12-byte header of one whole server record and checks its length
 // field against the span and the minimum size its record ID requires
