@@ -32,6 +32,15 @@ SPIN_DELAYS = (0, 1, 2, 3)       # --event-delay-frames
 IDLE_SECONDS = 30
 COST_SPIN_SECONDS = 10
 CLIENT_EVENTS = 10000
+# The latency again with a profile that answers for the knob measured: the
+# event goes out from the profile layer's table instead of the built-in
+# operation. The emulator's aircraft matches it by its title.
+LATENCY_PROFILE = """name = "bench"
+match = ["Emulated Aircraft"]
+[NAV1]
+outer.cw = "K:BENCH.NAV1_OUTER_INC"
+"""
+LATENCY_PROFILE_LABEL = "this tree, with a profile"
 
 # Knob spins: mode prologue, one detent, the event it sends, the state
 # variable it ends in, and how to turn both into a position on the knob's
@@ -125,11 +134,13 @@ class Run:
     """One run of msfs-panel under virtual-panel against sim-emulator, in a
     fresh directory holding the SimConnect.cfg that names the emulator."""
 
-    def __init__(self, bins, program, script, emulator_args, linger_ms, report_log=True):
+    def __init__(self, bins, program, script, emulator_args, linger_ms, report_log=True, program_args=(),
+                 profile=None):
         self.dir = tempfile.mkdtemp(prefix="msfs-bench-")
         self.bins = bins
         self.files = {k: os.path.join(self.dir, k) for k in
-                      ("port", "trace.jsonl", "state.json", "script.txt", "reports.jsonl", "SimConnect.cfg")}
+                      ("port", "trace.jsonl", "state.json", "script.txt", "reports.jsonl", "SimConnect.cfg",
+                       "profile.toml")}
         with open(self.files["script.txt"], "w") as f:
             f.write(script)
         self.emulator = subprocess.Popen(
@@ -142,7 +153,11 @@ class Run:
         argv = [bins["virtual-panel"], "--script", self.files["script.txt"], "--linger-ms", str(linger_ms)]
         if report_log:
             argv += ["--report-log", self.files["reports.jsonl"]]
-        argv += ["--", program]
+        argv += ["--", program, *program_args]
+        if profile is not None:
+            with open(self.files["profile.toml"], "w") as f:
+                f.write(profile)
+            argv += ["--profiles", self.dir]
         env = dict(os.environ, HOME=self.dir)
         self.panel = subprocess.Popen(argv, cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -239,12 +254,14 @@ def latency_script():
     return "".join(lines)
 
 
-def run_latency(bins, program):
-    run = Run(bins, program, latency_script(), ["--set", "NAV STANDBY FREQUENCY:1=113.45"], 400)
+def run_latency(bins, program, profile=None):
+    run = Run(bins, program, latency_script(), ["--set", "NAV STANDBY FREQUENCY:1=113.45"], 400, profile=profile)
     try:
         run.finish(timeout=120)
         queued = [r for r in run.reports if r["queued"]]
         sent = [t for t in run.trace if t.get("call") == "TransmitClientEvent"]
+        if profile is not None and any(t.get("sim_event") != "BENCH.NAV1_OUTER_INC" for t in sent):
+            raise RuntimeError("latency: the profile did not answer for the knob")
         if len(queued) != LATENCY_REPORTS or len(sent) != len(queued):
             raise RuntimeError(f"latency: {len(queued)} reports queued, {len(sent)} events received")
         ms = [(t["t_ns"] - r["t_ns"]) / 1e6 for r, t in zip(queued, sent)]
@@ -426,13 +443,13 @@ def main():
     parser.add_argument("--compare-commit", help="that commit, for the record")
     parser.add_argument("--node", default=shutil.which("node"))
     parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--only", choices=["latency", "spin", "cost", "clients"], action="append")
+    parser.add_argument("--only", choices=["latency", "spin", "cost", "clients", "accelerate"], action="append")
     parser.add_argument("--out", required=True, help="results file (JSON)")
     args = parser.parse_args()
 
     bins = {name: os.path.join(os.path.abspath(args.bin), name) for name in
             ("msfs-panel", "sim-emulator", "virtual-panel", "bench-client")}
-    sections = args.only or ["latency", "spin", "cost", "clients"]
+    sections = args.only or ["latency", "spin", "cost", "clients", "accelerate"]
     results = {}
     if args.only and os.path.exists(args.out):
         # Only some sections: the others stay as the file has them.
@@ -460,6 +477,12 @@ def main():
                 log(f"latency {label} run {i + 1}: " + json.dumps(rows[-1]))
             table[label] = {"runs": rows, "median": {k: median_of(rows, k) for k in
                                                       ("median_ms", "p99_ms", "max_ms", "min_ms")}}
+        rows = []
+        for i in range(args.runs):
+            rows.append(run_latency(bins, bins["msfs-panel"], LATENCY_PROFILE))
+            log(f"latency {LATENCY_PROFILE_LABEL} run {i + 1}: " + json.dumps(rows[-1]))
+        table[LATENCY_PROFILE_LABEL] = {"runs": rows, "median": {k: median_of(rows, k) for k in
+                                                                 ("median_ms", "p99_ms", "max_ms", "min_ms")}}
         results["latency"] = table
 
     if "spin" in sections:
@@ -519,6 +542,10 @@ def main():
             results["clients"] = {"events": CLIENT_EVENTS, "setup_calls": rows[0]["setup_calls"], "runs": rows,
                                   "median": summary}
 
+    if "accelerate" in sections:
+        import acceleration  # the acceleration rows: benchmarks/acceleration.py
+        results["accelerate"] = acceleration.run_section(bins, bins["msfs-panel"], args.runs, log)
+
     results["load_after"] = load_average()
     with open(args.out, "w") as f:
         json.dump(results, f, indent=1)
@@ -547,7 +574,7 @@ def markdown_tables(r):
     programs = r.get("programs", ["this tree"])
     if "latency" in r:
         out += ["| latency, report queued to TransmitClientEvent received | median | p99 | max |", "|---|---|---|---|"]
-        for label in programs:
+        for label in r["latency"]:
             for i, row in enumerate(r["latency"][label]["runs"]):
                 out.append(f"| {label}, run {i + 1} ({row['reports']} reports) | {row['median_ms']:.2f} ms "
                            f"| {row['p99_ms']:.2f} ms | {row['max_ms']:.2f} ms |")
@@ -585,6 +612,8 @@ def markdown_tables(r):
                        f"| {x['process_sys_ms']:.0f} ms | {x['process_peak_rss_kib']} KiB |")
         out += [f"| **node-simconnect / ours** | **{c['wall_ratio']:.1f}x** | **{c['cpu_ratio']:.1f}x** | "
                 f"{c['node']['process_cpu_ms'] / c['ours']['process_cpu_ms']:.1f}x | | |", ""]
+    import acceleration
+    out += acceleration.markdown(r)
     return "\n".join(out) + "\n"
 
 
@@ -594,7 +623,7 @@ def print_summary(r):
         f"load before {r['load_before'][0]:.2f}, after {r['load_after'][0]:.2f}")
     programs = r.get("programs", ["this tree"])
     if "latency" in r:
-        for p in programs:
+        for p in r["latency"]:
             m = r["latency"][p]["median"]
             log(f"latency {p} (report queued -> TransmitClientEvent received), median of runs: "
                 f"median {m['median_ms']:.2f} ms, p99 {m['p99_ms']:.2f} ms, max {m['max_ms']:.2f} ms")
@@ -615,6 +644,8 @@ def print_summary(r):
         log(f"clients, {CLIENT_EVENTS} events: ours wall {m['ours']['wall_ms']:.1f} ms cpu {m['ours']['cpu_ms']:.1f} ms; "
             f"node-simconnect wall {m['node']['wall_ms']:.1f} ms cpu {m['node']['cpu_ms']:.1f} ms; "
             f"ratio wall {m['wall_ratio']:.1f}x cpu {m['cpu_ratio']:.1f}x")
+    import acceleration
+    acceleration.summary(r, log)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs them all:
-#   bash benchmarks/run.sh [--compare COMMIT] [--runs N] [--only latency|spin|cost|clients]...
+#   bash benchmarks/run.sh [--compare COMMIT] [--runs N] [--only latency|spin|cost|clients|accelerate]...
 # Prints the figures and writes benchmarks/results/latest.json.
 #
 # Builds this tree in build-bench/ (release with debug info, no tests). With

@@ -168,7 +168,8 @@ sed -e "s/@VERSION@/$VERSION/g" -e "s/@MAINTAINER@/$MAINTAINER/" \
     fail "cannot write $(rel "$CHANGELOG")"
 DEB_VERSION=$(dpkg-parsechangelog -l "$CHANGELOG" -S Version) || fail "packaging/debian/changelog.in does not parse"
 ZIP=$DIST/msfs-panel-$VERSION-windows-x64.zip
-ZIP_FILES=(README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt msfs-panel.exe)
+ZIP_FILES=(README.txt example/SimConnect.cfg licenses/hidapi.txt licenses/mingw-w64.txt msfs-panel.exe
+    $(cd "$ROOT/profiles" && LC_ALL=C ls -- *.toml | sed 's|^|profiles/|'))
 deb_file() { echo "$DIST/msfs-panel_${DEB_VERSION}_$1.deb"; }
 
 # --- making the packages -----------------------------------------------------------
@@ -249,6 +250,8 @@ make_packages() {
     # Windows' line ends, whatever the checkout has.
     sed -e "s/@VERSION@/$VERSION/g" -e 's/\r$//' -e 's/$/\r/' "$PKG/windows/README.txt" >"$zipdir/README.txt"
     sed -e 's/\r$//' -e 's/$/\r/' "$PKG/windows/SimConnect.cfg" >"$zipdir/example/SimConnect.cfg"
+    mkdir -p "$zipdir/profiles"
+    for f in "$ROOT"/profiles/*.toml; do sed -e 's/\r$//' -e 's/$/\r/' "$f" >"$zipdir/profiles/${f##*/}"; done
     # The exe carries hidapi (used under its BSD-style licence) and the
     # mingw-w64 runtime (winpthreads, the start-up code): their notices.
     hidapi_src=$(find "$WINDOWS_BUILD/deps/src" -maxdepth 2 -name LICENSE-bsd.txt -printf '%h\n' | head -n 1)

@@ -8,6 +8,7 @@
 
 #include <hidapi.h>
 
+#include "acceleration/knob_acceleration.h"
 #include "driver/main_loop.h"
 #include "profiles/profile_options.h"
 #include "simulator/flight_sim_interface_msfs.h"
@@ -63,8 +64,8 @@ const char* simConnectFailure() {
 #endif
 }
 
-const std::string kUsage = std::string("usage: msfs-panel [--keep-running] [--verbose]\n") + profiles::kUsageLines +
-                           "       msfs-panel --help | --version\n";
+const std::string kUsage = std::string("usage: msfs-panel [--keep-running] [--verbose] [--accelerate]\n") +
+                           profiles::kUsageLines + "       msfs-panel --help | --version\n";
 
 constexpr const char* kHelp =
     "\n"
@@ -79,12 +80,22 @@ constexpr const char* kHelp =
     "                  closing the console ends it (status 0)\n"
     "  --verbose       one line on standard error for each panel action and each\n"
     "                  event it sends, e.g. \"NAV1 outer +1 -> NAV1_STBY_SET 0x11445\"\n"
+    "  --accelerate    knob acceleration for the heading bug, courses, autopilot\n"
+    "                  altitude and vertical speed: the first 3 detents of a run\n"
+    "                  (one direction, < 300 ms apart) move 1 step each, then\n"
+    "                  each detent < 150 ms after the last weighs 1 more, up to\n"
+    "                  10 steps; slower ones halve it. Leave it off for aircraft\n"
+    "                  that accelerate their knobs themselves (FBW, PMDG, CRJ)\n"
     "%s"
     "  --help          this text\n"
     "  --version       the version\n"
     "\n"
     "Exit status: 0 when stopped or when the simulator quits; 1 when no simulator\n"
     "answers or the link is lost; 2 for a bad argument.\n";
+
+// The --accelerate text gives the rule's figures.
+static_assert(kPlainDetents == 3 && kRunGap.count() == 300 && kFastGap.count() == 150 && kMaxWeight == 10,
+              "update --accelerate in kHelp (and docs/controls.md)");
 
 enum class Command { Run, Help, Version, BadArgument };
 
@@ -95,6 +106,8 @@ Command parseArguments(int argc, char** argv, RunOptions& options, profiles::Opt
             options.keep_running = true;
         } else if (std::strcmp(arg, "--verbose") == 0) {
             options.verbose = true;
+        } else if (std::strcmp(arg, "--accelerate") == 0) {
+            options.accelerate = true;
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             return Command::Help;
         } else if (std::strcmp(arg, "--version") == 0) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "acceleration/panel_acceleration.h"
 #include "driver/verbose_log.h"
 #include "mobiflight/channel.h"
 #include "profiles/profile_layer.h"
@@ -67,6 +68,9 @@ bool connect(PanelState& panel, FlightSimInterfaceMSFS& simulator) {
         return false;
     }
     simulator.connection = &simConnectHandle;
+    // A turn made before this connection does not speed up the first detent
+    // of this one.
+    panelAcceleration.reset();
     panel.simInterface->setupConnection();
     profiles::profileLayer.connection = &simConnectHandle;
     profiles::profileLayer.onConnected();
@@ -114,12 +118,14 @@ void disconnect(PanelState& panel, FlightSimInterfaceMSFS& simulator, SessionEnd
     updateLeds(panel);  // dark: nothing is known to be engaged
 }
 
-// The built-in mapping, logged with --verbose.
+// The built-in mapping, logged with --verbose. With --accelerate, the knobs
+// that step a value count their detents' weights instead of their detents.
 void dispatchBuiltIn(PanelState& panel, const PanelReport& report) {
+    const WeighedReport weighed = panelAcceleration.weigh(panel, report);
     if (verboseLogEnabled()) {
-        dispatchLogged(panel, report);
+        dispatchLogged(panel, weighed);
     } else {
-        panel.dispatchReport(report);
+        panel.dispatchReport(weighed.report);
     }
 }
 
@@ -190,6 +196,7 @@ void waitForPanel(PanelState& panel, Clock::time_point until) {
 }
 
 RunOutcome runPanel(PanelState& panel, FlightSimInterfaceMSFS& simulator, const RunOptions& options) {
+    panelAcceleration.enabled = options.accelerate;
     if (options.verbose) {
         enableVerboseLog(panel);
         simulator.report_every_exception = true;

@@ -29,6 +29,8 @@ struct RunOptions {
     // One line on standard error for each panel action and each event it
     // sends.
     bool verbose = false;
+    // Knob acceleration for the built-in mapping (acceleration/).
+    bool accelerate = false;
     // What the SimConnect library knows of its last failure, for messages;
     // null when it says nothing.
     const char* (*last_error)() = nullptr;
@@ -70,8 +72,8 @@ void runIdlePass(PanelState& panel);
 void waitForPanel(PanelState& panel, std::chrono::steady_clock::time_point until);
 
 // Applies one decoded report: a mode change clears shift, the dispatcher
-// acts on the report (while a simulator is connected), and the report becomes
-// previous_report.
+// acts on the report (while a simulator is connected; its knobs weighed when
+// acceleration is on), and the report becomes previous_report.
 void acceptReport(PanelState& panel, const PanelReport& report);
 
 #endif

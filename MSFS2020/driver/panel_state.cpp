@@ -35,6 +35,13 @@ constexpr std::array<ModeKnobs, 8> kKnobTable{{
 
 }  // namespace
 
+KnobOperation knobOperation(std::uint8_t mode, bool shift) {
+    if (mode >= kKnobTable.size()) {
+        return nullptr;
+    }
+    return shift ? kKnobTable[mode].shiftSet.operation : kKnobTable[mode].shiftClear.operation;
+}
+
 std::uint32_t PanelState::dispatchReport(PanelReport report) {
     const std::uint32_t pressed = report.buttons & ~previous_report.buttons;
     const bool fmsMode = mode == FMS1 || mode == FMS2;

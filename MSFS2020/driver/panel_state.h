@@ -82,6 +82,10 @@ struct PanelState {
     std::uint32_t dispatchReport(PanelReport report);
 };
 
+// The knob operation the dispatcher calls in `mode` with `shift` (null:
+// the knobs do nothing there), for those who need to know what a knob does.
+KnobOperation knobOperation(std::uint8_t mode, bool shift);
+
 // The process's one panel state; its simInterface points at msfsInterface
 // from load on.
 extern PanelState panelState;

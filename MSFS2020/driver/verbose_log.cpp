@@ -1,7 +1,9 @@
 #include "driver/verbose_log.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 
 #include "mobiflight/channel.h"
 #include "simconnect/send_event.h"
@@ -43,7 +45,9 @@ struct Log {
     bool enabled = false;
     const PanelState* panel = nullptr;
     FlightSimInterface* inner = nullptr;
-    char action[96] = "";
+    // The report being dispatched, with its knobs' weighings.
+    const WeighedReport* weighed = nullptr;
+    char action[160] = "";
     int events = 0;                 // sent under the current action
     std::uint32_t buttonsUsed = 0;  // buttons of this report that reached pressKey
 };
@@ -62,6 +66,84 @@ void describeMode(const PanelState& panel, char (&out)[32]) {
     char spare[16];
     std::snprintf(out, sizeof out, "%s%s", modeName(panel.mode, spare), panel.shift ? " shift" : "");
 }
+
+// " x4" for one detent; " x10" when every detent weighed the same;
+// " x1+1+2" for a few; " x1..7 (28 steps)" for more. Nothing when every
+// detent moved one step as it would without acceleration.
+void describeWeights(const Weighing& weighing, char (&out)[48]) {
+    out[0] = '\0';
+    if (!weighing.accelerated() && !weighing.limited) {
+        return;
+    }
+    const auto* first = weighing.weights.begin();
+    const auto* last = first + weighing.detents;
+    constexpr int kListed = 6;
+    std::size_t used = 0;
+    const auto put = [&](const char* format, auto... values) {
+        const int n = std::snprintf(out + used, sizeof out - used, format, values...);
+        used = std::min(sizeof out - 1, used + static_cast<std::size_t>(std::max(n, 0)));
+    };
+    if (std::all_of(first, last, [&](std::uint8_t w) { return w == *first; })) {
+        put(" x%u", unsigned{*first});
+    } else if (weighing.detents <= kListed) {
+        put(" x%u", unsigned{*first});
+        std::for_each(first + 1, last, [&](std::uint8_t w) { put("+%u", unsigned{w}); });
+    } else {
+        put(" x%u..%u (%ld steps)", unsigned{*first}, unsigned{*(last - 1)},
+            static_cast<long>(std::abs(weighing.steps)));
+    }
+    if (weighing.limited) {
+        put(" (cut to fit one event)");
+    }
+}
+
+// " outer +1", or " outer +1 x4" when its detents were weighed; nothing for a
+// knob that did not turn.
+void describeKnob(const char* name, std::int8_t count, const Weighing* weighing, char (&out)[64]) {
+    out[0] = '\0';
+    char weights[48] = "";
+    if (weighing != nullptr && weighing->detents != 0) {
+        count = static_cast<std::int8_t>(weighing->steps < 0 ? -weighing->detents : weighing->detents);
+        describeWeights(*weighing, weights);
+    }
+    if (count != 0) {
+        std::snprintf(out, sizeof out, " %s %+d%s", name, count, weights);
+    }
+}
+
+}  // namespace
+
+// The knobs of a report as turned. `outer` and `inner` are the counts the
+// operation got; `weighed`, when given, says which of them were weighted and
+// from which detents.
+void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, const WeighedReport* weighed,
+                   char (&out)[160]) {
+    char mode[32];
+    describeMode(panel, mode);
+    char outerText[64];
+    char innerText[64];
+    describeKnob("outer", outer, weighed != nullptr ? &weighed->outer : nullptr, outerText);
+    describeKnob("inner", inner, weighed != nullptr ? &weighed->inner : nullptr, innerText);
+    std::snprintf(out, sizeof out, "%s%s%s", mode, outerText, innerText);
+}
+
+void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[160]) {
+    char mode[32];
+    describeMode(panel, mode);
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        if (mask == (1U << bit)) {
+            if (kButtonNames[bit] != nullptr) {
+                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
+            } else {
+                std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
+            }
+            return;
+        }
+    }
+    std::snprintf(out, sizeof out, "%s buttons 0x%08lx", mode, static_cast<unsigned long>(mask));
+}
+
+namespace {
 
 // Set-values go out as BCD or BCO16 (read in hex) or as signed numbers.
 void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data) {
@@ -118,7 +200,7 @@ public:
 
 private:
     int knob(KnobOperation operation, std::uint8_t selector, std::int8_t outer, std::int8_t inner) {
-        describeKnobs(*log.panel, outer, inner, log.action);
+        describeKnobs(*log.panel, outer, inner, log.weighed, log.action);
         return finish((log.inner->*operation)(selector, outer, inner));
     }
     static int finish(int result) {
@@ -132,36 +214,6 @@ private:
 constinit LoggingInterface loggingInterface;
 
 }  // namespace
-
-void describeKnobs(const PanelState& panel, std::int8_t outer, std::int8_t inner, char (&out)[96]) {
-    char mode[32];
-    describeMode(panel, mode);
-    char outerText[16] = "";
-    char innerText[16] = "";
-    if (outer != 0) {
-        std::snprintf(outerText, sizeof outerText, " outer %+d", outer);
-    }
-    if (inner != 0) {
-        std::snprintf(innerText, sizeof innerText, " inner %+d", inner);
-    }
-    std::snprintf(out, sizeof out, "%s%s%s", mode, outerText, innerText);
-}
-
-void describeButton(const PanelState& panel, std::uint32_t mask, char (&out)[96]) {
-    char mode[32];
-    describeMode(panel, mode);
-    for (unsigned bit = 0; bit < 32; ++bit) {
-        if (mask == (1U << bit)) {
-            if (kButtonNames[bit] != nullptr) {
-                std::snprintf(out, sizeof out, "%s %s", mode, kButtonNames[bit]);
-            } else {
-                std::snprintf(out, sizeof out, "%s button bit %u", mode, bit);
-            }
-            return;
-        }
-    }
-    std::snprintf(out, sizeof out, "%s buttons 0x%08lx", mode, static_cast<unsigned long>(mask));
-}
 
 void enableVerboseLog(PanelState& panel) {
     if (log.enabled) {
@@ -187,11 +239,13 @@ void disableVerboseLog(PanelState& panel) {
 
 bool verboseLogEnabled() { return log.enabled; }
 
-void dispatchLogged(PanelState& panel, const PanelReport& report) {
+void dispatchLogged(PanelState& panel, const WeighedReport& weighed) {
     const bool shiftBefore = panel.shift;
     log.buttonsUsed = 0;
     log.events = 0;
-    const std::uint32_t pressed = panel.dispatchReport(report);
+    log.weighed = &weighed;
+    const std::uint32_t pressed = panel.dispatchReport(weighed.report);
+    log.weighed = nullptr;
     std::uint32_t idle = pressed & ~log.buttonsUsed;
     if (panel.shift != shiftBefore) {
         char spare[16];
@@ -222,8 +276,8 @@ void logDroppedReport(const PanelState& panel, const PanelReport& report) {
     if (report.outer_delta == 0 && report.inner_delta == 0 && pressed == 0) {
         return;
     }
-    char action[96];
-    describeKnobs(panel, report.outer_delta, report.inner_delta, action);
+    char action[160];
+    describeKnobs(panel, report.outer_delta, report.inner_delta, nullptr, action);
     std::fprintf(stderr, "%s buttons 0x%08lx -> dropped: no simulator connected\n", action,
                  static_cast<unsigned long>(pressed));
 }

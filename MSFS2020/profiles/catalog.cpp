@@ -85,11 +85,12 @@ std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
         }
         folders.push_back({normal});
     };
-    for (const std::string& dir : given) add(std::filesystem::path(std::u8string(dir.begin(), dir.end())));
+    // As the command line has them: the system's own encoding.
+    for (const std::string& dir : given) add(std::filesystem::path(dir));
     const std::filesystem::path program = programFolder();
 #if defined(_WIN32)
     // Beside the .exe: the user's, and the zip's own.
-    if (!program.empty()) add(program / "profiles");
+    if (!program.empty()) add(program / MSFS_PANEL_SHIPPED_PROFILES);
     if (const std::filesystem::path appData = environmentPath(L"APPDATA"); !appData.empty()) {
         add(appData / "msfs-panel" / "profiles");
     }
@@ -99,7 +100,7 @@ std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
     } else if (const std::filesystem::path home = environmentPath("HOME"); !home.empty()) {
         add(home / ".config" / "msfs-panel" / "profiles");
     }
-    if (!program.empty()) add(program / ".." / "share" / "msfs-panel" / "profiles");
+    if (!program.empty()) add(program / MSFS_PANEL_SHIPPED_PROFILES);
 #endif
     return folders;
 }

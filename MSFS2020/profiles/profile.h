@@ -63,6 +63,12 @@ inline constexpr std::array<ButtonName, 12> kButtons{{
     {"vs_proc",   Control::VsProc,   BTN_VS_PROC},
 }};
 // clang-format on
+// Every button a profile can name.
+inline constexpr std::uint32_t kNamedButtons = [] {
+    std::uint32_t mask = 0;
+    for (const ButtonName& button : kButtons) mask |= button.mask;
+    return mask;
+}();
 static_assert(static_cast<std::size_t>(Control::Push) == kKnobDirections);
 static_assert(kKnobDirections + kButtons.size() == kControlCount);
 

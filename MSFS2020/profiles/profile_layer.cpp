@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "acceleration/panel_acceleration.h"
 #include "driver/verbose_log.h"
 #include "mobiflight/channel.h"
 #include "profiles/catalog.h"
@@ -96,6 +97,7 @@ void ProfileLayer::onDisconnected() {
     steps_.clear();
     resolved_.clear();
     table_ = {};
+    knob_accelerate_ = {};
     leds_ = {};
     armed_ = {};
     mapped_.clear();
@@ -267,6 +269,7 @@ void ProfileLayer::leave() {
     steps_.clear();
     resolved_.clear();
     table_ = {};
+    knob_accelerate_ = {};
     leds_ = {};
     armed_ = {};
     mobiflight::channel().unwatchAll();
@@ -370,6 +373,15 @@ bool ProfileLayer::resolve(const Profile& profile) {
                     found->second = static_cast<std::uint16_t>(resolved_.size());
                 }
                 table_[mode][static_cast<std::size_t>(shift)][control] = found->second;
+            }
+            for (std::size_t knob = 0; knob < 2; ++knob) {
+                std::optional<bool> setting = profile.plain[mode].knobs[knob].accelerate;
+                if (shift != 0 && profile.shifted[mode].knobs[knob].accelerate) {
+                    setting = profile.shifted[mode].knobs[knob].accelerate;
+                }
+                if (!setting) setting = profile.accelerate;
+                knob_accelerate_[mode][static_cast<std::size_t>(shift)][knob] =
+                    static_cast<std::int8_t>(setting ? (*setting ? 1 : 0) : -1);
             }
         }
     }
@@ -509,8 +521,12 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
         return;
     }
     const std::uint8_t mode = panel.mode;
-    char action[96] = "";
+    char action[160] = "";
     PanelReport rest = report;
+    // The profile's acceleration setting holds for the built-in knobs too,
+    // while it is in force; --accelerate where it has none.
+    const bool option = panelAcceleration.enabled;
+    if (current_->accelerate) panelAcceleration.enabled = *current_->accelerate;
     // The knobs read the shift flag as it was before this report's push.
     const std::int8_t deltas[2] = {report.outer_delta, report.inner_delta};
     for (int knob = 0; knob < 2; ++knob) {
@@ -519,11 +535,21 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
         const auto control = static_cast<Control>(2 * knob + (delta > 0 ? 0 : 1));
         const Resolved* resolved = resolvedFor(mode, panel.shift, control);
         if (resolved == nullptr) continue;
+        WeighedReport weighed;
+        Weighing& weighing = knob == 0 ? weighed.outer : weighed.inner;
+        int detents = std::abs(delta);
+        const std::int8_t setting = knob_accelerate_[mode][panel.shift ? 1 : 0][static_cast<std::size_t>(knob)];
+        if (setting < 0 ? panelAcceleration.enabled : setting != 0) {
+            // Weighed as a knob of its own, apart from the built-in ones.
+            const KnobId id = kProfileKnobs | (KnobId{mode} << 2) | (panel.shift ? 2U : 0U) | (knob == 1 ? 1U : 0U);
+            weighing = panelAcceleration.runs().weigh(id, static_cast<std::int8_t>(delta), panelAcceleration.clock());
+            detents = std::abs(weighing.steps);
+        }
         if (verbose) {
             describeKnobs(panel, knob == 0 ? deltas[0] : std::int8_t{0}, knob == 1 ? deltas[1] : std::int8_t{0},
-                          action);
+                          &weighed, action);
         }
-        runSteps(resolved->press, std::abs(delta), action);
+        runSteps(resolved->press, detents, action);
         (knob == 0 ? rest.outer_delta : rest.inner_delta) = 0;
     }
 
@@ -561,8 +587,7 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
     }
     // Buttons the profile does not name, and those of no function (which the
     // verbose log names as such).
-    builtin |= pressed & ~(BTN_KNOB_PUSH | BTN_SWAP | BTN_DIRECT_TO | BTN_MENU | BTN_CLR | BTN_ENT | BTN_AP_CDI |
-                           BTN_HDG_OBS | BTN_NAV_MSG | BTN_APR_FPL | BTN_ALT_VNAV | BTN_VS_PROC);
+    builtin |= pressed & ~kNamedButtons;
     if (builtin != 0) {
         PanelReport second = report;
         second.outer_delta = 0;
@@ -570,6 +595,7 @@ void ProfileLayer::dispatch(PanelState& panel, const PanelReport& report, Next n
         second.buttons = builtin;
         next(panel, second);
     }
+    panelAcceleration.enabled = option;
 }
 
 std::uint8_t ProfileLayer::leds(std::uint8_t builtin) const {

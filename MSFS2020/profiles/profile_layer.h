@@ -38,6 +38,10 @@ inline constexpr DWORD kFirstProfileNumber = 4;
 
 using Clock = std::chrono::steady_clock;
 
+// The acceleration runs of the profile's own knobs are told apart from the
+// built-in ones' by this bit in their KnobId.
+inline constexpr std::uint32_t kProfileKnobs = 0x10000;
+
 class ProfileLayer {
 public:
     // The profiles to choose from; with `fixed`, the first is used for every
@@ -177,6 +181,9 @@ private:
     std::vector<Resolved> resolved_;
     // Index into resolved_ + 1 by mode, shift and control; 0: built-in.
     std::array<std::array<std::array<std::uint16_t, kControlCount>, 2>, kModeCount> table_{};
+    // Whether each knob of the profile accelerates, by mode, shift and knob:
+    // 1 yes, 0 no, -1 as --accelerate says.
+    std::array<std::array<std::array<std::int8_t, 2>, 2>, kModeCount> knob_accelerate_{};
     std::array<Led, kLedNames.size()> leds_{};
     // The release actions a press armed, by button (kButtons order).
     std::array<const Resolved*, kButtons.size()> armed_{};

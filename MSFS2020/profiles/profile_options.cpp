@@ -32,8 +32,8 @@ Taken takeArgument(int argc, char** argv, int& i, Options& options) {
 
 std::optional<int> prepareProfiles(const Options& options, bool verbose) {
     const bool fixed = !options.file.empty();
-    Catalog catalog = fixed ? loadFile(std::filesystem::path(std::u8string(options.file.begin(), options.file.end())))
-                            : loadFolders(searchFolders(options.folders));
+    Catalog catalog =
+        fixed ? loadFile(std::filesystem::path(options.file)) : loadFolders(searchFolders(options.folders));
     if (options.list) {
         listProfiles(catalog, stdout);
         return catalog.anyInvalid() ? 2 : 0;

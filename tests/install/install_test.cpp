@@ -55,14 +55,26 @@ bool executable(const std::string& path) {
     return (fs::status(path).permissions() & fs::perms::others_exec) != fs::perms::none;
 }
 
-TEST(Install, PlainInstallIsTheProgramWithItsRuleAndUnitOnly) {
-    EXPECT_EQ(filesUnder(STAGE_DIR "/panel"), (std::set<std::string>{kProgram, kRule, kUnit}));
+// The program, its rule and unit, and the shipped profiles.
+std::set<std::string> panelFiles() {
+    std::set<std::string> files{kProgram, kRule, kUnit};
+    for (const auto& entry : fs::directory_iterator(PROFILES_DIR)) {
+        if (entry.path().extension() == ".toml") {
+            files.insert(staged(INSTALL_DATADIR "/msfs-panel/profiles/" + entry.path().filename().string()));
+        }
+    }
+    return files;
+}
+
+TEST(Install, PlainInstallIsTheProgramWithItsRuleUnitAndProfilesOnly) {
+    EXPECT_EQ(filesUnder(STAGE_DIR "/panel"), panelFiles());
     EXPECT_TRUE(executable(STAGE_DIR "/panel/" + kProgram));
 }
 
 TEST(Install, ToolsComponentAddsTheEmulatorAndTheVirtualPanelWithItsLibrary) {
-    EXPECT_EQ(filesUnder(STAGE_DIR "/full"),
-              (std::set<std::string>{kProgram, kRule, kUnit, kEmulator, kVirtualPanel, kPreload}));
+    std::set<std::string> expected = panelFiles();
+    expected.insert({kEmulator, kVirtualPanel, kPreload});
+    EXPECT_EQ(filesUnder(STAGE_DIR "/full"), expected);
     EXPECT_TRUE(executable(STAGE_DIR "/full/" + kEmulator));
     EXPECT_TRUE(executable(STAGE_DIR "/full/" + kVirtualPanel));
 }

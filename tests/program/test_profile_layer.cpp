@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "acceleration/panel_acceleration.h"
 #include "doubles/recording_simconnect.h"
 #include "driver/main_loop.h"
 #include "mobiflight/channel.h"
@@ -517,6 +519,59 @@ TEST_F(Layer, AFixedProfileServesEveryAircraft) {
     loadAircraft("Anything", "SimObjects/x/aircraft.cfg");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "msfs-panel: aircraft \"Anything\" (SimObjects/x/aircraft.cfg): profile \"Mine\" from a.toml\n");
+}
+
+// Reports 50 ms apart: fast enough for every detent after the third of a run
+// to weigh one more than the one before.
+AccelerationClock::time_point fastClockNow{std::chrono::hours(1)};
+AccelerationClock::time_point fastClock() { return fastClockNow += std::chrono::milliseconds(50); }
+
+struct AcceleratedLayer : Layer {
+    void SetUp() override {
+        Layer::SetUp();
+        panelAcceleration = PanelAcceleration{};
+        panelAcceleration.enabled = true;  // --accelerate
+        panelAcceleration.clock = &fastClock;
+    }
+    void TearDown() override {
+        panelAcceleration = PanelAcceleration{};
+        Layer::TearDown();
+    }
+};
+
+TEST_F(AcceleratedLayer, AProfilesKnobsMoveByTheirWeights) {
+    useProfiles({R"(match = ["X"]
+[AP]
+outer.cw = "L:ALT+=1"
+inner.cw = "K:VS_UP"
+[COM1]
+outer.cw = "K:PLAIN"
+outer.accelerate = false
+)"});
+    loadAircraft("X", "x");
+    value("L:ALT", 0);
+    for (int i = 0; i < 5; ++i) report(0, 1, 0, AP);    // weights 1, 1, 1, 2, 3: one write each
+    for (int i = 0; i < 5; ++i) report(0, 0, 1, AP);    // another knob: a new run, its event run 8 times
+    for (int i = 0; i < 5; ++i) report(0, 1, 0, COM1);  // never weighed
+    EXPECT_EQ(writes(), (std::vector<std::pair<std::string, double>>{
+                            {"L:ALT", 1}, {"L:ALT", 2}, {"L:ALT", 3}, {"L:ALT", 5}, {"L:ALT", 8}}));
+    std::map<std::string, int> counts;
+    for (const auto& [name, data] : transmitted()) ++counts[name];
+    EXPECT_EQ(counts, (std::map<std::string, int>{{"VS_UP", 8}, {"PLAIN", 5}}));
+}
+
+TEST_F(AcceleratedLayer, TheProfilesSettingWinsOverTheOptionForBuiltInKnobsToo) {
+    useProfiles({"match = [\"Calm\"]\naccelerate = false\n", "match = [\"Other\"]\n"});
+    loadAircraft("Calm", "c");
+    for (int i = 0; i < 5; ++i) report(0, 1, 0, AP);
+    switchAircraft("Other", "o");
+    report(0, 0, 0, COM1);  // a mode change ends the run
+    for (int i = 0; i < 5; ++i) report(0, 1, 0, AP);
+    const std::string one = "adjustAltitudeAndVerticalSpeed(1,1,0)";
+    EXPECT_EQ(sim.calls,
+              (Calls{one, one, one, one, one,  // accelerate = false
+                     one, one, one, "adjustAltitudeAndVerticalSpeed(1,2,0)", "adjustAltitudeAndVerticalSpeed(1,3,0)"}));
+    EXPECT_TRUE(panelAcceleration.enabled) << "the option itself is left as it was";
 }
 
 }  // namespace
