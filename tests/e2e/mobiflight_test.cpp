@@ -3,6 +3,7 @@
 // playing MSFS 2024 (--sim 2024). The start-up stays the golden one in each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,30 @@ TEST(MobiFlight, MsfsTwentyTwentyFourIsNamedAndServed) {
     ASSERT_EQ(r.transmits().size(), 1U);
     EXPECT_EQ(r.transmits()[0].str("sim_event"), "NAV1_STBY_SET");
     EXPECT_EQ(r.transmits()[0].num("data"), 0x11445);
+}
+
+// A profile's H: event and RPN code through the channel, and its R: value
+// lighting an LED: the RPN adds one to an L:var that the R: source reads.
+TEST(MobiFlight, AProfileRunsHEventsAndRpnAndReadsRValuesThroughTheChannel) {
+    const e2e::TempDir dir;
+    const std::string profile = dir.path() + "/radio.toml";
+    e2e::writeFile(
+        profile,
+        "match = [\"Emulated\"]\n[leds]\nAP = \"R:(L:PANEL_TEST)\"\n[COM1]\n"
+        "swap = \"H:A32NX_RMP_L_TRANSFER_BUTTON_PRESSED\"\nouter.cw = \"RPN:(L:PANEL_TEST) 1 + (>L:PANEL_TEST)\"\n");
+    e2e::RunOptions options;
+    options.program_args = {"--profile", profile};
+    options.emulator_args = {"--mobiflight"};
+    options.script =
+        std::string(kChannelUp) + "report 0 0x100 0 0\nwait 150\nreport 0 0 0 0\nwait 150\nreport 0 0 1 0\nwait 400\n";
+    const e2e::RunResult r = e2e::run(options);
+    ASSERT_EQ(r.panel_status, 0) << r.panel_stderr;
+    expectGoldenStartUp(r);
+    EXPECT_EQ(hEvents(r), (Strings{"A32NX_RMP_L_TRANSFER_BUTTON_PRESSED"}));
+    EXPECT_TRUE(r.transmits().empty());
+    ASSERT_FALSE(r.leds.empty());
+    EXPECT_EQ(r.leds.front(), "0b 00");
+    EXPECT_NE(std::find(r.leds.begin(), r.leds.end(), "0b 01"), r.leds.end()) << r.panel_stderr;
 }
 
 }  // namespace
