@@ -42,9 +42,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The simulator's starting state, set so the tour reads easily. Not --quiet:
+# The simulator's starting state, set so the tour reads easily, with a model
+# of the MobiFlight WASM module, which the FMS modes go through. Not --quiet:
 # its standard output, a file, gets one line per event applied.
-"$bin/sim-emulator" --port 0 --port-file "$work/port" --once \
+"$bin/sim-emulator" --port 0 --port-file "$work/port" --once --mobiflight \
     --set "COM ACTIVE FREQUENCY:1=124.850" --set "COM STANDBY FREQUENCY:1=118.000" \
     --set "NAV ACTIVE FREQUENCY:1=113.90" --set "NAV STANDBY FREQUENCY:1=110.50" \
     --set "AUTOPILOT HEADING LOCK DIR=270" --set "AUTOPILOT ALTITUDE LOCK VAR=3000" \

@@ -7,6 +7,7 @@
 #include "driver/link_health.h"
 #include "acceleration/panel_acceleration.h"
 #include "driver/verbose_log.h"
+#include "mobiflight/channel.h"
 #include "profiles/profile_layer.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
@@ -161,6 +162,7 @@ PassResult runPass(PanelState& panel, HANDLE connection) {
         logWaitingTurns();
         msfsInterface.serveWaitingTurns();
     }
+    mobiflight::channel().poll();
     runIdlePass(panel);
     return PassResult::Running;
 }

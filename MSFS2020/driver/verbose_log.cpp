@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "driver/control_names.h"
+#include "mobiflight/channel.h"
 #include "simconnect/send_event.h"
 #include "simulator/client_events.h"
 #include "simulator/flight_sim_interface_msfs.h"
@@ -153,6 +154,12 @@ void onEventSent(SIMCONNECT_CLIENT_EVENT_ID event, DWORD data) {
     }
 }
 
+// A command sent through the MobiFlight channel in place of an event.
+void onCommandSent(std::string_view command) {
+    ++log.events;
+    std::fprintf(stderr, "%s -> %.*s\n", log.action, static_cast<int>(command.size()), command.data());
+}
+
 // Forwards every operation to the real interface, naming the action first
 // and saying so when it sent nothing.
 class LoggingInterface final : public FlightSimInterface {
@@ -214,6 +221,7 @@ void enableVerboseLog(PanelState& panel, const FlightSimInterfaceMSFS* simulator
     log.simulator = simulator;
     panel.simInterface = &loggingInterface;
     sentEventObserver = &onEventSent;
+    mobiflight::channel().enableLog(&onCommandSent);
 }
 
 void disableVerboseLog(PanelState& panel) {
@@ -222,6 +230,7 @@ void disableVerboseLog(PanelState& panel) {
     }
     panel.simInterface = log.inner;
     sentEventObserver = nullptr;
+    mobiflight::channel().disableLog();
     log = Log{};
 }
 

@@ -8,8 +8,8 @@
 
 #include "acceleration/panel_acceleration.h"
 #include "driver/verbose_log.h"
+#include "mobiflight/channel.h"
 #include "profiles/catalog.h"
-#include "profiles/mobiflight_channel.h"
 #include "simconnect/send_event.h"
 #include "simconnect_protocol/vocabulary.h"
 #include "simulator/flight_sim_interface_msfs.h"
@@ -276,6 +276,8 @@ void ProfileLayer::leave() {
     knob_accelerate_ = {};
     leds_ = {};
     armed_ = {};
+    mobiflight::channel().unwatchAll();
+    mobiflight::channel().neededBy("");
     // The exceptions of the start-up calls still count; those of the profile
     // left behind no longer matter.
     std::erase_if(sent_, [](const Sent& sent) { return !sent.where.empty(); });
@@ -284,25 +286,6 @@ void ProfileLayer::leave() {
 void ProfileLayer::select(const Profile* profile) {
     leave();
     if (profile == nullptr) return;
-    // What needs the MobiFlight channel refuses the profile before anything
-    // of it reaches the simulator.
-    bool refused = false;
-    const auto channel = [&](int line, const std::string& text) {
-        std::string fault;
-        if (!resolveThroughChannel(*profile, line, text, fault)) {
-            sayOnce(fault);
-            refused = true;
-        }
-    };
-    forEachAction(*profile, [&](const Action& action) {
-        if (action.kind == Action::Kind::HEvent || action.kind == Action::Kind::Rpn) channel(action.line, action.text);
-    });
-    for (const LedSource& led : profile->leds) {
-        for (const LedTerm& term : led.any) {
-            if (term.source == LedTerm::Source::Rpn) channel(term.line, term.text);
-        }
-    }
-    if (refused) return;
     if (resolve(*profile)) current_ = profile;
 }
 
@@ -369,7 +352,7 @@ ProfileLayer::Steps ProfileLayer::resolveSteps(const std::vector<Action>& action
             break;
         }
         case Action::Kind::HEvent:
-        case Action::Kind::Rpn: continue;  // refused before
+        case Action::Kind::Rpn: break;  // through the MobiFlight channel, by name or code
         }
         steps_.push_back(step);
         ++steps.count;
@@ -410,11 +393,28 @@ bool ProfileLayer::resolve(const Profile& profile) {
         const LedSource& source = profile.leds[i];
         leds_[i].kind = source.kind;
         for (const LedTerm& term : source.any) {
+            if (term.source == LedTerm::Source::Rpn) {
+                // A value the module reads for us; one it cannot take is never lit.
+                const std::optional<std::size_t> watched = mobiflight::channel().watch(term.variable);
+                leds_[i].any.push_back({static_cast<std::uint32_t>(watched.value_or(mobiflight::kMaxVariables)),
+                                        term.test, term.operand, term.mask, true});
+                continue;
+            }
             const std::string name = term.source == LedTerm::Source::Lvar ? "L:" + term.variable : term.variable;
             const std::string unit = term.source == LedTerm::Source::Lvar ? "number" : term.unit;
             leds_[i].any.push_back(
                 {variableIndex(name, unit, true, term.line, profile), term.test, term.operand, term.mask});
         }
+    }
+    bool usesChannel = std::any_of(steps_.begin(), steps_.end(), [](const Step& step) {
+        return step.kind == Action::Kind::HEvent || step.kind == Action::Kind::Rpn;
+    });
+    for (const Led& led : leds_) {
+        usesChannel = usesChannel || std::any_of(led.any.begin(), led.any.end(),
+                                                 [](const LedCheck& check) { return check.through_channel; });
+    }
+    if (usesChannel) {
+        mobiflight::channel().neededBy("profile \"" + profile.name + "\" (" + profile.path + ")");
     }
     if (!inputs_.empty()) {
         input_request_ = next_number_++;
@@ -489,7 +489,22 @@ void ProfileLayer::runStep(const Step& step, int detents, bool first, const char
         return;
     }
     case Action::Kind::HEvent:
-    case Action::Kind::Rpn: return;
+    case Action::Kind::Rpn: {
+        // Once per detent, as events are.
+        mobiflight::Channel& channel = mobiflight::channel();
+        const bool sent = step.kind == Action::Kind::HEvent ? channel.runHEvent(step.action->name, false)
+                                                            : channel.runCode(step.action->name, false);
+        if (verbose) {
+            if (sent) {
+                const std::string_view command = channel.lastCommand();
+                std::fprintf(stderr, "%s -> %.*s\n", action, static_cast<int>(command.size()), command.data());
+            } else {
+                std::fprintf(stderr, "%s -> %s not sent: the MobiFlight channel is not open\n", action,
+                             step.action->text.c_str());
+            }
+        }
+        return;
+    }
     }
 }
 
@@ -600,6 +615,11 @@ std::uint8_t ProfileLayer::leds(std::uint8_t builtin) const {
         if (led.kind == LedSource::Kind::Builtin) continue;
         bool on = false;
         for (const LedCheck& check : led.any) {
+            if (check.through_channel) {
+                const std::optional<float> value = mobiflight::channel().value(check.variable);
+                on = on || (value.has_value() && lit(*value, check.test, check.operand, check.mask));
+                continue;
+            }
             const Variable& variable = variables_[check.variable];
             on = on || (variable.received && lit(variable.value, check.test, check.operand, check.mask));
         }

@@ -123,10 +123,11 @@ private:
         Steps release;
     };
     struct LedCheck {
-        std::uint32_t variable = 0;
+        std::uint32_t variable = 0;  // the layer's, or the MobiFlight channel's value
         LedTerm::Test test = LedTerm::Test::NonZero;
         double operand = 0.0;
         std::uint64_t mask = 0;
+        bool through_channel = false;  // an R: term
     };
     struct Led {
         LedSource::Kind kind = LedSource::Kind::Builtin;

@@ -1,5 +1,6 @@
 #include <array>
 
+#include "mobiflight/channel.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
 namespace {
@@ -18,6 +19,12 @@ constexpr ClientEventId kInnerRight = 2;
 constexpr ClientEventId kInnerLeft = 3;
 
 constexpr ClientEventId kNoEvent = 0xFFFFFFFF;
+
+// The custom events MobiFlight.NAME stand for the H: event NAME, which only
+// the module's channel runs with a current module: while the channel is up,
+// they go through it instead. Other events, and the nameless AS1000 keys, go
+// out as they are.
+bool sentThroughChannel(ClientEventId event) { return mobiflight::channel().runCustomEvent(kClientEvents[event].name); }
 
 struct KeyEvents {
     ClientEventId first;
@@ -65,8 +72,11 @@ int FlightSimInterfaceMSFS::turnFmsKnobs(std::uint8_t unit, std::int8_t outer, s
     // Only the sign counts: one pair per knob and report, whatever the
     // detent count; the outer knob's pair first.
     auto turn = [&](ClientEventId which) {
-        send(kNavigatorKnobs + offset + which, 1);
-        send(kDisplayKnobs + offset + which, 1);
+        for (const ClientEventId event : {kNavigatorKnobs + offset + which, kDisplayKnobs + offset + which}) {
+            if (!sentThroughChannel(event)) {
+                send(event, 1);
+            }
+        }
     };
     if (outer > 0) {
         turn(kOuterRight);
@@ -91,9 +101,11 @@ int FlightSimInterfaceMSFS::pressKey(KeyCommand command) {
         return 0;
     }
     const KeyEvents& events = kKeyTable[command];
-    send(events.first, 0);
+    if (!sentThroughChannel(events.first)) {
+        send(events.first, 0);
+    }
     // The AS1000 side is sent even where it maps to the empty name.
-    if (events.second != kNoEvent) {
+    if (events.second != kNoEvent && !sentThroughChannel(events.second)) {
         send(events.second, 0);
     }
     // The COM swaps need nothing of the kind: the COM knobs send relative

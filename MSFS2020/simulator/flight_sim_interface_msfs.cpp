@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mobiflight/channel.h"
 #include "simconnect/send_event.h"
 #include "profiles/profile_layer.h"
 #include "simconnect_protocol/vocabulary.h"
 #include "simulator/data_blocks.h"
+#include "simulator/which_simulator.h"
 
 constinit FlightSimInterfaceMSFS msfsInterface;
 
@@ -180,6 +182,7 @@ void FlightSimInterfaceMSFS::forgetSimulator() {
     fresh.report_every_exception = report_every_exception;
     fresh.said_nav2_gap_ = said_nav2_gap_;
     *this = fresh;
+    mobiflight::channel().close();
 }
 
 bool FlightSimInterfaceMSFS::knows(HeldMember member) const {
@@ -377,9 +380,21 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
     }
     switch (record->dwID) {
     case SIMCONNECT_RECV_ID_QUIT: msfsInterface.quit_received = true; break;
+    case SIMCONNECT_RECV_ID_OPEN:
+        // Dispatched after the start-up has been sent: the MobiFlight channel's
+        // calls come after it.
+        sayWhichSimulator(record, size);
+        if (msfsInterface.connection != nullptr) {
+            mobiflight::channel().open(*msfsInterface.connection);
+        }
+        break;
+    case SIMCONNECT_RECV_ID_CLIENT_DATA: mobiflight::channel().receive(record, size); break;
     case SIMCONNECT_RECV_ID_EXCEPTION:
         if (size >= sizeof(SIMCONNECT_RECV_EXCEPTION)) {
-            msfsInterface.reportException(*static_cast<const SIMCONNECT_RECV_EXCEPTION*>(record));
+            const auto& exception = *static_cast<const SIMCONNECT_RECV_EXCEPTION*>(record);
+            if (!mobiflight::channel().takeException(exception)) {
+                msfsInterface.reportException(exception);
+            }
         }
         break;
     case SIMCONNECT_RECV_ID_SIMOBJECT_DATA: {
@@ -392,8 +407,8 @@ void CALLBACK onSimConnectMessage(SIMCONNECT_RECV* record, DWORD size, void* /*c
         break;
     }
     default:
-        // Open and EVENT records (we subscribe to no events, and such a
-        // record carries no request ID or data block) are dropped.
+        // EVENT records (we subscribe to no events, and such a record
+        // carries no request ID or data block) are dropped.
         break;
     }
 }

@@ -18,7 +18,8 @@
 #       report are grouped; without, each event line is an action of its own.
 #   format.sh summary SIMULATOR_LOG [PANEL_LOG]
 #       The last value of each variable the events changed, the custom events
-#       counted, and from PANEL_LOG (what "show" read) the LEDs, in turn.
+#       counted, and from PANEL_LOG (what "show" read) the commands sent
+#       through the MobiFlight channel counted and the LEDs, in turn.
 #
 # The events are paired with the simulator's lines by their order, not by
 # time: sim-emulator applies an event at the next frame or later, and says
@@ -173,6 +174,15 @@ event_line() {
     done
 }
 
+# channel_line COMMAND: a command sent through the MobiFlight channel for the
+# module to run (the simulator's log has no line for it).
+channel_line() {
+    local pad
+    printf -v pad '%*s' "$RESULT_COLUMN" ''
+    wrap 6 "    -> $1"
+    wrap "$RESULT_COLUMN" "${pad}for the MobiFlight module to run"
+}
+
 # --- show --------------------------------------------------------------------------
 
 show() {
@@ -202,6 +212,8 @@ show() {
             "panel: "*refused* | "panel: "*dropped\)) wrap 6 "$indent${line#panel: }" ;;
             "panel: "*) ;;  # the script as played: msfs-panel's lines say it, with shift
             "Connected to MSFS2020") echo "  msfs-panel: $line" ;;
+            # The MobiFlight channel's own traffic (its areas by name).
+            "MobiFlight."*" <- "* | "MobiFlight."*" -> "* | "msfs-panel."*" <- "* | "msfs-panel."*" -> "*) ;;
             *" -> "*)
                 action=${line%% -> *} result=${line#* -> }
                 if [ -z "$tour" ] || [ "$action" != "$current" ]; then
@@ -211,6 +223,7 @@ show() {
                 case $result in
                     "no event" | "no function" | "shift on" | "shift off" | "dropped: "* | "event "*)
                         wrap 6 "    -> $result" ;;
+                    "MF.SimVars.Set."*) channel_line "$result" ;;
                     *) event_line "$result" ;;
                 esac
                 ;;
@@ -267,6 +280,11 @@ summary() {
         while IFS= read -r line; do
             case $line in "panel: output report "*": LEDs "*) leds+=("${line##*: LEDs }") ;; esac
         done <"$2"
+        local channel
+        channel=$(grep -c -- ' -> MF\.SimVars\.Set\.' "$2")
+        if ((channel > 0)); then
+            wrap 2 "  and $channel H: events of the navigators' keys and knobs, sent through the MobiFlight WASM module's channel"
+        fi
         local joined=
         for line in "${leds[@]}"; do joined+="${joined:+ -> }$line"; done
         echo "The LEDs the panel was told to show, in turn:"

@@ -53,6 +53,7 @@ grep -q -- '-> NAV1_STBY_SET 0x11150 *NAV STANDBY FREQUENCY:1 = 111.500$' "$out"
 ! grep -n 'no line from the simulator' "$out" >&2 || fail "events without the simulator's line (above)"
 grep -qx '  COM1 shift outer +3 inner +5' "$out" || fail "no 'COM1 shift outer +3 inner +5' action"
 
+grep -q -- '-> MF.SimVars.Set.(>H:AS530_DirectTo_Push)$' "$out" || fail "Direct-To did not go through the MobiFlight channel"
 grep -qx '    LEDs: AP HDG ALT' "$out" || fail "no 'LEDs: AP HDG ALT' line"
 grep -qx '  all off -> AP -> AP HDG -> AP HDG ALT -> all off' "$out" || fail "the LEDs' summary is not by name"
 ! grep -nE '\<0b [0-9a-f]{2}\>' "$out" >&2 || fail "LEDs in hex (above)"

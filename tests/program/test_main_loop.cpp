@@ -11,6 +11,7 @@
 #include "driver/main_loop.h"
 #include "driver/verbose_log.h"
 #include "hid_double.h"
+#include "mobiflight/channel.h"
 #include "recording_sim_interface.h"
 #include "simulator/flight_sim_interface_msfs.h"
 #include "startup_golden.h"
@@ -350,8 +351,12 @@ struct Program : ::testing::Test {
         simConnectHandle = nullptr;
         msfsInterface = FlightSimInterfaceMSFS{};
         panelState = PanelState{nullptr, false, &msfsInterface};
+        mobiflight::channel().close();
     }
-    void TearDown() override { quitFlag = 0; }
+    void TearDown() override {
+        quitFlag = 0;
+        mobiflight::channel().close();
+    }
 
     static void batch(std::vector<Bytes> records) {
         simconnect_double::recorder().batches.push_back(std::move(records));
@@ -414,12 +419,26 @@ TEST_F(Program, RunsUntilTheSimulatorQuitsThenCloses) {
 
 // Open to the last data request, the calls are those of the golden file,
 // which the end-to-end tests and the platform checks hold the real traffic to.
+// The MobiFlight channel's calls follow, once the simulator's OPEN record
+// has come.
 TEST_F(Program, SetsUpTheConnectionAsTheGoldenStartUpHasIt) {
+    using simconnect_double::Call;
+    batch({simconnect_double::openRecord("KittyHawk", 11, 0, 11, 0)});
     batch({simconnect_double::plainRecord(SIMCONNECT_RECV_ID_QUIT, 12)});
     ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(runPanel(panelState, msfsInterface), RunOutcome::Stopped);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connected to MSFS2020\n");
-    EXPECT_EQ(golden::joined(simconnect_double::traceLines()), golden::joined(golden::startup()));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(
+                  "msfs-panel: simulator: Microsoft Flight Simulator 2020 (KittyHawk 11.0, SimConnect 11.0)\n"),
+              std::string::npos);
+    const std::string sent = golden::joined(simconnect_double::traceLines());
+    EXPECT_EQ(golden::joined(golden::startupOf(sent)), golden::joined(golden::startup()));
+    const std::vector<Call>& calls = simconnect_double::recorder().calls;
+    const std::size_t setupCalls = golden::startup().size();
+    ASSERT_GT(calls.size(), setupCalls + 1);
+    EXPECT_EQ(calls[setupCalls], Call::Dispatch);
+    EXPECT_EQ(calls[setupCalls + 1], Call::MapClientData);
     EXPECT_TRUE(simconnect_double::recorder().events.empty());
 }
 

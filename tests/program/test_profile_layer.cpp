@@ -11,6 +11,7 @@
 #include "acceleration/panel_acceleration.h"
 #include "doubles/recording_simconnect.h"
 #include "driver/main_loop.h"
+#include "mobiflight/channel.h"
 #include "profiles/profile_file.h"
 #include "profiles/profile_layer.h"
 #include "recording_sim_interface.h"
@@ -382,18 +383,92 @@ TEST_F(Layer, AnInputEventTheAircraftLacksIsNamed) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "a.toml:3: the loaded aircraft has no input event \"MISSING\"\n");
 }
 
-TEST_F(Layer, WhatNeedsTheMobiFlightChannelRefusesTheProfile) {
-    useProfiles(
-        {"name = \"Radio\"\nmatch = [\"X\"]\n[COM1]\nswap = \"H:A32NX_RMP_L_TRANSFER_BUTTON_PRESSED\"\n"
-         "ap_cdi = \"K:AP1\"\n"});
-    testing::internal::CaptureStderr();
+// H: events and RPN code run through the MobiFlight module's channel, once
+// per detent; R: values are registered with it and light LEDs.
+struct LayerWithChannel : Layer {
+    static mobiflight::Clock::time_point now;
+    void SetUp() override {
+        Layer::SetUp();
+        now = {};
+        mobiflight::channel().clock = [] { return now; };
+        mobiflight::channel().open(handle);
+    }
+    void TearDown() override {
+        Layer::TearDown();
+        mobiflight::channel().close();
+        mobiflight::channel().clock = &mobiflight::Clock::now;
+    }
+    static void answer(const std::string& text) {
+        std::vector<unsigned char> record =
+            simconnect_double::responseRecord(mobiflight::kDefaultResponseRequest, text);
+        mobiflight::channel().receive(reinterpret_cast<SIMCONNECT_RECV*>(record.data()),
+                                      static_cast<DWORD>(record.size()));
+    }
+    static void moduleAnswers() {
+        answer("MF.Pong");
+        answer("MF.Clients.Add.msfs-panel.Finished");
+    }
+    static std::vector<std::string> commands() {
+        std::vector<std::string> out;
+        for (const simconnect_double::ClientDataSet& set : recorder().clientDataSets) {
+            if (set.area == mobiflight::kOwnCommandArea) out.push_back(set.text);
+        }
+        return out;
+    }
+};
+mobiflight::Clock::time_point LayerWithChannel::now;
+
+constexpr const char* kChannelProfile =
+    "name = \"Radio\"\nmatch = [\"X\"]\n[leds]\nAP = \"R:(L:A32NX_AUTOPILOT_1_ACTIVE)\"\n"
+    "[COM1]\nswap = \"H:A32NX_RMP_L_TRANSFER_BUTTON_PRESSED\"\nouter.cw = \"RPN:(L:X) 1 + (>L:X)\"\n";
+
+TEST_F(LayerWithChannel, HEventsRpnAndRValuesGoThroughTheChannel) {
+    ::testing::internal::CaptureStderr();
+    moduleAnswers();
+    useProfiles({kChannelProfile});
     loadAircraft("X", "x");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "a.toml:4: \"H:A32NX_RMP_L_TRANSFER_BUTTON_PRESSED\" needs the MobiFlight WASM module's channel, which "
-              "this program does not have yet; profile \"Radio\" not used\n"
-              "msfs-panel: aircraft \"X\" (x): built-in mapping\n");
-    EXPECT_EQ(profileLayer.current(), nullptr);
-    EXPECT_TRUE(recorder().maps.empty());
+    report(BTN_SWAP, 0, 0, COM1);
+    report(0, 2, 0, COM1);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(profileLayer.current()->name, "Radio");
+    EXPECT_EQ(commands(), (std::vector<std::string>{
+                              "MF.DummyCmd", "MF.SimVars.Clear", "MF.SimVars.Add.(L:A32NX_AUTOPILOT_1_ACTIVE)",
+                              "MF.SimVars.Set.(>H:A32NX_RMP_L_TRANSFER_BUTTON_PRESSED)",
+                              "MF.SimVars.Set.(L:X) 1 + (>L:X)", "MF.DummyCmd", "MF.SimVars.Set.(L:X) 1 + (>L:X)"}));
+    EXPECT_TRUE(recorder().events.empty());
+    EXPECT_TRUE(sim.calls.empty());
+
+    EXPECT_EQ(profileLayer.leds(0), 0x00);  // nothing read yet
+    const float one = 1.0F;
+    std::vector<unsigned char> bytes(sizeof one);
+    std::memcpy(bytes.data(), &one, sizeof one);
+    std::vector<unsigned char> record = simconnect_double::clientDataRecord(mobiflight::kFirstVariableId, bytes);
+    mobiflight::channel().receive(reinterpret_cast<SIMCONNECT_RECV*>(record.data()), static_cast<DWORD>(record.size()));
+    EXPECT_EQ(profileLayer.leds(0), 0x01);
+
+    // Another aircraft: the module forgets the value too.
+    switchAircraft("Y", "y");
+    EXPECT_EQ(commands().back(), "MF.SimVars.Clear");
+    EXPECT_EQ(profileLayer.leds(0), 0x00);
+}
+
+TEST_F(LayerWithChannel, WithoutTheModuleTheProfileIsNamedOnceAndItsChannelActionsDoNothing) {
+    useProfiles({kChannelProfile});
+    ::testing::internal::CaptureStderr();
+    loadAircraft("X", "x");
+    report(BTN_SWAP, 0, 0, COM1);
+    now += mobiflight::kAnswerTimeout;
+    mobiflight::channel().poll();
+    mobiflight::channel().poll();
+    loadAircraft("X", "x");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: aircraft \"X\" (x): profile \"Radio\" from a.toml\n"
+              "msfs-panel: no MobiFlight WASM module answered: the FMS1 and FMS2 knobs and keys will do nothing (see "
+              "README: FMS modes)\n"
+              "msfs-panel: profile \"Radio\" (a.toml) uses the MobiFlight channel, which no module opened: its H:, "
+              "RPN: and R: entries do nothing (see README: FMS modes)\n");
+    EXPECT_TRUE(commands().empty());
+    EXPECT_TRUE(recorder().events.empty());
 }
 
 TEST_F(Layer, AProfileLeftBehindHasItsVariablesCleared) {

@@ -93,6 +93,35 @@ std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned 
     return bytes;
 }
 
+std::vector<unsigned char> clientDataRecord(DWORD request, const std::vector<unsigned char>& data) {
+    std::vector<unsigned char> bytes = dataRecord(request, data);
+    const DWORD kind = SIMCONNECT_RECV_ID_CLIENT_DATA;
+    std::memcpy(bytes.data() + 8, &kind, sizeof kind);
+    return bytes;
+}
+
+std::vector<unsigned char> responseRecord(DWORD request, const std::string& text) {
+    std::vector<unsigned char> area(text.begin(), text.end());
+    area.resize(1024, 0);
+    return clientDataRecord(request, area);
+}
+
+std::vector<unsigned char> openRecord(const std::string& application, DWORD major, DWORD minor, DWORD simconnectMajor,
+                                      DWORD simconnectMinor) {
+    std::vector<unsigned char> bytes;
+    put<DWORD>(bytes, static_cast<DWORD>(sizeof(SIMCONNECT_RECV_OPEN)));
+    put<DWORD>(bytes, 4);
+    put<DWORD>(bytes, SIMCONNECT_RECV_ID_OPEN);
+    std::vector<unsigned char> name(256, 0);
+    std::copy_n(application.begin(), std::min<std::size_t>(application.size(), 256), name.begin());
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    for (const DWORD field : {major, minor, DWORD{282174}, DWORD{999}, simconnectMajor, simconnectMinor, DWORD{0},
+                              DWORD{0}, DWORD{0}, DWORD{0}}) {
+        put<DWORD>(bytes, field);
+    }
+    return bytes;
+}
+
 std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size) {
     std::vector<unsigned char> bytes;
     put<DWORD>(bytes, static_cast<DWORD>(size));
@@ -285,6 +314,54 @@ SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE /*hSimConnect*/, DWORD* pdwE
         sent += simconnect_double::sendsPacket(call) ? 1 : 0;
     }
     *pdwError = sent;
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE /*hSimConnect*/, const char* szClientDataName,
+                                               SIMCONNECT_CLIENT_DATA_ID ClientDataID) {
+    recorder().calls.push_back(Call::MapClientData);
+    recorder().clientDataMaps.push_back({szClientDataName, ClientDataID});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_CreateClientData(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                          DWORD /*dwSize*/, SIMCONNECT_CREATE_CLIENT_DATA_FLAG /*Flags*/) {
+    recorder().calls.push_back(Call::CreateClientData);
+    recorder().clientDataCreates.push_back(ClientDataID);
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE /*hSimConnect*/,
+                                                   SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID, DWORD dwOffset,
+                                                   DWORD dwSizeOrType, float fEpsilon, DWORD DatumID) {
+    recorder().calls.push_back(Call::DefineClientData);
+    recorder().clientDataDefinitions.push_back({DefineID, dwOffset, dwSizeOrType, fEpsilon, DatumID});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_RequestClientData(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                           SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                           SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                           SIMCONNECT_CLIENT_DATA_PERIOD Period,
+                                           SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags, DWORD origin, DWORD interval,
+                                           DWORD limit) {
+    recorder().calls.push_back(Call::RequestClientData);
+    recorder().clientDataRequests.push_back(
+        {ClientDataID, RequestID, DefineID, static_cast<DWORD>(Period), Flags, origin, interval, limit});
+    return S_OK;
+}
+
+SIMCONNECTAPI SimConnect_SetClientData(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                       SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                       SIMCONNECT_CLIENT_DATA_SET_FLAG Flags, DWORD dwReserved, DWORD cbUnitSize,
+                                       void* pDataSet) {
+    recorder().calls.push_back(Call::SetClientData);
+    if (recorder().setClientDataResult < 0) {
+        return recorder().setClientDataResult;
+    }
+    const char* bytes = static_cast<const char*>(pDataSet);
+    recorder().clientDataSets.push_back(
+        {ClientDataID, DefineID, Flags, dwReserved, cbUnitSize, std::string(bytes, strnlen(bytes, cbUnitSize))});
     return S_OK;
 }
 

@@ -22,6 +22,11 @@ enum class Call {
     Dispatch,
     Transmit,
     Close,
+    MapClientData,
+    CreateClientData,
+    DefineClientData,
+    RequestClientData,
+    SetClientData,
     SetData,
     ClearDefinition,
     Subscribe,
@@ -61,6 +66,26 @@ struct Event {
     DWORD flags;
 };
 
+struct ClientDataMap {
+    std::string name;
+    DWORD area;
+};
+
+struct ClientDataDefinition {
+    DWORD definition, offset, size_or_type;
+    float epsilon;
+    DWORD datum;
+};
+
+struct ClientDataRequest {
+    DWORD area, request, definition, period, flags, origin, interval, limit;
+};
+
+struct ClientDataSet {
+    DWORD area, definition, flags, reserved, size;
+    std::string text;  // the bytes up to the first NUL
+};
+
 struct DataSet {
     DWORD definition;
     DWORD object;
@@ -86,6 +111,11 @@ struct Recorder {
     std::vector<Definition> definitions;
     std::vector<Request> requests;
     std::vector<Event> events;
+    std::vector<ClientDataMap> clientDataMaps;
+    std::vector<DWORD> clientDataCreates;
+    std::vector<ClientDataDefinition> clientDataDefinitions;
+    std::vector<ClientDataRequest> clientDataRequests;
+    std::vector<ClientDataSet> clientDataSets;
     int closes = 0;
     std::vector<DataSet> dataSets;
     std::vector<DWORD> cleared;  // definitions
@@ -99,6 +129,8 @@ struct Recorder {
     // What SimConnect_CallDispatch returns once no batch is left (a lost
     // link makes the library return a negative result).
     HRESULT resultWhenDrained = S_OK;
+    // What SimConnect_SetClientData returns.
+    HRESULT setClientDataResult = S_OK;
 };
 
 // The handle SimConnect_Open hands out.
@@ -117,6 +149,13 @@ std::vector<std::string> traceLines();
 // Record builders (byte layout as SimConnect sends them).
 std::vector<unsigned char> dataRecord(DWORD request, const std::vector<unsigned char>& block);
 std::vector<unsigned char> plainRecord(DWORD kind, std::size_t size);
+// A CLIENT_DATA record for `request` (laid out as a data record).
+std::vector<unsigned char> clientDataRecord(DWORD request, const std::vector<unsigned char>& data);
+// The module's answer `text` in a Response area, NUL-padded to its 1024 bytes.
+std::vector<unsigned char> responseRecord(DWORD request, const std::string& text);
+// The simulator's OPEN record.
+std::vector<unsigned char> openRecord(const std::string& application, DWORD major, DWORD minor, DWORD simconnectMajor,
+                                      DWORD simconnectMinor);
 std::vector<unsigned char> exceptionRecord(DWORD exception, DWORD sendId, DWORD index);
 std::vector<unsigned char> eventFilenameRecord(DWORD event, const std::string& path);
 std::vector<unsigned char> systemStateRecord(DWORD request, const std::string& text);
