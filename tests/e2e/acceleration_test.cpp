@@ -133,4 +133,38 @@ TEST(Acceleration, WithoutTheOptionFastTurnsMoveOneStepPerDetent) {
     EXPECT_EQ(stepsOf(r, "AP_VS_VAR_SET_ENGLISH", 0, 100), std::vector<int>(kFast, -1));
 }
 
+// A profile for an aircraft that accelerates by itself says so, and wins
+// over the option; one knob can be left out alone.
+TEST(Acceleration, AProfileThatSaysNoWinsOverTheOptionForTheAircraftOrOneKnob) {
+    struct Case {
+        const char* profile;
+        bool inner_accelerated;  // the vertical speed knob; the altitude knob never is
+    };
+    const Case cases[] = {
+        {"name = \"Accelerates itself\"\naccelerate = false\n", false},
+        {"name = \"Not the altitude\"\n[AP]\nouter.accelerate = false\n", true},
+    };
+    for (const Case& c : cases) {
+        e2e::TempDir dir;
+        const std::string profile = dir.path() + "/profile.toml";
+        e2e::writeFile(profile, c.profile);
+        e2e::RunOptions options;
+        options.program_args = {"--accelerate", "--profile", profile};
+        options.emulator_args = {"--set", "AUTOPILOT ALTITUDE LOCK VAR=20000"};
+        options.script =
+            "wait 100\nreport 6 0 0 0\nwait 500\n" + turns(kFast, 6, 1, 0, 50) + turns(kFast, 6, 0, -1, 50);
+        options.timeout_s = 60;
+        const e2e::RunResult r = e2e::run(options);
+        ASSERT_EQ(r.panel_status, 0) << c.profile << r.panel_stderr;
+        EXPECT_EQ(stepsOf(r, "AP_ALT_VAR_SET_ENGLISH", 20000, 100), std::vector<int>(kFast, 1)) << c.profile;
+        const std::vector<int> inner = stepsOf(r, "AP_VS_VAR_SET_ENGLISH", 0, 100);
+        ASSERT_EQ(inner.size(), static_cast<std::size_t>(kFast)) << c.profile << r.panel_stderr;
+        if (c.inner_accelerated) {
+            EXPECT_LE(sum(inner), -4 * kFast) << c.profile << testing::PrintToString(inner);
+        } else {
+            EXPECT_EQ(inner, std::vector<int>(kFast, -1)) << c.profile;
+        }
+    }
+}
+
 }  // namespace
