@@ -68,6 +68,8 @@ KnobId knobId(const PanelState& panel, bool inner) {
 
 }  // namespace
 
+bool stepsAValue(std::uint8_t mode, bool shift) { return fitOf(knobOperation(mode, shift)) != Fit::None; }
+
 WeighedReport PanelAcceleration::weigh(const PanelState& panel, const PanelReport& report) {
     WeighedReport weighed{.report = report, .outer = {}, .inner = {}};
     if (!enabled && knob_setting == nullptr) {

@@ -56,6 +56,12 @@ private:
     KnobAcceleration runs_;
 };
 
+// Whether the built-in knob in this position moves a value by a step per
+// detent (heading bug, courses, autopilot altitude and vertical speed): the
+// positions where acceleration belongs. A profile's knob bound there
+// accelerates as the built-in one would; elsewhere only when marked so.
+bool stepsAValue(std::uint8_t mode, bool shift);
+
 // The process's one instance, used by acceptReport.
 extern PanelAcceleration panelAcceleration;
 

@@ -383,7 +383,13 @@ bool ProfileLayer::resolve(const Profile& profile) {
                 if (shift != 0 && profile.shifted[mode].knobs[knob].accelerate) {
                     setting = profile.shifted[mode].knobs[knob].accelerate;
                 }
-                if (!setting) setting = profile.accelerate;
+                // The profile's (and the option's) word covers the positions
+                // that step a value; a frequency, a code or an FMS knob
+                // accelerates only when its own table says so.
+                if (!setting) {
+                    setting = stepsAValue(static_cast<std::uint8_t>(mode), shift != 0) ? profile.accelerate
+                                                                                       : std::optional<bool>(false);
+                }
                 knob_accelerate_[mode][static_cast<std::size_t>(shift)][knob] =
                     static_cast<std::int8_t>(setting ? (*setting ? 1 : 0) : -1);
             }

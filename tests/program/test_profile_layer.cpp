@@ -545,17 +545,25 @@ inner.cw = "K:VS_UP"
 [COM1]
 outer.cw = "K:PLAIN"
 outer.accelerate = false
+[COM2]
+outer.cw = "K:FREQUENCY"
+[XPDR]
+inner.cw = "K:MARKED"
+inner.accelerate = true
 )"});
     loadAircraft("X", "x");
     value("L:ALT", 0);
     for (int i = 0; i < 5; ++i) report(0, 1, 0, AP);    // weights 1, 1, 1, 2, 3: one write each
     for (int i = 0; i < 5; ++i) report(0, 0, 1, AP);    // another knob: a new run, its event run 8 times
     for (int i = 0; i < 5; ++i) report(0, 1, 0, COM1);  // never weighed
+    // Where the built-in knob tunes a frequency, only a knob marked so.
+    for (int i = 0; i < 5; ++i) report(0, 1, 0, COM2);
+    for (int i = 0; i < 5; ++i) report(0, 0, 1, XPDR);
     EXPECT_EQ(writes(), (std::vector<std::pair<std::string, double>>{
                             {"L:ALT", 1}, {"L:ALT", 2}, {"L:ALT", 3}, {"L:ALT", 5}, {"L:ALT", 8}}));
     std::map<std::string, int> counts;
     for (const auto& [name, data] : transmitted()) ++counts[name];
-    EXPECT_EQ(counts, (std::map<std::string, int>{{"VS_UP", 8}, {"PLAIN", 5}}));
+    EXPECT_EQ(counts, (std::map<std::string, int>{{"VS_UP", 8}, {"PLAIN", 5}, {"FREQUENCY", 5}, {"MARKED", 8}}));
 }
 
 TEST_F(AcceleratedLayer, TheProfilesSettingWinsOverTheOptionForBuiltInKnobsToo) {
