@@ -200,14 +200,15 @@ kill -TERM "$EMU_PID"
 expect_clean_exit "$PANEL_PID" 10 "msfs-panel.exe" "$RUN"
 expect_clean_exit "$EMU_PID" 10 "sim-emulator" "$RUN"
 check_stdout "$RUN"
-# Under Wine there is no panel, the emulator, like MSFS, rejects the mapping
-# of TOGGLE_GPS_DRIVES_NAV2, and then it quits: those three lines and nothing
-# else.
+# Under Wine there is no panel, the program names the simulator, the
+# emulator, like MSFS, rejects the mapping of TOGGLE_GPS_DRIVES_NAV2, and
+# then it quits: those four lines and nothing else.
 expected_err='msfs-panel: no panel found (USB 04d8:e6d6); looking for it about once a second
+msfs-panel: simulator: Microsoft Flight Simulator 2020 (KittyHawk 11.0, SimConnect 11.0)
 msfs-panel: the AP/CDI button does nothing in FMS2: MSFS has no TOGGLE_GPS_DRIVES_NAV2 event (a gap in MSFS, not in your set-up)
 msfs-panel: the simulator quit'
 [ "$(tr -d '\r' <"$RUN/stderr.txt")" = "$expected_err" ] ||
-    fail "standard error after a clean run is not the three expected lines: $(cat "$RUN/stderr.txt")"
+    fail "standard error after a clean run is not the four expected lines: $(cat "$RUN/stderr.txt")"
 step "run 1: the start-up in order, then status 0 at the simulator's QUIT"
 
 # --- run 2: Ctrl+C --------------------------------------------------------------

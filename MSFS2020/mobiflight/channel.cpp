@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "simconnect/sent_packet.h"
 #include "simconnect_protocol/protocol.h"
 #include "simconnect_protocol/vocabulary.h"
 
@@ -285,7 +286,7 @@ void Channel::disableLog() {
 }
 
 void Channel::record(CallKind kind, DWORD area, HRESULT result) {
-    // A call that failed sent no packet: the last ID would be another's.
+    // A call that failed sent no packet, and has no exception to name it.
     if (result < 0) {
         return;
     }
@@ -293,8 +294,7 @@ void Channel::record(CallKind kind, DWORD area, HRESULT result) {
     next_call_ = (next_call_ + 1) % calls_.size();
     call.kind = kind;
     call.area = area;
-    call.send_id = 0;  // no packet has ID 0
-    SimConnect_GetLastSentPacketID(connection_, &call.send_id);
+    call.send_id = sentPacketId(connection_, result);
 }
 
 void Channel::map(SIMCONNECT_CLIENT_DATA_ID area, std::string_view suffix, bool own) {

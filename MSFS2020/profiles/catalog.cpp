@@ -75,11 +75,13 @@ std::string shownPath(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
+std::vector<Folder> searchFolders(const std::vector<std::string>& given, const Places& places) {
     std::vector<Folder> folders;
     const auto add = [&](const std::filesystem::path& path) {
         if (path.empty()) return;
-        const std::filesystem::path normal = path.lexically_normal();
+        std::filesystem::path normal = path.lexically_normal();
+        // "dir/" is "dir": searched once however it is written.
+        if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
         for (const Folder& folder : folders) {
             if (folder.path == normal) return;
         }
@@ -87,22 +89,36 @@ std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
     };
     // As the command line has them: the system's own encoding.
     for (const std::string& dir : given) add(std::filesystem::path(dir));
-    const std::filesystem::path program = programFolder();
-#if defined(_WIN32)
-    // Beside the .exe: the user's, and the zip's own.
-    if (!program.empty()) add(program / MSFS_PANEL_SHIPPED_PROFILES);
-    if (const std::filesystem::path appData = environmentPath(L"APPDATA"); !appData.empty()) {
-        add(appData / "msfs-panel" / "profiles");
+    const std::filesystem::path shipped =
+        places.program.empty() ? std::filesystem::path{} : places.program / places.shipped;
+    if (places.windows) {
+        // The zip's profiles are beside the .exe, so the user's folder must
+        // come first for its files to replace them.
+        if (!places.app_data.empty()) add(places.app_data / "msfs-panel" / "profiles");
+        add(shipped);
+    } else {
+        if (places.config_home.is_absolute()) {
+            add(places.config_home / "msfs-panel" / "profiles");
+        } else if (!places.home.empty()) {
+            add(places.home / ".config" / "msfs-panel" / "profiles");
+        }
+        add(shipped);
     }
-#else
-    if (const std::filesystem::path config = environmentPath("XDG_CONFIG_HOME"); config.is_absolute()) {
-        add(config / "msfs-panel" / "profiles");
-    } else if (const std::filesystem::path home = environmentPath("HOME"); !home.empty()) {
-        add(home / ".config" / "msfs-panel" / "profiles");
-    }
-    if (!program.empty()) add(program / MSFS_PANEL_SHIPPED_PROFILES);
-#endif
     return folders;
+}
+
+std::vector<Folder> searchFolders(const std::vector<std::string>& given) {
+    Places places;
+    places.program = programFolder();
+    places.shipped = MSFS_PANEL_SHIPPED_PROFILES;
+#if defined(_WIN32)
+    places.windows = true;
+    places.app_data = environmentPath(L"APPDATA");
+#else
+    places.config_home = environmentPath("XDG_CONFIG_HOME");
+    places.home = environmentPath("HOME");
+#endif
+    return searchFolders(given, places);
 }
 
 bool Catalog::anyInvalid() const {

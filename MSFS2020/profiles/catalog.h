@@ -17,11 +17,26 @@ struct Folder {
     std::filesystem::path path;
 };
 
-// The folders in the order they are searched: `given` (--profiles, in their
-// order), the user's, then the shipped ones beside the program. The shipped
-// folder is found from where the program itself is, so that a program in a
-// build tree never reads an installed package's profiles.
+// The folders in the order they are searched, each once: `given`
+// (--profiles, in their order), the user's ($XDG_CONFIG_HOME or
+// ~/.config, on Windows %APPDATA%, + msfs-panel/profiles), then the shipped
+// ones beside the program (on Windows profiles\ beside the .exe, where the
+// zip puts them). The shipped folder is found from where the program itself
+// is, so that a program in a build tree never reads an installed package's
+// profiles.
 std::vector<Folder> searchFolders(const std::vector<std::string>& given);
+
+// What that order depends on besides --profiles, as the running program
+// finds it (its folder, its environment) or a test gives it.
+struct Places {
+    bool windows = false;
+    std::filesystem::path program;      // the program's folder; empty when unknown
+    std::filesystem::path shipped;      // the shipped profiles, from `program`
+    std::filesystem::path app_data;     // Windows: %APPDATA%
+    std::filesystem::path config_home;  // elsewhere: $XDG_CONFIG_HOME, when absolute
+    std::filesystem::path home;         // elsewhere: $HOME
+};
+std::vector<Folder> searchFolders(const std::vector<std::string>& given, const Places& places);
 
 struct Entry {
     enum class State : std::uint8_t { Used, Invalid, Replaced };

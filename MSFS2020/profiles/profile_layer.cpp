@@ -11,6 +11,7 @@
 #include "mobiflight/channel.h"
 #include "profiles/catalog.h"
 #include "simconnect/send_event.h"
+#include "simconnect/sent_packet.h"
 #include "simconnect_protocol/vocabulary.h"
 #include "simulator/flight_sim_interface_msfs.h"
 
@@ -69,28 +70,27 @@ void ProfileLayer::sayOnce(const std::string& message) {
     }
 }
 
-void ProfileLayer::record(std::string what, std::string where) {
+void ProfileLayer::record(HRESULT result, std::string what, std::string where) {
     Sent sent;
     sent.what = std::move(what);
     sent.where = std::move(where);
-    // Without an ID (a failed call) the record stays 0, which no packet has.
-    SimConnect_GetLastSentPacketID(*connection, &sent.send_id);
+    sent.send_id = sentPacketId(*connection, result);
     sent_.push_back(std::move(sent));
 }
 
 void ProfileLayer::onConnected() {
     if (!active()) return;
     // After the whole built-in start-up, so that it stays as it was.
-    SimConnect_SubscribeToSystemEvent(*connection, kAircraftLoadedEvent, "AircraftLoaded");
-    record("SubscribeToSystemEvent(\"AircraftLoaded\")", "");
-    SimConnect_RequestSystemState(*connection, kAircraftStateRequest, "AircraftLoaded");
-    record("RequestSystemState(\"AircraftLoaded\")", "");
-    SimConnect_AddToDataDefinition(*connection, kTitleDefinition, "TITLE", nullptr, SIMCONNECT_DATATYPE_STRING256, 0.0F,
-                                   SIMCONNECT_UNUSED);
-    record("AddToDataDefinition(\"TITLE\")", "");
-    SimConnect_RequestDataOnSimObject(*connection, kTitleRequest, kTitleDefinition, SIMCONNECT_OBJECT_ID_USER,
-                                      SIMCONNECT_PERIOD_ONCE, 0, 0, 0, 0);
-    record("RequestDataOnSimObject(TITLE)", "");
+    record(SimConnect_SubscribeToSystemEvent(*connection, kAircraftLoadedEvent, "AircraftLoaded"),
+           "SubscribeToSystemEvent(\"AircraftLoaded\")", "");
+    record(SimConnect_RequestSystemState(*connection, kAircraftStateRequest, "AircraftLoaded"),
+           "RequestSystemState(\"AircraftLoaded\")", "");
+    record(SimConnect_AddToDataDefinition(*connection, kTitleDefinition, "TITLE", nullptr,
+                                          SIMCONNECT_DATATYPE_STRING256, 0.0F, SIMCONNECT_UNUSED),
+           "AddToDataDefinition(\"TITLE\")", "");
+    record(SimConnect_RequestDataOnSimObject(*connection, kTitleRequest, kTitleDefinition, SIMCONNECT_OBJECT_ID_USER,
+                                             SIMCONNECT_PERIOD_ONCE, 0, 0, 0, 0),
+           "RequestDataOnSimObject(TITLE)", "");
 }
 
 void ProfileLayer::onDisconnected() {
@@ -292,8 +292,8 @@ void ProfileLayer::select(const Profile* profile) {
 std::uint32_t ProfileLayer::eventId(const Action& action, const Profile& profile) {
     if (const auto found = mapped_.find(action.name); found != mapped_.end()) return found->second;
     const SIMCONNECT_CLIENT_EVENT_ID id = next_event_++;
-    SimConnect_MapClientEventToSimEvent(*connection, id, action.name.c_str());
-    record("MapClientEventToSimEvent(\"" + action.name + "\")", at(profile, action.line));
+    record(SimConnect_MapClientEventToSimEvent(*connection, id, action.name.c_str()),
+           "MapClientEventToSimEvent(\"" + action.name + "\")", at(profile, action.line));
     mapped_.emplace(action.name, id);
     return id;
 }
@@ -309,18 +309,18 @@ std::uint32_t ProfileLayer::variableIndex(const std::string& name, const std::st
         variable.definition = next_number_++;
         // One datum per definition: a write sets that variable alone, and a
         // variable the simulator rejects takes no other with it.
-        SimConnect_AddToDataDefinition(*connection, variable.definition, name.c_str(), unit.c_str(),
-                                       SIMCONNECT_DATATYPE_FLOAT64, 0.0F, SIMCONNECT_UNUSED);
-        record("AddToDataDefinition(\"" + name + "\", \"" + unit + "\")", at(profile, line));
+        record(SimConnect_AddToDataDefinition(*connection, variable.definition, name.c_str(), unit.c_str(),
+                                              SIMCONNECT_DATATYPE_FLOAT64, 0.0F, SIMCONNECT_UNUSED),
+               "AddToDataDefinition(\"" + name + "\", \"" + unit + "\")", at(profile, line));
         variables_.push_back(std::move(variable));
     }
     Variable& variable = variables_[index];
     if (read && !variable.requested) {
         // Sent when it changes only: a counter or a light, read each frame.
-        SimConnect_RequestDataOnSimObject(*connection, variable.definition, variable.definition,
-                                          SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME,
-                                          SIMCONNECT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
-        record("RequestDataOnSimObject(\"" + name + "\")", at(profile, line));
+        record(SimConnect_RequestDataOnSimObject(*connection, variable.definition, variable.definition,
+                                                 SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SIM_FRAME,
+                                                 SIMCONNECT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0),
+               "RequestDataOnSimObject(\"" + name + "\")", at(profile, line));
         variable.requested = true;
     }
     return static_cast<std::uint32_t>(index);
@@ -424,8 +424,8 @@ bool ProfileLayer::resolve(const Profile& profile) {
     }
     if (!inputs_.empty()) {
         input_request_ = next_number_++;
-        SimConnect_EnumerateInputEvents(*connection, input_request_);
-        record("EnumerateInputEvents", at(profile, inputs_.front().line));
+        record(SimConnect_EnumerateInputEvents(*connection, input_request_), "EnumerateInputEvents",
+               at(profile, inputs_.front().line));
     }
     return true;
 }

@@ -141,7 +141,8 @@ private:
     };
 
     void sayOnce(const std::string& message);
-    void record(std::string what, std::string where);
+    // Keeps the send ID of a call that returned `result` (0 if it failed).
+    void record(HRESULT result, std::string what, std::string where);
     void takeAircraftPath(const char* path, std::size_t capacity);
     void decide();
     void select(const Profile* profile);

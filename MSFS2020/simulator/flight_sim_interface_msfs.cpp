@@ -7,6 +7,7 @@
 
 #include "mobiflight/channel.h"
 #include "simconnect/send_event.h"
+#include "simconnect/sent_packet.h"
 #include "profiles/profile_layer.h"
 #include "simconnect_protocol/vocabulary.h"
 #include "simulator/data_blocks.h"
@@ -61,16 +62,14 @@ void take(const unsigned char* block, std::size_t& offset, T& into) {
 
 void FlightSimInterfaceMSFS::send(ClientEventId event, DWORD data) { sendEvent(*connection, event, data); }
 
-void FlightSimInterfaceMSFS::recordSetupCall(SetupCall::Kind kind, std::size_t index) {
+void FlightSimInterfaceMSFS::recordSetupCall(SetupCall::Kind kind, std::size_t index, HRESULT result) {
     if (setup_calls_made_ == setup_calls_.size()) {
         return;
     }
     SetupCall& call = setup_calls_[setup_calls_made_++];
     call.kind = kind;
     call.index = static_cast<std::uint8_t>(index);
-    // Without an ID (a failed call) the record stays 0, which no packet has.
-    call.send_id = 0;
-    SimConnect_GetLastSentPacketID(*connection, &call.send_id);
+    call.send_id = sentPacketId(*connection, result);
 }
 
 int FlightSimInterfaceMSFS::setupConnection() {
@@ -80,23 +79,25 @@ int FlightSimInterfaceMSFS::setupConnection() {
     for (const ClientEventRange& range : kClientEventMappingOrder) {
         for (ClientEventId id = range.first; id <= range.last; ++id) {
             // The table's names are literals, hence NUL-terminated.
-            SimConnect_MapClientEventToSimEvent(*connection, id, kClientEvents[id].name.data());
-            recordSetupCall(Kind::Map, id);
+            recordSetupCall(Kind::Map, id,
+                            SimConnect_MapClientEventToSimEvent(*connection, id, kClientEvents[id].name.data()));
         }
     }
     for (std::size_t index = 0; index < kDatumCount; ++index) {
         const blocks::Datum& datum = datumAt(index);
         // Epsilon 0: the blocks are requested every frame anyway.
-        SimConnect_AddToDataDefinition(*connection, index < blocks::kRadio.size() ? DEF_RADIOS : DEF_AUTOPILOT,
-                                       datum.variable, datum.unit, datum.type(), 0.0F, SIMCONNECT_UNUSED);
-        recordSetupCall(Kind::Define, index);
+        recordSetupCall(
+            Kind::Define, index,
+            SimConnect_AddToDataDefinition(*connection, index < blocks::kRadio.size() ? DEF_RADIOS : DEF_AUTOPILOT,
+                                           datum.variable, datum.unit, datum.type(), 0.0F, SIMCONNECT_UNUSED));
     }
-    SimConnect_RequestDataOnSimObject(*connection, REQ_RADIOS, DEF_RADIOS, SIMCONNECT_OBJECT_ID_USER,
-                                      SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0);
-    recordSetupCall(Kind::Request, REQ_RADIOS);
-    SimConnect_RequestDataOnSimObject(*connection, REQ_AUTOPILOT, DEF_AUTOPILOT, SIMCONNECT_OBJECT_ID_USER,
-                                      SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0);
-    recordSetupCall(Kind::Request, REQ_AUTOPILOT);
+    recordSetupCall(Kind::Request, REQ_RADIOS,
+                    SimConnect_RequestDataOnSimObject(*connection, REQ_RADIOS, DEF_RADIOS, SIMCONNECT_OBJECT_ID_USER,
+                                                      SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0));
+    recordSetupCall(
+        Kind::Request, REQ_AUTOPILOT,
+        SimConnect_RequestDataOnSimObject(*connection, REQ_AUTOPILOT, DEF_AUTOPILOT, SIMCONNECT_OBJECT_ID_USER,
+                                          SIMCONNECT_PERIOD_SIM_FRAME, 0, 0, 0, 0));
     return 0;
 }
 

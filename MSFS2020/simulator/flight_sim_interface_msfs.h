@@ -192,7 +192,7 @@ private:
         SimClock::time_point since{};
     };
 
-    void recordSetupCall(SetupCall::Kind kind, std::size_t index);
+    void recordSetupCall(SetupCall::Kind kind, std::size_t index, HRESULT result);
     bool knows(HeldMember member) const;
     bool isWaiting(HeldMember member) const;
     // True when the turn cannot go now and has been put in the queue (or

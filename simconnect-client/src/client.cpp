@@ -46,6 +46,10 @@ struct Connection {
     SocketHandle socket = kNoSocket;
     std::uint32_t next_send_id = 1;
     bool lost = false;
+    // Lost by a failed send: what the simulator sent before it closed (a
+    // QUIT, most often) may still wait here or in the socket, and the next
+    // CallDispatch hands it over before it reports the loss.
+    bool unread = false;
     bool dispatching = false;
     bool close_requested = false;
     char peer[128] = "";
@@ -129,6 +133,7 @@ HRESULT sendPacket(HANDLE h, const char* call, const Packet& packet) {
         return E_ABORT;
     }
     if (status != IoStatus::Ok) {
+        c->unread = !c->lost;
         return markLost(c, why.text);
     }
     ++c->next_send_id;
@@ -355,7 +360,8 @@ SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJE
 
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispatch, void* pContext) {
     Connection* c = nullptr;
-    if (const HRESULT r = lookup(hSimConnect, c, "SimConnect_CallDispatch"); r != S_OK) {
+    if (const HRESULT r = lookup(hSimConnect, c, "SimConnect_CallDispatch");
+        r != S_OK && !(r == kRemoteDisconnect && c->unread)) {
         return r;
     }
     if (!pfcnDispatch) {
@@ -367,9 +373,14 @@ SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispa
         return E_FAIL;
     }
     c->dispatching = true;
+    // After a failed send, once: reading on is for what is left, not for
+    // a session that goes on.
+    const bool draining = c->unread;
+    c->unread = false;
     // First what is already here: the records that came with Open's answer.
     bool ok = deliver(c, pfcnDispatch, pContext) && !c->close_requested;
-    for (int reads = 0; ok && reads < kMaxReadsPerDispatch; ++reads) {
+    int reads = 0;
+    for (; ok && reads < kMaxReadsPerDispatch; ++reads) {
         const std::span<std::uint8_t> room = c->receiver.writable();
         std::size_t got = 0;
         Reason why;
@@ -389,6 +400,8 @@ SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispa
         c->receiver.commit(got);
         ok = deliver(c, pfcnDispatch, pContext) && !c->close_requested;
     }
+    // Stopped by the bound with more perhaps to come: the next call goes on.
+    c->unread = draining && ok && reads == kMaxReadsPerDispatch;
     c->dispatching = false;
     if (c->close_requested) {
         destroy(c);

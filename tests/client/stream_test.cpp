@@ -102,6 +102,38 @@ TEST_F(ClientTest, SendingToAVanishedServerFailsWithoutSignal) {
     EXPECT_EQ(SimConnect_Close(h), S_OK);
 }
 
+// A simulator that quits sends QUIT and closes; a send that fails before the
+// next dispatch must not swallow the QUIT (nor the records read with the
+// Open's answer, still buffered), or a normal end reads as a lost link.
+TEST_F(ClientTest, RecordsSentBeforeTheCloseStillArriveAfterASendFailed) {
+    TestServer server;
+    HANDLE h = openTo(server);
+    const Bytes event = record(scproto::RecvEvent{.group_id = 1, .event_id = 12, .data = 5});
+    const Bytes quit = record(scproto::RecvQuit{});
+    server.send(concat({event, quit}));
+    server.closeClient();
+    HRESULT r = S_OK;
+    for (int i = 0; i < 200 && r == S_OK; ++i) {
+        r = SimConnect_TransmitClientEvent(h, 0, 1, static_cast<DWORD>(i), 1, 0x10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(r, SIMCONNECT_NET_REMOTE_DISCONNECT);
+    const std::string error = SimConnectNet_LastError();
+    Received got;
+    EXPECT_EQ(SimConnect_CallDispatch(h, &Received::collect, &got), SIMCONNECT_NET_REMOTE_DISCONNECT);
+    ASSERT_EQ(got.records.size(), 3u);
+    EXPECT_EQ(got.records[0], record(scproto::kittyHawkOpen()));
+    EXPECT_EQ(got.records[1], event);
+    EXPECT_EQ(got.records[2], quit);
+    // The loss is still the send's, and nothing is handed over twice.
+    EXPECT_EQ(SimConnectNet_LastError(), error);
+    EXPECT_NE(error.find("lost: send"), std::string::npos) << error;
+    EXPECT_EQ(SimConnect_CallDispatch(h, &Received::collect, &got), SIMCONNECT_NET_REMOTE_DISCONNECT);
+    EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), SIMCONNECT_NET_REMOTE_DISCONNECT);
+    EXPECT_EQ(got.records.size(), 3u);
+    EXPECT_EQ(SimConnect_Close(h), S_OK);
+}
+
 TEST_F(ClientTest, GarbageBreaksTheConnectionAndIsNotHandedOn) {
     auto withLength = [](Bytes b, std::uint32_t length) {
         for (int i = 0; i < 4; ++i) {

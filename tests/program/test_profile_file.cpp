@@ -1,10 +1,15 @@
 // The profile format: what each good snippet becomes, and the one
-// "FILE:LINE: what is wrong" each bad one draws.
+// "FILE:LINE: what is wrong" each bad one draws; and the folders the files
+// are looked for in.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "process.h"
+#include "profiles/catalog.h"
 #include "profiles/profile_file.h"
 
 namespace {
@@ -311,6 +316,79 @@ TEST(ProfileFile, NameDefaultsToTheFileName) {
     ASSERT_TRUE(result.profile);
     EXPECT_EQ(result.profile->name, "fenix");
     EXPECT_TRUE(result.profile->match.empty());
+}
+
+// Of two files of one name the first folder's wins, so the user's folder must
+// come before the shipped one on every platform; on Windows the shipped one
+// is profiles\ beside the .exe.
+TEST(ProfileFolders, TheUsersComeBeforeTheShippedOnes) {
+    struct Case {
+        const char* what;
+        profiles::Places places;
+        std::vector<std::string> given;
+        std::vector<std::string> searched;
+    };
+    profiles::Places linux;
+    linux.program = "/opt/bin";
+    linux.shipped = "../share/msfs-panel/profiles";
+    linux.config_home = "/xdg";
+    linux.home = "/home/u";
+    profiles::Places windows;
+    windows.windows = true;
+    windows.program = "/C/panel";
+    windows.shipped = "profiles";
+    windows.app_data = "/C/Users/u/AppData/Roaming";
+    const auto with = [](profiles::Places places, auto change) {
+        change(places);
+        return places;
+    };
+    const Case cases[] = {
+        {"Linux", linux, {"/a", "/b"}, {"/a", "/b", "/xdg/msfs-panel/profiles", "/opt/share/msfs-panel/profiles"}},
+        {"Linux, XDG_CONFIG_HOME relative",
+         with(linux, [](auto& p) { p.config_home = "rel"; }),
+         {},
+         {"/home/u/.config/msfs-panel/profiles", "/opt/share/msfs-panel/profiles"}},
+        {"Linux, no user folder nor program folder",
+         with(linux, [](auto& p) { p.config_home = p.home = p.program = ""; }),
+         {"/a"},
+         {"/a"}},
+        {"Windows", windows, {"/a"}, {"/a", "/C/Users/u/AppData/Roaming/msfs-panel/profiles", "/C/panel/profiles"}},
+        {"Windows, no APPDATA", with(windows, [](auto& p) { p.app_data = ""; }), {}, {"/C/panel/profiles"}},
+        {"Windows, the .exe's folder given too",
+         windows,
+         {"/C/panel/profiles/"},
+         {"/C/panel/profiles", "/C/Users/u/AppData/Roaming/msfs-panel/profiles"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> searched;
+        for (const profiles::Folder& folder : profiles::searchFolders(c.given, c.places)) {
+            searched.push_back(folder.path.generic_string());
+        }
+        EXPECT_EQ(searched, c.searched);
+    }
+}
+
+TEST(ProfileFolders, OnWindowsTheUsersFileReplacesTheShippedOne) {
+    testproc::TempDir dir("profile-folders");
+    const std::filesystem::path root = dir.path();
+    const auto put = [](const std::filesystem::path& file, const std::string& text) {
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << text;
+    };
+    put(root / "panel/profiles/fbw.toml", "name = \"Shipped\"\n");
+    put(root / "roaming/msfs-panel/profiles/fbw.toml", "name = \"Mine\"\n");
+    profiles::Places places;
+    places.windows = true;
+    places.program = root / "panel";
+    places.shipped = "profiles";
+    places.app_data = root / "roaming";
+    const profiles::Catalog catalog = profiles::loadFolders(profiles::searchFolders({}, places));
+    ASSERT_EQ(catalog.profiles.size(), 1U);
+    EXPECT_EQ(catalog.profiles[0].name, "Mine");
+    ASSERT_EQ(catalog.entries.size(), 2U);
+    EXPECT_EQ(catalog.entries[1].state, profiles::Entry::State::Replaced);
+    EXPECT_EQ(catalog.entries[1].replaced_by, profiles::shownPath(root / "roaming/msfs-panel/profiles/fbw.toml"));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "mobiflight/channel.h"
 #include "profiles/profile_file.h"
 #include "profiles/profile_layer.h"
+#include "simconnect/send_event.h"
 #include "recording_sim_interface.h"
 
 namespace {
@@ -373,6 +374,24 @@ TEST_F(Layer, RejectedNamesAreSaidWithTheirProfileLineOnce) {
     // Someone else's exception is not the layer's.
     auto other = simconnect_double::exceptionRecord(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 9999, 2);
     EXPECT_FALSE(profileLayer.takeRecord(reinterpret_cast<SIMCONNECT_RECV*>(other.data()), 24));
+}
+
+// A call that failed sent no packet: the last send ID is another's, and
+// that other's exception is not the profile's to say.
+TEST_F(Layer, AFailedCallClaimsNoOtherCallsException) {
+    useProfiles({"match = [\"X\"]\n[AP]\nap_cdi = \"K:SOME_EVENT\"\n[leds]\nAP = \"A:SOME VAR\"\n"});
+    sendEvent(handle, 1, 0);  // the built-in mapping's, just before
+    DWORD others = 0;
+    ASSERT_EQ(SimConnect_GetLastSentPacketID(handle, &others), S_OK);
+    recorder().refuse = [](simconnect_double::Call call) {
+        return call == simconnect_double::Call::Map || call == simconnect_double::Call::Define;
+    };
+    loadAircraft("X", "x");
+    testing::internal::CaptureStderr();
+    auto exception = simconnect_double::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, others, 2);
+    EXPECT_FALSE(profileLayer.takeRecord(reinterpret_cast<SIMCONNECT_RECV*>(exception.data()),
+                                         static_cast<DWORD>(exception.size())));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(Layer, AnInputEventTheAircraftLacksIsNamed) {

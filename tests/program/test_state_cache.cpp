@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "doubles/recording_simconnect.h"
@@ -168,6 +169,23 @@ TEST_F(Cache, AnExceptionToASetupCallNamesTheCall) {
               "msfs-panel: the simulator rejected RequestDataOnSimObject(REQ_AUTOPILOT): exception 99\n"
               "msfs-panel: the simulator rejected the call sent with ID 5000: ERROR\n");
     EXPECT_TRUE(untouched());
+}
+
+// A set-up call that failed sent no packet: the ID before it (here the
+// Open's) is not the failed call's, and its exception names no set-up call.
+TEST_F(Cache, AFailedSetupCallClaimsNoOtherCallsException) {
+    HANDLE handle = nullptr;
+    ASSERT_EQ(SimConnect_Open(&handle, "Request Data", nullptr, 0, nullptr, 0), S_OK);
+    DWORD open = 0;
+    ASSERT_EQ(SimConnect_GetLastSentPacketID(handle, &open), S_OK);
+    msfsInterface.connection = &handle;
+    sc::recorder().refuse = [](sc::Call call) { return call == sc::Call::Map; };
+    msfsInterface.setupConnection();
+    msfsInterface.report_every_exception = true;
+    ::testing::internal::CaptureStderr();
+    deliver({sc::exceptionRecord(SIMCONNECT_EXCEPTION_ERROR, open, 0)});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "msfs-panel: the simulator rejected the call sent with ID " + std::to_string(open) + ": ERROR\n");
 }
 
 // A simulator repeating an exception gets each (call, exception) said once

@@ -20,6 +20,8 @@ namespace {
 // Every call but these puts one packet on the wire.
 bool sendsPacket(Call call) { return call != Call::Dispatch && call != Call::Close; }
 
+bool refused(Call call) { return recorder().refuse && recorder().refuse(call); }
+
 template <typename T>
 void put(std::vector<unsigned char>& bytes, T value) {
     unsigned char raw[sizeof value];
@@ -261,6 +263,9 @@ SIMCONNECTAPI SimConnect_Close(HANDLE /*hSimConnect*/) {
 
 SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                   const char* EventName) {
+    if (simconnect_double::refused(Call::Map)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::Map);
     recorder().maps.push_back({EventID, EventName});
     return S_OK;
@@ -269,6 +274,9 @@ SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE /*hSimConnect*/, SIMCON
 SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_DEFINITION_ID DefineID,
                                              const char* DatumName, const char* UnitsName,
                                              SIMCONNECT_DATATYPE DatumType, float fEpsilon, DWORD DatumID) {
+    if (simconnect_double::refused(Call::Define)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::Define);
     recorder().definitions.push_back(
         {DefineID, DatumName, UnitsName != nullptr ? UnitsName : "", DatumType, fEpsilon, DatumID});
@@ -279,6 +287,9 @@ SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE /*hSimConnect*/, SIMCONNE
                                                 SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID,
                                                 SIMCONNECT_PERIOD Period, SIMCONNECT_DATA_REQUEST_FLAG Flags,
                                                 DWORD origin, DWORD interval, DWORD limit) {
+    if (simconnect_double::refused(Call::Request)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::Request);
     recorder().requests.push_back({RequestID, DefineID, ObjectID, Period, Flags, origin, interval, limit});
     return S_OK;
@@ -319,6 +330,9 @@ SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE /*hSimConnect*/, DWORD* pdwE
 
 SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE /*hSimConnect*/, const char* szClientDataName,
                                                SIMCONNECT_CLIENT_DATA_ID ClientDataID) {
+    if (simconnect_double::refused(Call::MapClientData)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::MapClientData);
     recorder().clientDataMaps.push_back({szClientDataName, ClientDataID});
     return S_OK;
@@ -326,6 +340,9 @@ SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE /*hSimConnect*/, const cha
 
 SIMCONNECTAPI SimConnect_CreateClientData(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
                                           DWORD /*dwSize*/, SIMCONNECT_CREATE_CLIENT_DATA_FLAG /*Flags*/) {
+    if (simconnect_double::refused(Call::CreateClientData)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::CreateClientData);
     recorder().clientDataCreates.push_back(ClientDataID);
     return S_OK;
@@ -334,6 +351,9 @@ SIMCONNECTAPI SimConnect_CreateClientData(HANDLE /*hSimConnect*/, SIMCONNECT_CLI
 SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE /*hSimConnect*/,
                                                    SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID, DWORD dwOffset,
                                                    DWORD dwSizeOrType, float fEpsilon, DWORD DatumID) {
+    if (simconnect_double::refused(Call::DefineClientData)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::DefineClientData);
     recorder().clientDataDefinitions.push_back({DefineID, dwOffset, dwSizeOrType, fEpsilon, DatumID});
     return S_OK;
@@ -345,6 +365,9 @@ SIMCONNECTAPI SimConnect_RequestClientData(HANDLE /*hSimConnect*/, SIMCONNECT_CL
                                            SIMCONNECT_CLIENT_DATA_PERIOD Period,
                                            SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags, DWORD origin, DWORD interval,
                                            DWORD limit) {
+    if (simconnect_double::refused(Call::RequestClientData)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::RequestClientData);
     recorder().clientDataRequests.push_back(
         {ClientDataID, RequestID, DefineID, static_cast<DWORD>(Period), Flags, origin, interval, limit});
@@ -383,6 +406,9 @@ SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE /*hSimConnect*/, SIMCONNECT_
 
 SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE /*hSimConnect*/, SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                 const char* SystemEventName) {
+    if (simconnect_double::refused(Call::Subscribe)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::Subscribe);
     recorder().subscriptions.push_back({EventID, SystemEventName});
     return S_OK;
@@ -390,12 +416,18 @@ SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE /*hSimConnect*/, SIMCONNE
 
 SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_REQUEST_ID RequestID,
                                             const char* szState) {
+    if (simconnect_double::refused(Call::SystemState)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::SystemState);
     recorder().stateRequests.push_back({RequestID, szState});
     return S_OK;
 }
 
 SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE /*hSimConnect*/, SIMCONNECT_DATA_REQUEST_ID RequestID) {
+    if (simconnect_double::refused(Call::EnumerateInputs)) {
+        return E_FAIL;
+    }
     recorder().calls.push_back(Call::EnumerateInputs);
     recorder().enumerations.push_back(RequestID);
     return S_OK;

@@ -131,6 +131,11 @@ struct Recorder {
     HRESULT resultWhenDrained = S_OK;
     // What SimConnect_SetClientData returns.
     HRESULT setClientDataResult = S_OK;
+    // When set and true for a call (of the kinds whose send IDs the program
+    // keeps: mappings, definitions, requests, subscriptions, state requests,
+    // enumerations, client data set-up), the call fails with E_FAIL and
+    // sends nothing: it is left out of `calls`, as no packet went.
+    std::function<bool(Call)> refuse;
 };
 
 // The handle SimConnect_Open hands out.
