@@ -1,5 +1,6 @@
 #include "messages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <optional>
@@ -320,6 +321,34 @@ bool hasText(const std::string& format) {
     return false;
 }
 
+// The call that takes the token at `i` as a whole argument, if any: its
+// function's name (fprintf and fputs excepted) and the argument's position.
+std::optional<HandedStream> handedTo(const std::vector<Token>& t, std::size_t i) {
+    if (i == 0 || !(is(t, i - 1, "(") || is(t, i - 1, ",")) || !(is(t, i + 1, ")") || is(t, i + 1, ","))) {
+        return std::nullopt;
+    }
+    std::size_t argument = 0;
+    int depth = 0;
+    for (std::size_t k = i; k-- > 0;) {
+        const bool punct = t[k].type == Token::Type::Punct;
+        if (punct && (t[k].text == ")" || t[k].text == "]" || t[k].text == "}")) {
+            ++depth;
+        } else if (punct && (t[k].text == "(" || t[k].text == "[" || t[k].text == "{")) {
+            if (depth-- > 0) {
+                continue;
+            }
+            if (t[k].text != "(" || k == 0 || t[k - 1].type != Token::Type::Ident || t[k - 1].text == "fprintf" ||
+                t[k - 1].text == "fputs") {
+                return std::nullopt;
+            }
+            return HandedStream{"", t[k - 1].text, argument};
+        } else if (punct && t[k].text == "," && depth == 0) {
+            ++argument;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 void readProgramSource(const std::string& where, const std::string& text, Found& found) {
@@ -337,18 +366,93 @@ void readProgramSource(const std::string& where, const std::string& text, Found&
             continue;
         }
         followed.insert(stream.front());
-        if (const std::optional<std::string> format = literal(t, fprintf ? args[1] : args[0])) {
+        const Arg& text = fprintf ? args[1] : args[0];
+        if (const std::optional<std::string> format = literal(t, text)) {
             found.messages.push_back({at(where, t[i].line), *format, Message::Kind::Whole});
-        } else {
+        } else if (!argIs(t, text, {"kUsage", ".", "c_str", "(", ")"})) {
             found.unreadable.push_back(at(where, t[i].line) + ": its text is no string literal");
         }
     }
     for (std::size_t i = 0; i < t.size(); ++i) {
         const std::string& x = t[i].text;
-        if (t[i].type == Token::Type::Ident && (x == "stderr" || x == "cerr" || x == "perror") &&
-            !followed.contains(i)) {
-            found.unreadable.push_back(at(where, t[i].line) + ": " + x +
-                                       " used other than as fprintf(stderr, \"...\", ...) or fputs(\"...\", stderr)");
+        if (t[i].type != Token::Type::Ident || (x != "stderr" && x != "cerr" && x != "perror") ||
+            followed.contains(i)) {
+            continue;
+        }
+        if (x == "stderr") {
+            if (std::optional<HandedStream> handed = handedTo(t, i)) {
+                handed->where = at(where, t[i].line);
+                found.handed.push_back(std::move(*handed));
+                continue;
+            }
+        }
+        found.unreadable.push_back(at(where, t[i].line) + ": " + x +
+                                   " used other than as fprintf(stderr, \"...\", ...) or fputs(\"...\", stderr)");
+    }
+}
+
+void readHandedStreams(const std::string& where, const std::string& text, Found& found) {
+    const std::vector<Token> t = lex(text);
+    for (HandedStream& handed : found.handed) {
+        for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+            if (t[i].type != Token::Type::Ident || t[i].text != handed.function || !is(t, i + 1, "(")) {
+                continue;
+            }
+            std::size_t close = 0;
+            const std::vector<Arg> params = callArgs(t, i + 1, close);
+            std::size_t open = close + 1;
+            while (is(t, open, "const") || is(t, open, "noexcept")) {
+                ++open;
+            }
+            // A definition: its body follows, and the parameter is a FILE*.
+            if (!is(t, open, "{") || handed.argument >= params.size()) {
+                continue;
+            }
+            const Arg& param = params[handed.argument];
+            const bool file =
+                std::any_of(param.begin(), param.end(), [&](std::size_t k) { return t[k].text == "FILE"; });
+            if (!file || param.empty() || t[param.back()].type != Token::Type::Ident) {
+                continue;
+            }
+            handed.read = true;
+            const std::string& stream = t[param.back()].text;
+            std::size_t end = 0;
+            callArgs(t, open, end);  // the body's closing brace
+            std::set<std::size_t> followed;
+            for (std::size_t k = open; k < end; ++k) {
+                if (t[k].type != Token::Type::Ident || !is(t, k + 1, "(") ||
+                    (t[k].text != "fprintf" && t[k].text != "fputs")) {
+                    continue;
+                }
+                std::size_t callEnd = 0;
+                const std::vector<Arg> args = callArgs(t, k + 1, callEnd);
+                const bool fprintf = t[k].text == "fprintf";
+                const Arg& to = fprintf ? args.front() : args.back();
+                if (args.size() < 2 || !argIs(t, to, {stream.c_str()})) {
+                    continue;
+                }
+                followed.insert(to.front());
+                if (const std::optional<std::string> format = literal(t, fprintf ? args[1] : args[0])) {
+                    found.messages.push_back({at(where, t[k].line), *format, Message::Kind::Whole});
+                } else {
+                    found.unreadable.push_back(at(where, t[k].line) + ": its text is no string literal");
+                }
+            }
+            for (std::size_t k = open; k < end; ++k) {
+                if (t[k].type == Token::Type::Ident && t[k].text == stream && !followed.contains(k)) {
+                    found.unreadable.push_back(at(where, t[k].line) + ": " + stream + " (stderr from " + handed.where +
+                                               ") used other than as the stream of fprintf or fputs");
+                }
+            }
+        }
+    }
+}
+
+void listUnreadHanded(Found& found) {
+    for (const HandedStream& handed : found.handed) {
+        if (!handed.read) {
+            found.unreadable.push_back(handed.where + ": stderr handed to " + handed.function +
+                                       ", whose definition was not found");
         }
     }
 }

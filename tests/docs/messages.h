@@ -18,15 +18,35 @@ struct Message {
     enum class Kind { Whole, Part } kind = Kind::Whole;
 };
 
+// stderr handed to a function of the program (reportFaults(catalog, stderr)),
+// whose writes to that parameter are the messages.
+struct HandedStream {
+    std::string where;     // "file:line" of the call
+    std::string function;  // its name, unqualified
+    std::size_t argument;  // stderr's position among the arguments
+    bool read = false;     // a definition of the function was read
+};
+
 struct Found {
     std::vector<Message> messages;
     std::vector<std::string> unreadable;  // "file:line: why", for stderr writes this reader cannot follow
+    std::vector<HandedStream> handed;
 };
 
 // The program's writes to standard error: fprintf(stderr, "...", ...) and
-// fputs("...", stderr), with their literal formats. Any other use of stderr
+// fputs("...", stderr), with their literal formats. stderr given as a whole
+// argument to another function is noted in `handed`; the usage (kUsage),
+// which --help prints too, is no message of its own. Any other use of stderr
 // (or of std::cerr, perror) is listed as unreadable.
 void readProgramSource(const std::string& where, const std::string& text, Found& found);
+
+// After readProgramSource has read every file: the definitions of the
+// functions stderr was handed to, whose fprintf(P, "...") and fputs("...", P)
+// to that FILE* parameter P are messages. Any other use of P is unreadable.
+void readHandedStreams(const std::string& where, const std::string& text, Found& found);
+
+// The handed streams whose function no file defined, listed as unreadable.
+void listUnreadHanded(Found& found);
 
 // The network client's texts: the formats of setLastError, of the reasons
 // written into why.text, and the strings assigned to an `error` or `origin`

@@ -52,6 +52,8 @@ TEST_P(Reader, FindsWhatThePageLacks) {
     const ReaderCase& c = GetParam();
     Found found;
     messages::readProgramSource("p.cpp", c.program, found);
+    messages::readHandedStreams("p.cpp", c.program, found);
+    messages::listUnreadHanded(found);
     messages::readClientSource("c.cpp", c.client, found);
     EXPECT_EQ(messages::unlisted(found.messages, messages::pageExamples(c.page)), c.unlisted);
     EXPECT_EQ(found.unreadable, c.unreadable);
@@ -94,6 +96,15 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    {"p.cpp:2: its text is no string literal",
                     "p.cpp:3: cerr used other than as fprintf(stderr, \"...\", ...) or fputs(\"...\", stderr)"}},
+        ReaderCase{"StderrHandedToAFunctionIsFollowed",
+                   "void report(int n, std::FILE* to) {\n  std::fprintf(to, \"msfs-panel: %d faults\\n\", n);\n"
+                   "  std::fflush(to);\n}\nvoid f() { report(3, stderr); }\nvoid g() { show(stderr); }\n"
+                   "void h() { std::fputs(kUsage.c_str(), stderr); }",
+                   "",
+                   "",
+                   {"p.cpp:2: msfs-panel: %d faults"},
+                   {"p.cpp:3: to (stderr from p.cpp:5) used other than as the stream of fprintf or fputs",
+                    "p.cpp:6: stderr handed to show, whose definition was not found"}},
         ReaderCase{"ClientTextsAppearWithinAMessage",
                    "",
                    "setLastError(\"no answer from %s within %d s (%s)\", p, 5, o);\n"
@@ -109,6 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TroubleshootingPage, ListsEveryMessageOnStandardError) {
     Found found;
     readTree(fs::path(SOURCE_ROOT) / "MSFS2020", messages::readProgramSource, found);
+    readTree(fs::path(SOURCE_ROOT) / "MSFS2020", messages::readHandedStreams, found);
+    messages::listUnreadHanded(found);
     const std::size_t programMessages = found.messages.size();
     readTree(fs::path(SOURCE_ROOT) / "simconnect-client" / "src", messages::readClientSource, found);
     // The reader must have found the sources' messages, not nothing.
