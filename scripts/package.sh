@@ -199,6 +199,7 @@ stage_deb() {
     gz "$ROOT/README.md" >"$doc/README.md.gz"
     gz "$ROOT/docs/controls.md" >"$doc/controls.md.gz"
     gz "$ROOT/docs/troubleshooting.md" >"$doc/troubleshooting.md.gz"
+    gz "$ROOT/docs/profiles.md" >"$doc/profiles.md.gz"
     gz "$BP/msfs-panel.1" >"$root/usr/share/man/man1/msfs-panel.1.gz"
     cp "$PKG/debian/control" "$work/debian/control"
     install -m 755 "$PKG/debian/postinst" "$PKG/debian/postrm" "$root/DEBIAN/"

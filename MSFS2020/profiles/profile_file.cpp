@@ -200,7 +200,7 @@ std::optional<LedTerm> parseLedTerm(std::string_view text, std::string& fault) {
         const std::size_t colon = written.find(':');
         fault = "unknown LED source " +
                 inQuotes(colon == std::string_view::npos ? written : written.substr(0, colon + 1)) + " in " +
-                inQuotes(text) + " (sources: L:NAME, A:NAME[:INDEX][, UNIT], builtin or off)";
+                inQuotes(text) + " (sources: L:NAME, A:NAME[:INDEX][, UNIT], R:CODE, builtin or off)";
         return std::nullopt;
     }
     rest = written.substr(2);

@@ -98,7 +98,7 @@ const Bad kBad[] = {
     {"UnknownLed", "[leds]\nLOC = \"off\"\n", "p.toml:2: unknown LED \"LOC\" (LEDs: AP HDG NAV APR ALT VS)"},
     {"LedsNotTable", "leds = \"off\"\n", "p.toml:1: leds must be a table: [leds]"},
     {"UnknownLedSource", "[leds]\nAP = \"K:AP_MASTER\"\n",
-     "p.toml:2: unknown LED source \"K:\" in \"K:AP_MASTER\" (sources: L:NAME, A:NAME[:INDEX][, UNIT], builtin or off)"},
+     "p.toml:2: unknown LED source \"K:\" in \"K:AP_MASTER\" (sources: L:NAME, A:NAME[:INDEX][, UNIT], R:CODE, builtin or off)"},
     {"UnknownOperatorSingleEquals", "[leds]\nAP = \"L:X = 1\"\n",
      "p.toml:2: unknown operator \"=\" in \"L:X = 1\" (operators: == != < <= > >= &)"},
     {"UnknownOperatorArrow", "[leds]\nAP = \"L:X => 1\"\n",
