@@ -100,6 +100,14 @@ Effect Model::apply(const EventInfo& event, std::uint32_t data) {
         break;
     case EventKind::AltitudeSet:
     case EventKind::VerticalSpeedSet: setCanonical(v, static_cast<double>(signedData)); break;
+    case EventKind::AltitudeInc:
+    case EventKind::AltitudeDec: {
+        // 100 ft a step; data above 999 asks for 1000 ft steps. Never below 0.
+        const double step = data > 999 ? 1000.0 : 100.0;
+        const double to = canonical(v) + (event.kind == EventKind::AltitudeInc ? step : -step);
+        setCanonical(v, std::max(to, 0.0));
+        break;
+    }
     case EventKind::KohlsmanInc:
     case EventKind::KohlsmanDec: {
         const double step = event.kind == EventKind::KohlsmanInc ? kBaroStepInHg : -kBaroStepInHg;

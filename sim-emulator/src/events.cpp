@@ -32,6 +32,10 @@ const EventInfo kEvents[] = {
     {"VOR2_SET", K::AngleSet, Var::Obs2, Var::Obs2, D::Signed},
     {"XPNDR_SET", K::SquawkSet, Var::Transponder, Var::Transponder, D::Hex},
     {"AP_ALT_VAR_SET_ENGLISH", K::AltitudeSet, Var::ApAltitude, Var::ApAltitude, D::Signed},
+    // The selected altitude by steps (data 0: 100 ft), as aircraft whose
+    // autopilot ignores the SET expect (the G1000 NXi's profile sends them).
+    {"AP_ALT_VAR_INC", K::AltitudeInc, Var::ApAltitude, Var::ApAltitude, D::None},
+    {"AP_ALT_VAR_DEC", K::AltitudeDec, Var::ApAltitude, Var::ApAltitude, D::None},
     {"AP_VS_VAR_SET_ENGLISH", K::VerticalSpeedSet, Var::ApVerticalSpeed, Var::ApVerticalSpeed, D::Signed},
     {"KOHLSMAN_INC", K::KohlsmanInc, Var::KohlsmanHg, Var::KohlsmanMb, D::None},
     {"KOHLSMAN_DEC", K::KohlsmanDec, Var::KohlsmanHg, Var::KohlsmanMb, D::None},

@@ -22,6 +22,8 @@ enum class EventKind {
     AngleSet,
     SquawkSet,
     AltitudeSet,
+    AltitudeInc,
+    AltitudeDec,
     VerticalSpeedSet,
     KohlsmanInc,
     KohlsmanDec,

@@ -293,6 +293,8 @@ Events and their effect:
   HEADING_BUG_SET, VOR1_SET, VOR2_SET whole degrees, kept in 0..359
   XPNDR_SET                           BCO16 code
   AP_ALT_VAR_SET_ENGLISH              feet (signed 32-bit)
+  AP_ALT_VAR_INC/DEC                  +-100 ft (data above 999: 1000 ft), not
+                                      below 0
   AP_VS_VAR_SET_ENGLISH               feet/minute (signed 32-bit)
   KOHLSMAN_INC/DEC                    +-0.01 inHg, held within 948..1084 hPa
   BAROMETRIC_STD_PRESSURE             29.92 inHg

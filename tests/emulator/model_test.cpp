@@ -96,6 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"AP_ALT_VAR_SET_ENGLISH", 12000, Var::ApAltitude, kSame, 12000},
         EventCase{"AP_VS_VAR_SET_ENGLISH", 0xFFFFFE0C, Var::ApVerticalSpeed, kSame, -500},
         EventCase{"AP_VS_VAR_SET_ENGLISH", 1500, Var::ApVerticalSpeed, -700, 1500},
+        // Steps of the selected altitude: 100 ft, 1000 ft for data above 999.
+        EventCase{"AP_ALT_VAR_INC", 0, Var::ApAltitude, 5000, 5100},
+        EventCase{"AP_ALT_VAR_INC", 1000, Var::ApAltitude, 5000, 6000},
+        EventCase{"AP_ALT_VAR_DEC", 0, Var::ApAltitude, 5000, 4900},
+        EventCase{"AP_ALT_VAR_DEC", 0, Var::ApAltitude, 50, 0},
         // Barometer: 0.01 inHg steps, held within 948..1084 hPa.
         EventCase{"KOHLSMAN_INC", 0, Var::KohlsmanHg, 29.92, 29.93},
         EventCase{"KOHLSMAN_DEC", 0, Var::KohlsmanHg, 29.92, 29.91},
