@@ -81,7 +81,7 @@ void describeWeights(const Weighing& weighing, char (&out)[48]) {
             static_cast<long>(std::abs(weighing.steps)));
     }
     if (weighing.limited) {
-        put(" (cut to fit one event)");
+        put("%s", " (cut to fit one event)");
     }
 }
 
