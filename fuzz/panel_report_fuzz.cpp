@@ -42,6 +42,32 @@ SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE, SIMCONNECT_OBJECT_ID, SIMCO
     return S_OK;
 }
 
+// The profiles' and the MobiFlight channel's calls: reports reach them only
+// once a connection has set them up, which never happens here.
+SIMCONNECTAPI SimConnect_ClearDataDefinition(HANDLE, SIMCONNECT_DATA_DEFINITION_ID) { return E_FAIL; }
+SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE, SIMCONNECT_DATA_DEFINITION_ID, SIMCONNECT_OBJECT_ID,
+                                            SIMCONNECT_DATA_SET_FLAG, DWORD, DWORD, void*) {
+    return E_FAIL;
+}
+SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE, SIMCONNECT_CLIENT_EVENT_ID, const char*) { return E_FAIL; }
+SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE, SIMCONNECT_DATA_REQUEST_ID, const char*) { return E_FAIL; }
+SIMCONNECTAPI SimConnect_EnumerateInputEvents(HANDLE, SIMCONNECT_DATA_REQUEST_ID) { return E_FAIL; }
+SIMCONNECTAPI SimConnect_SetInputEvent(HANDLE, UINT64, DWORD, void*) { return E_FAIL; }
+SIMCONNECTAPI SimConnect_MapClientDataNameToID(HANDLE, const char*, SIMCONNECT_CLIENT_DATA_ID) { return E_FAIL; }
+SIMCONNECTAPI SimConnect_AddToClientDataDefinition(HANDLE, SIMCONNECT_CLIENT_DATA_DEFINITION_ID, DWORD, DWORD, float,
+                                                   DWORD) {
+    return E_FAIL;
+}
+SIMCONNECTAPI SimConnect_RequestClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, SIMCONNECT_DATA_REQUEST_ID,
+                                           SIMCONNECT_CLIENT_DATA_DEFINITION_ID, SIMCONNECT_CLIENT_DATA_PERIOD,
+                                           SIMCONNECT_CLIENT_DATA_REQUEST_FLAG, DWORD, DWORD, DWORD) {
+    return E_FAIL;
+}
+SIMCONNECTAPI SimConnect_SetClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, SIMCONNECT_CLIENT_DATA_DEFINITION_ID,
+                                       SIMCONNECT_CLIENT_DATA_SET_FLAG, DWORD, DWORD, void*) {
+    return E_FAIL;
+}
+
 // The loop's panel calls are not reached from acceptReport; these keep the
 // library linkable without a device.
 extern "C" {
